@@ -1,0 +1,34 @@
+#include "platform/event.h"
+
+#include <chrono>
+
+CAMEvent::CAMEvent(BOOL manualReset, BOOL initialState) : manualReset_(manualReset != 0), state_(initialState != 0) {}
+
+void CAMEvent::Set() {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    state_ = true;
+  }
+  if (manualReset_) {
+    signalled_.notify_all();
+  } else {
+    signalled_.notify_one();
+  }
+}
+
+void CAMEvent::Reset() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  state_ = false;
+}
+
+BOOL CAMEvent::Wait(DWORD milliseconds) {
+  std::unique_lock<std::mutex> hold(mutex_);
+  const auto isSet = [this] { return state_; };
+  if (milliseconds == INFINITE) {
+    signalled_.wait(hold, isSet);
+  } else if (!signalled_.wait_for(hold, std::chrono::milliseconds(milliseconds), isSet)) {
+    return FALSE;
+  }
+  if (!manualReset_) state_ = false;
+  return TRUE;
+}

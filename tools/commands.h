@@ -1,0 +1,6 @@
+// The tool's commands. Each takes the arguments after its name and returns
+// the process exit status: 0 on success, 1 on failure (the HRESULT in hex and
+// its name on standard error), 2 for a usage error.
+#pragma once
+
+int RunBoxesCommand(int argc, char** argv);
