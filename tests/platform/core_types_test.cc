@@ -1,0 +1,127 @@
+#include "platform/arithmetic.h"
+#include "platform/fourcc.h"
+#include "platform/guid.h"
+#include "platform/hresult.h"
+#include "platform/task_memory.h"
+#include "platform/win32_error.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+namespace {
+
+constexpr GUID kMediaTypeStream = {0xE436EB83, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+
+TEST(GuidText, RegistryFormRoundTripsInBothCases) {
+  EXPECT_EQ(GuidToString(kMediaTypeStream), "{E436EB83-524F-11CE-9F53-0020AF0BA770}");
+  EXPECT_EQ(GuidFromString("{e436eb83-524f-11ce-9f53-0020af0ba770}"), kMediaTypeStream);
+  EXPECT_EQ(GuidFromString(GuidToString(kMediaTypeStream)), kMediaTypeStream);
+}
+
+TEST(GuidText, MalformedTextIsRefused) {
+  for (const char* text : {"", "E436EB83-524F-11CE-9F53-0020AF0BA770", "{E436EB83-524F-11CE-9F53-0020AF0BA77}",
+                           "{E436EB83-524F-11CE-9F53+0020AF0BA770}", "{G436EB83-524F-11CE-9F53-0020AF0BA770}"}) {
+    EXPECT_FALSE(GuidFromString(text).has_value()) << text;
+  }
+}
+
+TEST(FourCCSubtypeRule, FirstCharacterLandsInTheLowByte) {
+  const GUID avc1 = FourCCSubtype(FourCC("avc1"));
+  EXPECT_EQ(GuidToString(avc1), "{31637661-0000-0010-8000-00AA00389B71}");
+  EXPECT_EQ(avc1.Data1, FourCCAsDword("avc1"));
+  EXPECT_TRUE(IsFourCCGuid(avc1));
+  EXPECT_FALSE(IsFourCCGuid(kMediaTypeStream));
+  // A WAVE format tag uses the same rule: PCM is tag 1.
+  EXPECT_EQ(GuidToString(GuidFromDword(1)), "{00000001-0000-0010-8000-00AA00389B71}");
+}
+
+TEST(FourCCCodes, FileOrderIsBigEndian) {
+  EXPECT_EQ(FourCC("moov"), 0x6D6F6F76u);
+  EXPECT_EQ(SwapFourCC(FourCC("YUY2")), FourCCAsDword("YUY2"));
+  EXPECT_EQ(FourCCText(FourCC("raw ")), "raw ");
+  EXPECT_EQ(FourCCText(0x00010203), "....");
+}
+
+TEST(Win32Errors, WrapIntoFacility7) {
+  EXPECT_EQ(static_cast<uint32_t>(HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)), 0x80070026u);
+  EXPECT_EQ(static_cast<uint32_t>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)), 0x80070002u);
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SUCCESS), S_OK);
+  EXPECT_EQ(HRESULT_FROM_WIN32(static_cast<DWORD>(E_FAIL)), E_FAIL);
+  EXPECT_EQ(HResultFromErrno(ENOENT), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST(ResultText, NamesKnownCodesAndShowsHexForOthers) {
+  EXPECT_EQ(HResultText(STG_E_INVALIDHEADER), "0x800300FB STG_E_INVALIDHEADER");
+  EXPECT_EQ(HResultText(VFW_E_INVALID_FILE_FORMAT), "0x8004022F VFW_E_INVALID_FILE_FORMAT");
+  EXPECT_EQ(HResultText(MakeHResult(0x80070015)), "0x80070015 (Win32 error 21)");
+  EXPECT_EQ(HResultText(MakeHResult(0x12345678)), "0x12345678");
+}
+
+struct MulDivCase {
+  LONG a, b, c, expected;
+};
+
+TEST(MulDivRounding, HalvesGoAwayFromZeroAndOverflowIsMinusOne) {
+  const MulDivCase cases[] = {
+      {720, 4, 3, 960},       {3, 1, 2, 2},          {-3, 1, 2, -2},           {5, 1, 2, 3},
+      {1, 1, 3, 0},           {2, 1, 3, 1},          {-2, 1, 3, -1},           {7, -1, 2, -4},
+      {1, 1, 0, -1},          {INT32_MAX, 2, 1, -1}, {INT32_MAX, 2, 2, INT32_MAX}, {0, -5, 3, 0},
+  };
+  for (const MulDivCase& c : cases) {
+    EXPECT_EQ(MulDiv(c.a, c.b, c.c), c.expected) << c.a << "*" << c.b << "/" << c.c;
+  }
+}
+
+struct ScaleCase {
+  LONGLONG a;
+  LONG b, c, d;
+  LONGLONG expected;
+};
+
+TEST(Int64x32Div32Rounding, MatchesTheMediaTimeExamples) {
+  const ScaleCase cases[] = {
+      // Media to reference time: d = (timescale - 1) / 2.
+      {1, 10000000, 3, 1, 3333333},
+      {1, 10000000, 2, 0, 5000000},
+      {1, 10000000, 20000000, 9999999, 0},
+      // Reference to media time: d = 4999999.
+      {15000000, 1, 10000000, 4999999, 1},
+      {15000001, 1, 10000000, 4999999, 2},
+      {-15000001, 1, 10000000, 4999999, -1},
+      // A product beyond 64 bits still divides exactly.
+      {INT64_MAX, 10000000, 10000000, 0, INT64_MAX},
+      {INT64_MAX / 2, 4, 2, 0, INT64_MAX - 1},
+      // Saturation.
+      {INT64_MAX, 2, 1, 0, INT64_MAX},
+      {INT64_MIN + 1, 2, 1, 0, INT64_MIN},
+      {5, 1, 0, 0, INT64_MAX},
+      {-5, 1, 0, 0, INT64_MIN},
+      {6, 1, -3, 0, -2},
+  };
+  for (const ScaleCase& c : cases) {
+    EXPECT_EQ(Int64x32Div32(c.a, c.b, c.c, c.d), c.expected) << c.a << "*" << c.b << "+" << c.d << "/" << c.c;
+  }
+}
+
+TEST(BstrStrings, KeepLengthAndTerminator) {
+  BSTR text = SysAllocString(L"moov");
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(SysStringLen(text), 4u);
+  EXPECT_EQ(SysStringByteLen(text), 4 * sizeof(wchar_t));
+  EXPECT_EQ(text[4], L'\0');
+  SysFreeString(text);
+
+  BSTR zeros = SysAllocStringLen(nullptr, 3);
+  ASSERT_NE(zeros, nullptr);
+  EXPECT_EQ(SysStringLen(zeros), 3u);
+  EXPECT_EQ(zeros[0], L'\0');
+  SysFreeString(zeros);
+
+  EXPECT_EQ(SysAllocString(nullptr), nullptr);
+  EXPECT_EQ(SysStringLen(nullptr), 0u);
+  SysFreeString(nullptr);
+}
+
+}  // namespace
