@@ -1,0 +1,120 @@
+#include "threading/vt_work_items.h"
+
+#include "threading/vt_thread_pool.h"
+#include "threading/vt_thread_tools.h"
+
+#include <new>
+
+struct VTWorkItems::QueuedItem {
+  VTWorkItems* owner;
+  Callback callback;
+  void* argument;
+};
+
+namespace {
+
+constexpr unsigned kAnyLockFlag = VTWorkItems::kCreateLock | VTWorkItems::kLockCanceled | VTWorkItems::kStoreStatus;
+
+}  // namespace
+
+VTWorkItems::~VTWorkItems() { Destroy(); }
+
+int VTWorkItems::Create(unsigned count, unsigned flags, unsigned poolFlags) {
+  Destroy();
+  if ((flags & kNoThreads) == 0 && VTThreadToolsManaged::GetCoreCount() > 1) {
+    int result = completion_.Create(0, 0);
+    if (result == 1 && (flags & kAnyLockFlag) != 0) result = statusLock_.Create();
+    if (result != 1) {
+      completion_.Destroy();
+      statusLock_.Destroy();
+      return result;
+    }
+  }
+  count_ = count;
+  pending_ = static_cast<LONG>(count);
+  flags_ = flags;
+  poolFlags_ = poolFlags;
+  created_ = 1;
+  canceled_.store(0);
+  status_.store(1);
+  return 1;
+}
+
+void VTWorkItems::Destroy() {
+  if (created_ == 0) return;
+  count_ = 0;
+  completion_.Destroy();
+  statusLock_.Destroy();
+  created_ = 0;
+  canceled_.store(0);
+  status_.store(1);
+}
+
+int VTWorkItems::QueueItem(Callback callback, void* argument) {
+  if (IsCanceled() != 0) {
+    // Counted as done, as a canceled item on the pool is, so that Wait does
+    // not block for an item that will never run.
+    if (IsThreaded() != 0 && count_ != 0 &&
+        VTThreadToolsUnmanaged::VTInterlockedDecrement(&pending_) == 0) {
+      completion_.Set();
+    }
+    return 1;
+  }
+  if (IsThreaded() == 0) {
+    SetStatus(callback(this, argument));
+    return 1;
+  }
+  auto* record = new (std::nothrow) QueuedItem{this, callback, argument};
+  if (record == nullptr) return -1;
+  const int result = VTThreadPool::QueueUserWorkItem(&VTWorkItems::WaitCallback, record, poolFlags_);
+  if (result != 1) delete record;
+  return result;
+}
+
+unsigned VTWorkItems::WaitCallback(void* record) {
+  QueuedItem* const item = static_cast<QueuedItem*>(record);
+  VTWorkItems* const owner = item->owner;
+  int result = 1;
+  if (owner->IsCanceled() == 0) {
+    result = item->callback(owner, item->argument);
+    if ((owner->flags_ & kStoreStatus) != 0) owner->SetStatus(result);
+    if (result == kCanceled) owner->Cancel();
+  }
+  // The owner may be gone as soon as the last item signals: touch nothing
+  // of it after that.
+  if (owner->count_ != 0 && VTThreadToolsUnmanaged::VTInterlockedDecrement(&owner->pending_) == 0) {
+    owner->completion_.Set();
+  }
+  delete item;
+  return static_cast<unsigned>(result);
+}
+
+int VTWorkItems::Wait() {
+  if (created_ == 0 || !completion_.IsCreated()) return 1;
+  return completion_.WaitOne(INFINITE);
+}
+
+int VTWorkItems::Finish() {
+  if (created_ == 0 || !completion_.IsCreated()) return 1;
+  return completion_.Set();
+}
+
+int VTWorkItems::GetStatus() {
+  const VTReaderWriterLockItem hold = statusLock_.AcquireReaderLock(created_);
+  return status_.load();
+}
+
+void VTWorkItems::SetStatus(int status) {
+  const VTReaderWriterLockItem hold = statusLock_.AcquireWriterLock(created_);
+  status_.store(status);
+}
+
+void VTWorkItems::Cancel() {
+  const VTReaderWriterLockItem hold = statusLock_.AcquireWriterLock(flags_ & kLockCanceled);
+  canceled_.store(1);
+}
+
+int VTWorkItems::IsCanceled() {
+  const VTReaderWriterLockItem hold = statusLock_.AcquireReaderLock(flags_ & kLockCanceled);
+  return canceled_.load();
+}
