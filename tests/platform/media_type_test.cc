@@ -1,0 +1,188 @@
+#include "platform/format_blocks.h"
+#include "platform/fourcc.h"
+#include "platform/media_guids.h"
+#include "platform/media_type.h"
+#include "platform/task_memory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+// An IUnknown that only counts its references.
+class CountedUnknown final : public IUnknown {
+ public:
+  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  ULONG AddRef() override { return ++refs; }
+  ULONG Release() override { return --refs; }
+  ULONG refs = 1;
+};
+
+CMediaType VideoType(BYTE fill, ULONG length) {
+  CMediaType mt(&MEDIATYPE_Video);
+  mt.SetSubtype(&MEDIASUBTYPE_YUY2);
+  mt.SetFormatType(&FORMAT_VideoInfo);
+  BYTE* block = mt.AllocFormatBuffer(length);
+  std::memset(block, fill, length);
+  return mt;
+}
+
+TEST(MediaTypeOwnership, CopyDuplicatesTheFormatBlock) {
+  CMediaType original = VideoType(0x11, sizeof(VIDEOINFOHEADER));
+  CMediaType copy(original);
+  ASSERT_NE(copy.Format(), original.Format());
+  ASSERT_EQ(copy.FormatLength(), original.FormatLength());
+  original.Format()[0] = 0x22;
+  EXPECT_EQ(copy.Format()[0], 0x11);
+  EXPECT_FALSE(copy == original);
+}
+
+TEST(MediaTypeOwnership, AssignmentReplacesAndDuplicates) {
+  CMediaType target = VideoType(0x01, 10);
+  const CMediaType source = VideoType(0x02, 20);
+  target = source;
+  EXPECT_EQ(target.FormatLength(), 20u);
+  EXPECT_NE(target.Format(), source.Format());
+  EXPECT_TRUE(target == source);
+  target = target;
+  EXPECT_EQ(target.FormatLength(), 20u);
+}
+
+TEST(MediaTypeOwnership, CopyAddsAndFreeReleasesTheUnknown) {
+  CountedUnknown unknown;
+  CMediaType mt;
+  mt.pUnk = &unknown;
+  unknown.AddRef();
+  {
+    CMediaType copy(mt);
+    EXPECT_EQ(unknown.refs, 3u);
+  }
+  EXPECT_EQ(unknown.refs, 2u);
+  FreeMediaType(mt);
+  EXPECT_EQ(unknown.refs, 1u);
+  EXPECT_EQ(mt.pUnk, nullptr);
+}
+
+TEST(MediaTypeOwnership, CreateAndDeleteRoundTrip) {
+  CMediaType mt = VideoType(0x33, 8);
+  AM_MEDIA_TYPE* created = CreateMediaType(&mt);
+  ASSERT_NE(created, nullptr);
+  EXPECT_NE(created->pbFormat, mt.pbFormat);
+  EXPECT_EQ(std::memcmp(created->pbFormat, mt.pbFormat, 8), 0);
+  DeleteMediaType(created);
+  DeleteMediaType(nullptr);
+}
+
+TEST(MediaTypeOwnership, BlockPointerWithoutLengthIsNotShared) {
+  AM_MEDIA_TYPE source{};
+  source.pbFormat = reinterpret_cast<BYTE*>(&source);  // stray pointer, zero length
+  AM_MEDIA_TYPE target{};
+  ASSERT_EQ(CopyMediaType(&target, &source), S_OK);
+  EXPECT_EQ(target.pbFormat, nullptr);
+}
+
+TEST(MediaTypeFields, SampleSizeZeroMeansVariable) {
+  CMediaType mt;
+  EXPECT_TRUE(mt.IsFixedSize());
+  EXPECT_EQ(mt.GetSampleSize(), 1u);
+  mt.SetSampleSize(0);
+  EXPECT_FALSE(mt.IsFixedSize());
+  EXPECT_EQ(mt.GetSampleSize(), 0u);
+  mt.SetSampleSize(4096);
+  EXPECT_TRUE(mt.IsFixedSize());
+  EXPECT_EQ(mt.GetSampleSize(), 4096u);
+}
+
+TEST(MediaTypeFields, ReallocKeepsLeadingBytes) {
+  CMediaType mt;
+  BYTE* block = mt.AllocFormatBuffer(4);
+  std::memcpy(block, "abcd", 4);
+  block = mt.ReallocFormatBuffer(8);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(std::memcmp(block, "abcd", 4), 0);
+  EXPECT_EQ(mt.FormatLength(), 8u);
+  mt.ResetFormatBuffer();
+  EXPECT_EQ(mt.Format(), nullptr);
+  EXPECT_EQ(mt.FormatLength(), 0u);
+}
+
+TEST(MediaTypeFields, EqualityIgnoresSampleSizeFlags) {
+  CMediaType a = VideoType(1, 4);
+  CMediaType b = VideoType(1, 4);
+  b.SetSampleSize(0);
+  b.SetTemporalCompression(TRUE);
+  EXPECT_TRUE(a == b);
+  b.SetSubtype(&MEDIASUBTYPE_UYVY);
+  EXPECT_FALSE(a == b);
+}
+
+struct PartialCase {
+  const char* name;
+  GUID major;
+  GUID sub;
+  GUID format;
+  BOOL matches;
+};
+
+TEST(MediaTypeMatching, PartialTypesMatchOnTheFieldsTheyGive) {
+  const CMediaType full = VideoType(7, 4);
+  const PartialCase cases[] = {
+      {"everything open", GUID_NULL, GUID_NULL, GUID_NULL, TRUE},
+      {"major only", MEDIATYPE_Video, GUID_NULL, GUID_NULL, TRUE},
+      {"wrong major", MEDIATYPE_Audio, GUID_NULL, GUID_NULL, FALSE},
+      {"major and subtype", MEDIATYPE_Video, MEDIASUBTYPE_YUY2, GUID_NULL, TRUE},
+      {"wrong subtype", MEDIATYPE_Video, MEDIASUBTYPE_RGB24, GUID_NULL, FALSE},
+      {"format without block", MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, FALSE},
+  };
+  for (const PartialCase& c : cases) {
+    CMediaType partial;
+    partial.majortype = c.major;
+    partial.subtype = c.sub;
+    partial.formattype = c.format;
+    EXPECT_EQ(full.MatchesPartial(&partial), c.matches) << c.name;
+  }
+  CMediaType sameBlock = VideoType(7, 4);
+  EXPECT_TRUE(full.MatchesPartial(&sameBlock));
+  CMediaType otherBlock = VideoType(8, 4);
+  EXPECT_FALSE(full.MatchesPartial(&otherBlock));
+}
+
+TEST(MediaTypeMatching, PartiallySpecifiedWhenMajorOrFormatOpen) {
+  CMediaType mt;
+  EXPECT_TRUE(mt.IsPartiallySpecified());
+  EXPECT_FALSE(mt.IsValid());
+  mt.SetType(&MEDIATYPE_Audio);
+  EXPECT_TRUE(mt.IsValid());
+  EXPECT_TRUE(mt.IsPartiallySpecified());
+  mt.SetFormatType(&FORMAT_WaveFormatEx);
+  EXPECT_FALSE(mt.IsPartiallySpecified());
+}
+
+TEST(FormatBlockLayout, FieldsSitAtThePlatformOffsets) {
+  EXPECT_EQ(offsetof(VIDEOINFOHEADER, AvgTimePerFrame), 40u);
+  EXPECT_EQ(offsetof(VIDEOINFOHEADER, bmiHeader), 48u);
+  EXPECT_EQ(offsetof(VIDEOINFOHEADER2, dwPictAspectRatioX), 56u);
+  EXPECT_EQ(offsetof(VIDEOINFOHEADER2, bmiHeader), 72u);
+  EXPECT_EQ(offsetof(MPEG2VIDEOINFO, cbSequenceHeader), 116u);
+  EXPECT_EQ(offsetof(MPEG2VIDEOINFO, dwSequenceHeader), 132u);
+  EXPECT_EQ(offsetof(WAVEFORMATEX, nSamplesPerSec), 4u);
+  EXPECT_EQ(offsetof(WAVEFORMATEX, cbSize), 16u);
+  EXPECT_EQ(offsetof(MPEG1WAVEFORMAT, dwHeadBitrate), 20u);
+  EXPECT_EQ(offsetof(MPEGLAYER3WAVEFORMAT, fdwFlags), 20u);
+  EXPECT_EQ(offsetof(SUBTITLEINFO, TrackName), 8u);
+}
+
+TEST(MediaGuids, FourCCSubtypesFollowTheRule) {
+  EXPECT_EQ(MEDIASUBTYPE_YUY2, FourCCSubtype(FourCC("YUY2")));
+  EXPECT_EQ(MEDIASUBTYPE_UYVY, FourCCSubtype(FourCC("UYVY")));
+  EXPECT_EQ(MEDIASUBTYPE_YV12, FourCCSubtype(FourCC("YV12")));
+  EXPECT_EQ(MEDIASUBTYPE_I420, FourCCSubtype(FourCC("I420")));
+  EXPECT_EQ(MEDIASUBTYPE_NV12, FourCCSubtype(FourCC("NV12")));
+  EXPECT_EQ(MEDIATYPE_Video, FourCCSubtype(FourCC("vids")));
+  EXPECT_EQ(GuidToString(MEDIATYPE_Stream), "{E436EB83-524F-11CE-9F53-0020AF0BA770}");
+  EXPECT_EQ(GuidToString(CLSID_AsyncReader), "{E436EBB5-524F-11CE-9F53-0020AF0BA770}");
+}
+
+}  // namespace
