@@ -1,0 +1,236 @@
+#include "platform/media_guids.h"
+#include "platform/mem_allocator.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <future>
+#include <thread>
+
+namespace {
+
+class AllocatorTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(CreateMemoryAllocator(allocator_.Put()), S_OK); }
+
+  HRESULT Set(LONG count, LONG size, LONG align = 1, LONG prefix = 0) {
+    ALLOCATOR_PROPERTIES request{count, size, align, prefix};
+    return allocator_->SetProperties(&request, &actual_);
+  }
+
+  ComPtr<IMemAllocator> allocator_;
+  ALLOCATOR_PROPERTIES actual_{};
+};
+
+struct RoundingCase {
+  LONG size, align, prefix;
+  LONG expectedSize;
+};
+
+TEST_F(AllocatorTest, SizeIsRoundedSoPrefixPlusBufferIsAligned) {
+  const RoundingCase cases[] = {
+      {100, 1, 0, 100}, {100, 16, 0, 112}, {100, 16, 4, 108}, {128, 64, 0, 128}, {1, 4096, 0, 4096},
+  };
+  for (const RoundingCase& c : cases) {
+    ASSERT_EQ(Set(2, c.size, c.align, c.prefix), S_OK) << c.size << "/" << c.align;
+    EXPECT_EQ(actual_.cbBuffer, c.expectedSize) << c.size << "/" << c.align << "/" << c.prefix;
+    EXPECT_EQ(actual_.cBuffers, 2);
+    EXPECT_EQ(actual_.cbAlign, c.align);
+    EXPECT_EQ(actual_.cbPrefix, c.prefix);
+  }
+}
+
+TEST_F(AllocatorTest, AlignmentMustBeAPowerOfTwoWithinTheGranularity) {
+  for (LONG align : {0, 3, 12, 131072, -4}) EXPECT_EQ(Set(1, 100, align), VFW_E_BADALIGN) << align;
+}
+
+TEST_F(AllocatorTest, HugeRequestsAreRefusedNotAllocated) {
+  EXPECT_EQ(Set(1, INT32_MAX, 64), E_INVALIDARG);
+  ASSERT_EQ(Set(INT32_MAX, 1 << 20), S_OK);
+  EXPECT_EQ(allocator_->Commit(), E_OUTOFMEMORY);
+  ASSERT_EQ(Set(1, -5), E_INVALIDARG);
+}
+
+TEST_F(AllocatorTest, CommitWithoutSizesFails) { EXPECT_EQ(allocator_->Commit(), VFW_E_SIZENOTSET); }
+
+TEST_F(AllocatorTest, PropertiesAreFixedWhileCommittedOrLent) {
+  ASSERT_EQ(Set(1, 64), S_OK);
+  ASSERT_EQ(allocator_->Commit(), S_OK);
+  EXPECT_EQ(Set(2, 64), VFW_E_ALREADY_COMMITTED);
+  ComPtr<IMediaSample> sample;
+  ASSERT_EQ(allocator_->GetBuffer(sample.Put(), nullptr, nullptr, 0), S_OK);
+  ASSERT_EQ(allocator_->Decommit(), S_OK);
+  EXPECT_EQ(Set(2, 64), VFW_E_BUFFERS_OUTSTANDING);
+  sample.Reset();
+  EXPECT_EQ(Set(2, 64), S_OK);
+}
+
+TEST_F(AllocatorTest, GetBufferNeedsACommit) {
+  ASSERT_EQ(Set(1, 64), S_OK);
+  ComPtr<IMediaSample> sample;
+  EXPECT_EQ(allocator_->GetBuffer(sample.Put(), nullptr, nullptr, 0), VFW_E_NOT_COMMITTED);
+  EXPECT_EQ(sample.Get(), nullptr);
+}
+
+TEST_F(AllocatorTest, NoWaitReportsTimeoutWhenAllBuffersAreOut) {
+  ASSERT_EQ(Set(1, 64), S_OK);
+  ASSERT_EQ(allocator_->Commit(), S_OK);
+  ComPtr<IMediaSample> first, second;
+  ASSERT_EQ(allocator_->GetBuffer(first.Put(), nullptr, nullptr, 0), S_OK);
+  EXPECT_EQ(allocator_->GetBuffer(second.Put(), nullptr, nullptr, AM_GBF_NOWAIT), VFW_E_TIMEOUT);
+  first.Reset();
+  EXPECT_EQ(allocator_->GetBuffer(second.Put(), nullptr, nullptr, AM_GBF_NOWAIT), S_OK);
+  second.Reset();
+  allocator_->Decommit();
+}
+
+TEST_F(AllocatorTest, ReleasedSampleUnblocksAWaitingGetBuffer) {
+  ASSERT_EQ(Set(1, 64), S_OK);
+  ASSERT_EQ(allocator_->Commit(), S_OK);
+  IMediaSample* held = nullptr;
+  ASSERT_EQ(allocator_->GetBuffer(&held, nullptr, nullptr, 0), S_OK);
+  auto waiter = std::async(std::launch::async, [this] {
+    IMediaSample* sample = nullptr;
+    const HRESULT hr = allocator_->GetBuffer(&sample, nullptr, nullptr, 0);
+    if (sample != nullptr) sample->Release();
+    return hr;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  held->Release();
+  EXPECT_EQ(waiter.get(), S_OK);
+  allocator_->Decommit();
+}
+
+TEST_F(AllocatorTest, DecommitWakesAWaitingGetBufferWithNotCommitted) {
+  ASSERT_EQ(Set(1, 64), S_OK);
+  ASSERT_EQ(allocator_->Commit(), S_OK);
+  IMediaSample* held = nullptr;
+  ASSERT_EQ(allocator_->GetBuffer(&held, nullptr, nullptr, 0), S_OK);
+  auto waiter = std::async(std::launch::async, [this] {
+    IMediaSample* sample = nullptr;
+    return allocator_->GetBuffer(&sample, nullptr, nullptr, 0);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_EQ(allocator_->Decommit(), S_OK);
+  EXPECT_EQ(waiter.get(), VFW_E_NOT_COMMITTED);
+  // The outstanding sample keeps its memory until it comes back.
+  BYTE* data = nullptr;
+  held->GetPointer(&data);
+  data[0] = 1;
+  held->Release();
+}
+
+TEST_F(AllocatorTest, OutstandingSampleKeepsTheAllocatorAlive) {
+  ASSERT_EQ(Set(2, 64), S_OK);
+  ASSERT_EQ(allocator_->Commit(), S_OK);
+  IMediaSample* held = nullptr;
+  ASSERT_EQ(allocator_->GetBuffer(&held, nullptr, nullptr, 0), S_OK);
+  allocator_->Decommit();
+  allocator_.Reset();
+  held->Release();  // frees the buffers and then the allocator (ASan checks)
+}
+
+TEST_F(AllocatorTest, RecommitDuringAPendingDecommitKeepsTheBuffers) {
+  ASSERT_EQ(Set(1, 64), S_OK);
+  ASSERT_EQ(allocator_->Commit(), S_OK);
+  IMediaSample* held = nullptr;
+  ASSERT_EQ(allocator_->GetBuffer(&held, nullptr, nullptr, 0), S_OK);
+  ASSERT_EQ(allocator_->Decommit(), S_OK);
+  ASSERT_EQ(allocator_->Commit(), S_OK);
+  held->Release();
+  ComPtr<IMediaSample> again;
+  EXPECT_EQ(allocator_->GetBuffer(again.Put(), nullptr, nullptr, AM_GBF_NOWAIT), S_OK);
+  again.Reset();
+  allocator_->Decommit();
+}
+
+class MediaSampleTest : public AllocatorTest {
+ protected:
+  void SetUp() override {
+    AllocatorTest::SetUp();
+    ASSERT_EQ(Set(1, 100), S_OK);
+    ASSERT_EQ(allocator_->Commit(), S_OK);
+    ASSERT_EQ(allocator_->GetBuffer(sample_.Put(), nullptr, nullptr, 0), S_OK);
+  }
+  void TearDown() override {
+    sample_.Reset();
+    allocator_->Decommit();
+  }
+  ComPtr<IMediaSample> sample_;
+};
+
+TEST_F(MediaSampleTest, TimesReportWhatWasSet) {
+  REFERENCE_TIME start = 0, stop = 0;
+  EXPECT_EQ(sample_->GetTime(&start, &stop), VFW_E_SAMPLE_TIME_NOT_SET);
+  REFERENCE_TIME s = 500;
+  sample_->SetTime(&s, nullptr);
+  EXPECT_EQ(sample_->GetTime(&start, &stop), VFW_S_NO_STOP_TIME);
+  EXPECT_EQ(start, 500);
+  EXPECT_EQ(stop, 501);
+  REFERENCE_TIME e = 900;
+  sample_->SetTime(&s, &e);
+  EXPECT_EQ(sample_->GetTime(&start, &stop), S_OK);
+  EXPECT_EQ(stop, 900);
+  sample_->SetTime(nullptr, nullptr);
+  EXPECT_EQ(sample_->GetTime(&start, &stop), VFW_E_SAMPLE_TIME_NOT_SET);
+
+  LONGLONG ms = 0, me = 0;
+  EXPECT_EQ(sample_->GetMediaTime(&ms, &me), VFW_E_MEDIA_TIME_NOT_SET);
+  LONGLONG a = 7, b = 9;
+  EXPECT_EQ(sample_->SetMediaTime(&a, nullptr), E_POINTER);
+  sample_->SetMediaTime(&a, &b);
+  EXPECT_EQ(sample_->GetMediaTime(&ms, &me), S_OK);
+  EXPECT_EQ(me, 9);
+}
+
+TEST_F(MediaSampleTest, ActualLengthCannotExceedTheBuffer) {
+  EXPECT_EQ(sample_->GetSize(), 100);
+  EXPECT_EQ(sample_->SetActualDataLength(100), S_OK);
+  EXPECT_EQ(sample_->SetActualDataLength(101), VFW_E_BUFFER_OVERFLOW);
+  EXPECT_EQ(sample_->SetActualDataLength(-1), VFW_E_BUFFER_OVERFLOW);
+  EXPECT_EQ(sample_->GetActualDataLength(), 100);
+}
+
+TEST_F(MediaSampleTest, FlagsAndTypeAreClearedWhenTheBufferComesBack) {
+  REFERENCE_TIME s = 1, e = 2;
+  sample_->SetTime(&s, &e);
+  sample_->SetSyncPoint(TRUE);
+  sample_->SetPreroll(TRUE);
+  sample_->SetDiscontinuity(TRUE);
+  CMediaType mt(&MEDIATYPE_Audio);
+  sample_->SetMediaType(&mt);
+  EXPECT_EQ(sample_->IsSyncPoint(), S_OK);
+  AM_MEDIA_TYPE* got = nullptr;
+  ASSERT_EQ(sample_->GetMediaType(&got), S_OK);
+  EXPECT_EQ(got->majortype, MEDIATYPE_Audio);
+  DeleteMediaType(got);
+
+  sample_.Reset();
+  ASSERT_EQ(allocator_->GetBuffer(sample_.Put(), nullptr, nullptr, 0), S_OK);
+  REFERENCE_TIME start, stop;
+  EXPECT_EQ(sample_->GetTime(&start, &stop), VFW_E_SAMPLE_TIME_NOT_SET);
+  EXPECT_EQ(sample_->IsSyncPoint(), S_FALSE);
+  EXPECT_EQ(sample_->IsPreroll(), S_FALSE);
+  EXPECT_EQ(sample_->IsDiscontinuity(), S_FALSE);
+  EXPECT_EQ(sample_->GetMediaType(&got), S_FALSE);
+  EXPECT_EQ(got, nullptr);
+}
+
+TEST_F(MediaSampleTest, BufferHonoursThePrefixAndAlignment) {
+  sample_.Reset();
+  allocator_->Decommit();
+  ASSERT_EQ(Set(3, 100, 64, 8), S_OK);
+  ASSERT_EQ(allocator_->Commit(), S_OK);
+  ComPtr<IMediaSample> a, b;
+  ASSERT_EQ(allocator_->GetBuffer(a.Put(), nullptr, nullptr, 0), S_OK);
+  ASSERT_EQ(allocator_->GetBuffer(b.Put(), nullptr, nullptr, 0), S_OK);
+  BYTE *pa = nullptr, *pb = nullptr;
+  a->GetPointer(&pa);
+  b->GetPointer(&pb);
+  EXPECT_EQ((reinterpret_cast<uintptr_t>(pa) - 8) % 64, 0u);
+  EXPECT_EQ((reinterpret_cast<uintptr_t>(pb) - 8) % 64, 0u);
+  EXPECT_NE(pa, pb);
+}
+
+}  // namespace
