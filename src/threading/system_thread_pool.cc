@@ -3,6 +3,7 @@
 #include "threading/vt_thread_tools.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 
 namespace {
@@ -10,6 +11,8 @@ namespace {
 // The pool entry of the thread running this code, so that a thread calling
 // exit() from inside a routine is not waited for by itself.
 thread_local const void* currentPoolThread = nullptr;
+
+std::atomic<bool> poolStopped{false};
 
 class ShutdownAtExit {
  public:
@@ -157,6 +160,7 @@ void SystemThreadPool::Shutdown(std::chrono::milliseconds wait) {
   {
     std::unique_lock<std::mutex> hold(mutex_);
     stopping_ = true;
+    poolStopped.store(true);
     for (const Item& item : queue_) {
       if (item.longRunning) --longItems_;
     }
@@ -178,3 +182,5 @@ void SystemThreadPool::Shutdown(std::chrono::milliseconds wait) {
   }
   JoinAll(finished);
 }
+
+bool SystemThreadPool::HasStopped() { return poolStopped.load(); }

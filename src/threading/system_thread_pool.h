@@ -43,6 +43,8 @@ class SystemThreadPool {
 
   // Stops the pool as at exit, waiting at most `wait` for running threads.
   void Shutdown(std::chrono::milliseconds wait);
+  // Whether the pool has been stopped; any thread, any time.
+  static bool HasStopped();
 
  private:
   struct Item {

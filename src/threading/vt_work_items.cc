@@ -1,9 +1,12 @@
 #include "threading/vt_work_items.h"
 
+#include "threading/system_thread_pool.h"
 #include "threading/vt_thread_pool.h"
 #include "threading/vt_thread_tools.h"
 
+#include <chrono>
 #include <new>
+#include <utility>
 
 struct VTWorkItems::QueuedItem {
   VTWorkItems* owner;
@@ -14,6 +17,12 @@ struct VTWorkItems::QueuedItem {
 namespace {
 
 constexpr unsigned kAnyLockFlag = VTWorkItems::kCreateLock | VTWorkItems::kLockCanceled | VTWorkItems::kStoreStatus;
+
+// How often a Destroy waiting for items looks whether the pool has stopped.
+constexpr std::chrono::milliseconds kStoppedPoolPoll{50};
+
+// The set whose callback this thread is running, if any.
+thread_local const VTWorkItems* runningItemsOwner = nullptr;
 
 }  // namespace
 
@@ -41,6 +50,9 @@ int VTWorkItems::Create(unsigned count, unsigned flags, unsigned poolFlags) {
 }
 
 void VTWorkItems::Destroy() {
+  // Also when not created: a callback may have destroyed its own set and be
+  // finishing with it still.
+  WaitForItemsInFlight();
   if (created_ == 0) return;
   count_ = 0;
   completion_.Destroy();
@@ -66,8 +78,13 @@ int VTWorkItems::QueueItem(Callback callback, void* argument) {
   }
   auto* record = new (std::nothrow) QueuedItem{this, callback, argument};
   if (record == nullptr) return -1;
+  // Counted before queuing: the item may finish before the queue call returns.
+  ItemEntered();
   const int result = VTThreadPool::QueueUserWorkItem(&VTWorkItems::WaitCallback, record, poolFlags_);
-  if (result != 1) delete record;
+  if (result != 1) {
+    delete record;
+    ItemLeft();
+  }
   return result;
 }
 
@@ -76,17 +93,42 @@ unsigned VTWorkItems::WaitCallback(void* record) {
   VTWorkItems* const owner = item->owner;
   int result = 1;
   if (owner->IsCanceled() == 0) {
+    const VTWorkItems* const outer = std::exchange(runningItemsOwner, owner);
     result = item->callback(owner, item->argument);
+    runningItemsOwner = outer;
     if ((owner->flags_ & kStoreStatus) != 0) owner->SetStatus(result);
     if (result == kCanceled) owner->Cancel();
   }
-  // The owner may be gone as soon as the last item signals: touch nothing
-  // of it after that.
   if (owner->count_ != 0 && VTThreadToolsUnmanaged::VTInterlockedDecrement(&owner->pending_) == 0) {
     owner->completion_.Set();
   }
   delete item;
+  owner->ItemLeft();
   return static_cast<unsigned>(result);
+}
+
+void VTWorkItems::ItemEntered() {
+  std::lock_guard<std::mutex> hold(inFlightMutex_);
+  ++itemsInFlight_;
+}
+
+// Notifies under the lock: the destroyer can only see the count drop after
+// this unlock, and nothing of the set is touched after it. Every drop is
+// announced, as a callback destroying its own set waits for one, not zero.
+void VTWorkItems::ItemLeft() {
+  std::lock_guard<std::mutex> hold(inFlightMutex_);
+  --itemsInFlight_;
+  noItemsInFlight_.notify_all();
+}
+
+void VTWorkItems::WaitForItemsInFlight() {
+  // A callback destroying its own set must not wait for itself.
+  const unsigned own = runningItemsOwner == this ? 1 : 0;
+  std::unique_lock<std::mutex> hold(inFlightMutex_);
+  const auto done = [this, own] { return itemsInFlight_ <= own; };
+  while (!noItemsInFlight_.wait_for(hold, kStoppedPoolPoll, done)) {
+    if (SystemThreadPool::HasStopped()) break;
+  }
 }
 
 int VTWorkItems::Wait() {

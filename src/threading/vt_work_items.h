@@ -7,13 +7,16 @@
 // pool cancels the set: items not yet started are skipped (and still count as
 // done, so Wait returns). Inline, the result only goes to the status.
 //
-// The owner must keep the set alive, and must not Create or Destroy it, until
-// every queued item has run: pool items point at it. Finish() lets Wait return
-// early; it does not stop items in flight. When QueueItem fails (-1) the item
-// never runs: call Finish() before Wait(), or Wait() blocks for it.
+// Pool items point at the set, so Destroy (and so Create and the destructor)
+// first waits for every item queued and not yet finished, also after Finish()
+// let Wait return early; only once the pool has stopped at process exit does
+// it stop waiting (the items left were dropped or are stuck). A callback may
+// destroy its own set; the wait then leaves that item out. When QueueItem
+// fails (-1) the item never runs: call Finish() before Wait(), or Wait()
+// blocks for it.
 //
-// Copies are deleted, for that reason. The completion event resets
-// automatically: one Wait consumes one signal.
+// Copies are deleted: items in flight point at the original. The completion
+// event resets automatically: one Wait consumes one signal.
 #pragma once
 
 #include "platform/wintypes.h"
@@ -22,6 +25,8 @@
 #include "threading/vt_wait_event.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 class VT_EXPORT VTWorkItems {
  public:
@@ -76,6 +81,11 @@ class VT_EXPORT VTWorkItems {
 
   static unsigned WaitCallback(void* record);
 
+  void ItemEntered();
+  // The last thing an item does with its set.
+  void ItemLeft();
+  void WaitForItemsInFlight();
+
   unsigned flags_ = 0;
   int created_ = 0;
   unsigned count_ = 0;
@@ -89,4 +99,10 @@ class VT_EXPORT VTWorkItems {
   VTReaderWriterLock statusLock_;
   std::atomic<int> status_{1};
   unsigned poolFlags_ = 0;
+
+  // A leaf lock guarding itemsInFlight_: items queued to the pool and not yet
+  // finished with the set.
+  std::mutex inFlightMutex_;
+  std::condition_variable noItemsInFlight_;
+  unsigned itemsInFlight_ = 0;
 };
