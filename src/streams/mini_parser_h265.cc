@@ -190,11 +190,13 @@ HRESULT CMiniParserH265::Feed(const BYTE* data, LONG size) {
   if (size > kMaxCollectedBytes - Length()) return VFW_E_BUFFER_OVERFLOW;
   RETURN_ON_FAILURE(Append(data, size));
   const HRESULT hr = Parse(Data(), static_cast<size_t>(Length()), &parameterSetsStart_, &parameterSetsLength_);
-  if (hr == S_OK) {
-    state_ = State::kComplete;
-    return S_OK;
+  if (FAILED(hr)) return hr;
+  // More bytes may still belong to a PPS that ends the data so far.
+  if (hr != S_OK || parameterSetsStart_ + parameterSetsLength_ == static_cast<size_t>(Length())) {
+    return S_FALSE;
   }
-  return hr == kParameterSetsIncomplete ? S_FALSE : hr;
+  state_ = State::kComplete;
+  return S_OK;
 }
 
 HRESULT CMiniParserH265::GetMediaType(CMediaType* mediaType) {

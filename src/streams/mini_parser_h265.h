@@ -43,8 +43,8 @@ class CMiniParserH265 : public CMiniParser, public CBuffer {
   HRESULT ParseParameterSets(const BYTE* data, size_t size, H265StreamInfo* info);
 
   // Collects the bytes and parses everything collected so far: S_OK once a
-  // VPS, an SPS and a PPS were parsed (later calls change nothing), S_FALSE
-  // while they are incomplete, the parse failure for a malformed set, and
+  // VPS, an SPS and a PPS were parsed and a start code followed the last of
+  // them (later calls change nothing), S_FALSE until then, the parse failure for a malformed set, and
   // VFW_E_BUFFER_OVERFLOW once 1 MiB has gone by without them.
   HRESULT Feed(const BYTE* data, LONG size) override;
   // After Feed's S_OK: video, FourCC subtype "H265", FORMAT_VideoInfo with
