@@ -62,7 +62,7 @@ VTReaderWriterLockItem VTReaderWriterLock::AcquireReaderLock() {
 }
 
 VTReaderWriterLockItem VTReaderWriterLock::AcquireWriterLock() {
-  if (Lock() != 1 || created_ == 0) return {};
+  if (created_ == 0 || Lock() != 1) return {};
   return VTReaderWriterLockItem(this, 0);
 }
 

@@ -15,8 +15,10 @@
 // fails (-1) the item never runs: call Finish() before Wait(), or Wait()
 // blocks for it.
 //
-// Copies are deleted: items in flight point at the original. The completion
-// event resets automatically: one Wait consumes one signal.
+// Threads: Create, Destroy and Wait belong to the owner; QueueItem, Finish,
+// the status and the cancel flag may be used from any thread, callbacks
+// included. Copies are deleted: items in flight point at the original. The
+// completion event resets automatically: one Wait consumes one signal.
 #pragma once
 
 #include "platform/wintypes.h"

@@ -62,16 +62,4 @@ TEST(ThreadToolsTest, CoreCountCanBeForcedAndRestored) {
   EXPECT_EQ(VTThreadToolsManaged::GetCoreCount(), system);
 }
 
-TEST(ThreadToolsTest, ConcurrentFirstCallsAllSeeTheResolvedEntryPoints) {
-  std::vector<std::thread> threads;
-  std::atomic<int> sawSlimLock{0};
-  for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([&sawSlimLock] {
-      if (VTThreadToolsUnmanaged::HasSlimLock() && VTThreadToolsManaged::GetCoreCount() >= 1) ++sawSlimLock;
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(sawSlimLock.load(), 8);
-}
-
 }  // namespace

@@ -72,17 +72,6 @@ TEST(WaitEventTest, TimedWaitLastsAtLeastItsTimeout) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(25));
 }
 
-TEST(WaitEventTest, SetFromAnotherThreadEndsAnUnlimitedWait) {
-  VTWaitEvent event;
-  ASSERT_EQ(event.Create(0, 0), 1);
-  std::thread setter([&event] {
-    std::this_thread::sleep_for(milliseconds(10));
-    event.Set();
-  });
-  EXPECT_EQ(event.WaitOne(kInfinite), 1);
-  setter.join();
-}
-
 TEST(WaitEventTest, CreateAgainReplacesASignalledEvent) {
   VTWaitEvent event;
   ASSERT_EQ(event.Create(1, 1), 1);
