@@ -1,7 +1,5 @@
 #include "container/box.h"
 
-#include "container/field_reader.h"
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>

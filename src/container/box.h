@@ -4,10 +4,13 @@
 // payload still to be consumed, and readers of payload fields reduce it.
 #pragma once
 
+#include "container/field_reader.h"
 #include "platform/async_reader.h"
 #include "platform/fourcc.h"
 
 inline constexpr DWORD kUuidBoxType = FourCC("uuid");
+// The narrowest a box header can be: 32-bit size and type.
+inline constexpr LONGLONG kBoxHeaderSize = 8;
 
 class Box {
  public:
@@ -39,6 +42,12 @@ class Box {
   // Steps over the payload without reading it. A box that extends to the end
   // leaves position alone and uses up remaining.
   HRESULT Skip(IAsyncReader* source, LONGLONG* position, LONGLONG* remaining);
+
+  // Reads this box's payload fields: bounded by `size`, which each field
+  // reduces, with every SyncRead result kept in `lastResult`.
+  BoxFieldReader Fields(IAsyncReader* source, LONGLONG* position) {
+    return BoxFieldReader(source, position, &size, &lastResult);
+  }
 
   void FreeData();
 

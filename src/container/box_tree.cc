@@ -1,7 +1,6 @@
 #include "container/box_tree.h"
 
 #include "container/box_walk.h"
-#include "container/field_reader.h"
 #include "platform/fourcc.h"
 
 #include <algorithm>
@@ -46,7 +45,7 @@ class BoxTreeReader {
     }
     if (canDescend && child.type == kSampleDescriptionType) {
       RETURN_IF_FAILED(ClaimChild(&container.size, child));
-      RETURN_IF_FAILED(BoxFieldReader(source_, position, &child.size).Skip(kSampleDescriptionPrefix));
+      RETURN_IF_FAILED(child.Fields(source_, position).Skip(kSampleDescriptionPrefix));
       return WalkLevel(position, child, depth + 1, true, children);
     }
     if (!options_.readLeafBodies) return walk.SkipChild(child);

@@ -1,7 +1,5 @@
 #include "container/box_walk.h"
 
-#include "container/field_reader.h"
-
 #include <cstdint>
 
 BoxWalk::BoxWalk(IAsyncReader* source, LONGLONG* position, Box& container)

@@ -11,8 +11,9 @@
 //
 // The walk runs over the container's own `size` as the remaining count. Each
 // handler gets (position, the container's remaining, the child header); it
-// begins with ClaimChild (container/box.h), reads what it wants, and leaves
-// position at the end of the child. Children no row names are stepped over
+// begins with ClaimChild (container/box.h), reads what it wants through
+// child.Fields(source, position), and leaves position at the end of the
+// child (Fields(...).SkipRest()). Children no row names are stepped over
 // here and nowhere else. The first handler result other than S_OK ends the
 // walk and is the container's result.
 #pragma once

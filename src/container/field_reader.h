@@ -19,9 +19,6 @@
     if (returnIfFailed_ != S_OK) return returnIfFailed_; \
   } while (0)
 
-// The narrowest a box header can be: 32-bit size and type.
-inline constexpr LONGLONG kBoxHeaderSize = 8;
-
 // Big-endian values from memory that the caller has already bounds-checked.
 inline WORD LoadBigEndian16(const BYTE* p) { return static_cast<WORD>((p[0] << 8) | p[1]); }
 inline DWORD LoadBigEndian24(const BYTE* p) {

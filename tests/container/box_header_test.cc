@@ -233,16 +233,6 @@ TEST(MemoryHeaderTest, FullBoxReadsVersionAndFlagsButKeepsThemInSize) {
   EXPECT_EQ(box.size, 10);
 }
 
-TEST(BoxSkipTest, SkipStepsOverThePayload) {
-  Box box;
-  box.size = 100;
-  LONGLONG position = 8;
-  LONGLONG remaining = 500;
-  ASSERT_EQ(box.Skip(nullptr, &position, &remaining), S_OK);
-  EXPECT_EQ(position, 108);
-  EXPECT_EQ(remaining, 400);
-}
-
 TEST(BoxSkipTest, BoxThatExtendsToEndUsesUpRemainingWithoutMoving) {
   Box box;
   box.size = -8;

@@ -5,7 +5,6 @@
 #include "support/memory_source.h"
 
 #include "container/box_walk.h"
-#include "container/field_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +34,7 @@ class RecordingContainer {
   HRESULT OnLeaf(LONGLONG* position, LONGLONG* remaining, Box& child) {
     RETURN_IF_FAILED(ClaimChild(remaining, child));
     visits += "leaf" + std::to_string(child.size) + " ";
-    BoxFieldReader(source_, position, &child.size).SkipRest();
+    child.Fields(source_, position).SkipRest();
     return S_OK;
   }
   HRESULT OnFail(LONGLONG*, LONGLONG*, Box&) { return E_FAIL; }
