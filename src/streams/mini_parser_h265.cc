@@ -189,12 +189,25 @@ HRESULT CMiniParserH265::Feed(const BYTE* data, LONG size) {
   if (size < 0 || (size > 0 && !data)) return E_INVALIDARG;
   if (size > kMaxCollectedBytes - Length()) return VFW_E_BUFFER_OVERFLOW;
   RETURN_ON_FAILURE(Append(data, size));
-  const HRESULT hr = Parse(Data(), static_cast<size_t>(Length()), &parameterSetsStart_, &parameterSetsLength_);
-  if (FAILED(hr)) return hr;
-  // More bytes may still belong to a PPS that ends the data so far.
-  if (hr != S_OK || parameterSetsStart_ + parameterSetsLength_ == static_cast<size_t>(Length())) {
-    return S_FALSE;
+
+  // Only a new start code can end a unit, so only then is there anything new
+  // to parse. A start code may straddle the old end: look a few bytes back.
+  const size_t length = static_cast<size_t>(Length());
+  const size_t lookBack = kStartCodeLength + 1;
+  size_t from = scannedUpTo_ > lookBack ? scannedUpTo_ - lookBack : 0;
+  const BYTE* lastHeader = nullptr;
+  while (const BYTE* header = FindStartCode(Data() + from, length - from)) {
+    lastHeader = header;
+    from = static_cast<size_t>(header - Data()) + 1;
   }
+  scannedUpTo_ = length;
+  if (!lastHeader) return S_FALSE;
+
+  // The unit behind the last start code may still be growing; parsing up to
+  // its header leaves it too short to count, and ends the unit before it.
+  const size_t complete = static_cast<size_t>(lastHeader - Data()) + kNalHeaderSize;
+  const HRESULT hr = Parse(Data(), complete, &parameterSetsStart_, &parameterSetsLength_);
+  if (hr != S_OK) return FAILED(hr) ? hr : S_FALSE;
   state_ = State::kComplete;
   return S_OK;
 }

@@ -74,6 +74,8 @@ class CMiniParserH265 : public CMiniParser, public CBuffer {
   // first one's start code to the end of the last one parsed.
   size_t parameterSetsStart_ = 0;
   size_t parameterSetsLength_ = 0;
+  // How far Feed has looked for start codes in the collected bytes.
+  size_t scannedUpTo_ = 0;
   std::array<std::unique_ptr<H265Vps>, kH265MaxVpsCount> vps_;
   std::array<std::unique_ptr<H265Sps>, kH265MaxSpsCount> sps_;
   std::array<std::unique_ptr<H265Pps>, kH265MaxPpsCount> pps_;

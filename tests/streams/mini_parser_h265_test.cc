@@ -348,6 +348,18 @@ TEST(MiniParserH265FeedTest, CollectsUntilTheParameterSetsAreComplete) {
   EXPECT_EQ(parser.StreamInfo().pictureHeight, 100);
 }
 
+TEST(MiniParserH265FeedTest, UnitCutByTheEndOfAFeedIsNotJudgedYet) {
+  const Bytes pps = MakePps();
+  const Bytes stream = AnnexB({MakeVps(), MakeSps(), pps, {0x26, 0x01, 0xAF, 0x10}});
+  const size_t cut = AnnexB({MakeVps(), MakeSps()}).size() + 4 + pps.size() - 2;
+  // Read as it stands, the cut PPS runs out of bits.
+  ASSERT_TRUE(FAILED(ParseH265StartCodes(stream.data(), cut, nullptr)));
+  CMiniParserH265 parser;
+  EXPECT_EQ(parser.Feed(stream.data(), static_cast<LONG>(cut)), S_FALSE);
+  EXPECT_EQ(parser.Feed(stream.data() + cut, static_cast<LONG>(stream.size() - cut)), S_OK);
+  EXPECT_EQ(parser.StreamInfo().pictureWidth, 176);
+}
+
 TEST(MiniParserH265FeedTest, MediaTypeCarriesDisplaySizeAndParameterSets) {
   const Bytes stream = LoadHevcTestFile("crop_420_176x100.hevc");
   CMiniParserH265 parser;
