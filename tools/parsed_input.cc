@@ -1,0 +1,24 @@
+#include "parsed_input.h"
+
+#include "tool_common.h"
+
+
+HRESULT OpenParsedInput(const std::string& input, ParsedInput* out) {
+  out->sources.clear();
+  ComPtr<IAsyncReader> reader;
+  RETURN_IF_FAILED(OpenInput(input, reader.Put()));
+  ParsedSource parsed;
+  parsed.location = input;
+  parsed.source = std::make_unique<CDarEdoSource>(reader.Get(), 0, CreatePlainSampleEntry);
+  CDarEdoSource& source = *parsed.source;
+  out->sources.push_back(std::move(parsed));
+  HRESULT hr = S_OK;
+  try {
+    hr = source.ParseFile();
+  } catch (const ArrayError& error) {
+    hr = error.Result();
+  }
+  if (FAILED(hr)) return hr;
+  for (ULONG i = 0; i < source.TrackCount(); ++i) source.Track(i)->PreparePcmLayout();
+  return hr;
+}
