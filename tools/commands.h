@@ -4,3 +4,4 @@
 #pragma once
 
 int RunBoxesCommand(int argc, char** argv);
+int RunSamplesCommand(int argc, char** argv);

@@ -15,6 +15,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"boxes", RunBoxesCommand, "boxes [--json] INPUT"},
+    {"samples", RunSamplesCommand, "samples [--json] INPUT"},
 };
 
 void PrintUsage(FILE* to) {
