@@ -5,10 +5,10 @@
 CAMEvent::CAMEvent(BOOL manualReset, BOOL initialState) : manualReset_(manualReset != 0), state_(initialState != 0) {}
 
 void CAMEvent::Set() {
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    state_ = true;
-  }
+  // Notified under the lock: a waiter may destroy the event as soon as its
+  // wait returns, and must not find Set still touching it.
+  std::lock_guard<std::mutex> hold(mutex_);
+  state_ = true;
   if (manualReset_) {
     signalled_.notify_all();
   } else {
