@@ -313,6 +313,7 @@ HRESULT trakBox::ParseSyncSample(LONGLONG* position, LONGLONG* remaining, Box& c
   RETURN_IF_FAILED(CheckTableFits(fields, reader_.Get(), count, sizeof(DWORD)));
   GrowableArray<DWORD>& table = sampleTable->syncSamples;
   if (table.SetCount(count) != S_OK) return E_OUTOFMEMORY;
+  InvalidateSyncOrder();
   DWORD* samples = table.Data();
   RETURN_IF_FAILED(ReadEntries(fields, count, sizeof(DWORD),
                                [&](ULONG i, const BYTE* bytes) { samples[i] = LoadBigEndian32(bytes); }));

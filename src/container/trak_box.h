@@ -242,6 +242,8 @@ class trakBox : public FullBox {
 
   // Lookup helpers (sample_lookup.cc), called under tableLock.
   bool SyncSamplesAscending();
+  // For whoever rewrites `syncSamples` in place.
+  void InvalidateSyncOrder() { syncOrder_ = {}; }
   // The index of the first sync-sample entry above `oneBasedSample`.
   ULONG FirstSyncEntryAbove(LONGLONG oneBasedSample);
   HRESULT PreviousSyncSampleLocked(LONGLONG sample, LONGLONG* syncSample);

@@ -1,0 +1,127 @@
+#include "movie_builder.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// The four characters of a type held in a string.
+void TypeChars(const std::string& type, char (&out)[5]) {
+  std::memset(out, ' ', 4);
+  std::memcpy(out, type.data(), std::min<size_t>(type.size(), 4));
+  out[4] = '\0';
+}
+
+}  // namespace
+
+void WriteSampleTable(BoxBuilder& b, const TrackSpec& track) {
+  b.Box("stbl", [&] {
+    if (!track.format.empty()) {
+      b.FullBox("stsd", 0, 0, [&] {
+        b.U32(1);
+        char type[5];
+        TypeChars(track.format, type);
+        b.Box(type, [&] {
+          b.Zeros(6).U16(1);
+          b.Bytes(track.entryBody);
+        });
+      });
+    }
+    b.FullBox("stts", 0, 0, [&] {
+      b.U32(static_cast<uint32_t>(track.stts.size()));
+      for (const auto& [count, delta] : track.stts) b.U32(count).I32(delta);
+    });
+    b.FullBox("stsc", 0, 0, [&] {
+      b.U32(static_cast<uint32_t>(track.stsc.size()));
+      for (const auto& entry : track.stsc) b.U32(entry[0]).U32(entry[1]).U32(entry[2]);
+    });
+    b.FullBox("stsz", 0, 0, [&] {
+      b.U32(track.constantSize);
+      if (track.constantSize != 0) {
+        b.U32(track.constantCount);
+      } else {
+        b.U32(static_cast<uint32_t>(track.sizes.size()));
+        for (uint32_t size : track.sizes) b.U32(size);
+      }
+    });
+    if (track.co64) {
+      b.FullBox("co64", 0, 0, [&] {
+        b.U32(static_cast<uint32_t>(track.chunkOffsets.size()));
+        for (uint64_t offset : track.chunkOffsets) b.U64(offset);
+      });
+    } else {
+      b.FullBox("stco", 0, 0, [&] {
+        b.U32(static_cast<uint32_t>(track.chunkOffsets.size()));
+        for (uint64_t offset : track.chunkOffsets) b.U32(static_cast<uint32_t>(offset));
+      });
+    }
+    if (track.syncSamples) {
+      b.FullBox("stss", 0, 0, [&] {
+        b.U32(static_cast<uint32_t>(track.syncSamples->size()));
+        for (uint32_t sample : *track.syncSamples) b.U32(sample);
+      });
+    }
+  });
+}
+
+void WriteTrack(BoxBuilder& b, const TrackSpec& track) {
+  b.Box("trak", [&] {
+    b.FullBox("tkhd", 0, 7, [&] {
+      b.U32(0).U32(0).U32(track.trackId).U32(0).U32(0);
+      b.Zeros(16);
+      for (uint32_t value : {0x00010000u, 0u, 0u, 0u, 0x00010000u, 0u, 0u, 0u, 0x40000000u}) b.U32(value);
+      b.U32(0).U32(0);
+    });
+    b.Box("mdia", [&] {
+      b.FullBox("mdhd", 0, 0, [&] { b.U32(0).U32(0).U32(track.timescale).U32(track.mediaDuration).U16(0x55C4).U16(0); });
+      char handler[5];
+      TypeChars(track.handler, handler);
+      b.FullBox("hdlr", 0, 0, [&] { b.U32(0).FourCC(handler).Zeros(12).U8(0); });
+      b.Box("minf", [&] {
+        if (!track.mediaHeader.empty()) {
+          char header[5];
+          TypeChars(track.mediaHeader, header);
+          b.Box(header, [&] { b.Zeros(8); });
+        }
+        WriteSampleTable(b, track);
+      });
+    });
+  });
+}
+
+void WriteTrackWithSampleTable(BoxBuilder& b, uint32_t trackId, const BoxBuilder::Body& stblBody) {
+  b.Box("trak", [&] {
+    b.FullBox("tkhd", 0, 7, [&] { b.U32(0).U32(0).U32(trackId).U32(0).U32(0).Zeros(16 + 36 + 8); });
+    b.Box("mdia", [&] {
+      b.FullBox("mdhd", 0, 0, [&] { b.U32(0).U32(0).U32(600).U32(0).U16(0x55C4).U16(0); });
+      b.FullBox("hdlr", 0, 0, [&] { b.U32(0).FourCC("vide").Zeros(12).U8(0); });
+      b.Box("minf", [&] {
+        b.Box("vmhd", [&] { b.Zeros(8); });
+        b.Box("stbl", stblBody);
+      });
+    });
+  });
+}
+
+void WriteMovie(BoxBuilder& b, const std::vector<TrackSpec>& tracks) {
+  b.Box("moov", [&] {
+    b.FullBox("mvhd", 0, 0, [&] {
+      b.U32(0).U32(0).U32(600).U32(1800);
+      b.U32(0x00010000).U16(0x0100).Zeros(10);
+      for (uint32_t value : {0x00010000u, 0u, 0u, 0u, 0x00010000u, 0u, 0u, 0u, 0x40000000u}) b.U32(value);
+      b.Zeros(24).U32(static_cast<uint32_t>(tracks.size() + 1));
+    });
+    for (const TrackSpec& track : tracks) WriteTrack(b, track);
+  });
+}
+
+ParsedMovie ParseMovie(IAsyncReader* reader, DWORD wantedTrackId, SampleEntryFactory factory) {
+  ParsedMovie movie;
+  movie.source = std::make_unique<CDarEdoSource>(reader, wantedTrackId, factory);
+  movie.result = movie.source->ParseFile();
+  return movie;
+}
+
+ParsedMovie ParseMovie(const BoxBuilder& b, DWORD wantedTrackId, SampleEntryFactory factory) {
+  return ParseMovie(b.Reader().Get(), wantedTrackId, factory);
+}
