@@ -2,6 +2,8 @@
 
 #include "tool_common.h"
 
+#include "streams/sample_entry_factory.h"
+
 
 HRESULT OpenParsedInput(const std::string& input, ParsedInput* out) {
   out->sources.clear();
@@ -9,7 +11,7 @@ HRESULT OpenParsedInput(const std::string& input, ParsedInput* out) {
   RETURN_IF_FAILED(OpenInput(input, reader.Put()));
   ParsedSource parsed;
   parsed.location = input;
-  parsed.source = std::make_unique<CDarEdoSource>(reader.Get(), 0, CreatePlainSampleEntry);
+  parsed.source = std::make_unique<CDarEdoSource>(reader.Get(), 0, CreateSampleEntry);
   CDarEdoSource& source = *parsed.source;
   out->sources.push_back(std::move(parsed));
   HRESULT hr = S_OK;
