@@ -1,18 +1,11 @@
 #include "streams/sample_entry_factory.h"
 
+#include "container/trak_box.h"
 #include "streams/audio_sample_entry.h"
 #include "streams/null_sample_entry.h"
 #include "streams/video_sample_entry.h"
 
 #include <new>
-
-namespace {
-
-constexpr DWORD kMediaKindVideo = 1;
-constexpr DWORD kMediaKindSound = 2;
-constexpr DWORD kMediaKindNull = 4;
-
-}  // namespace
 
 SampleEntry* CreateSampleEntry(DWORD mediaKind, const Box& entryHeader, trakBox* track) {
   switch (mediaKind) {
