@@ -4,7 +4,6 @@
 
 #include "streams/sample_entry_factory.h"
 
-
 HRESULT OpenParsedInput(const std::string& input, ParsedInput* out) {
   out->sources.clear();
   ComPtr<IAsyncReader> reader;

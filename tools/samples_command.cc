@@ -51,8 +51,8 @@ void PrintTrackText(const trakBox& track, const std::vector<SampleRow>& rows) {
   if (rows.empty()) return;
   std::printf("  %10s %10s %12s %12s %4s %6s\n", "offset", "size", "start", "end", "sync", "count");
   for (const SampleRow& row : rows) {
-    std::printf("  %10" PRId64 " %10" PRId64 " %12" PRId64 " %12" PRId64 " %4d %6d\n", row.offset, row.size,
-                row.start, row.end, row.sync ? 1 : 0, row.count);
+    std::printf("  %10" PRId64 " %10" PRId64 " %12" PRId64 " %12" PRId64 " %4d %6d\n", row.offset, row.size, row.start,
+                row.end, row.sync ? 1 : 0, row.count);
   }
 }
 

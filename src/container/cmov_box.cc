@@ -40,8 +40,8 @@ HRESULT cmovBox::Expand(const BYTE* compressed, LONG compressedSize, DWORD expan
   const int status = inflate(&stream, Z_FINISH);
   const bool filled = stream.avail_out == 0;
   inflateEnd(&stream);
-  if (status == Z_STREAM_END || (filled && status != Z_DATA_ERROR && status != Z_MEM_ERROR &&
-                                 status != Z_NEED_DICT && status != Z_STREAM_ERROR)) {
+  if (status == Z_STREAM_END || (filled && status != Z_DATA_ERROR && status != Z_MEM_ERROR && status != Z_NEED_DICT &&
+                                 status != Z_STREAM_ERROR)) {
     return S_OK;
   }
   expanded_->Empty();

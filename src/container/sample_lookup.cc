@@ -40,13 +40,11 @@ LONGLONG SaturatingAdd(LONGLONG a, ULONGLONG b) {
 LONGLONG trakBox::MediaToReferenceTime(LONGLONG mediaTime) const {
   // The conversions need no lock: the timescale is fixed once parsed.
   const DWORD halfDown = (timescale - 1) / 2;
-  return Int64x32Div32(mediaTime, kReferenceUnitsPerSecond, static_cast<LONG>(timescale),
-                       static_cast<LONG>(halfDown));
+  return Int64x32Div32(mediaTime, kReferenceUnitsPerSecond, static_cast<LONG>(timescale), static_cast<LONG>(halfDown));
 }
 
 LONGLONG trakBox::ReferenceToMediaTime(LONGLONG referenceTime) const {
-  return Int64x32Div32(referenceTime, static_cast<LONG>(timescale), kReferenceUnitsPerSecond,
-                       kHalfSecondRoundingDown);
+  return Int64x32Div32(referenceTime, static_cast<LONG>(timescale), kReferenceUnitsPerSecond, kHalfSecondRoundingDown);
 }
 
 void trakBox::ConvertRangeToReference(LONGLONG* start, LONGLONG* end) const {
@@ -153,7 +151,8 @@ HRESULT trakBox::SampleToChunk(LONGLONG sample, LONGLONG* chunk, LONGLONG* index
   const ULONG count = sampleTable->sampleToChunk.Count();
   ULONG i = 0;
   LONGLONG samplesBefore = 0;
-  if (chunkCache_.tableId == sampleTable->fragmentId && sample >= chunkCache_.sample && chunkCache_.entryIndex < count) {
+  if (chunkCache_.tableId == sampleTable->fragmentId && sample >= chunkCache_.sample &&
+      chunkCache_.entryIndex < count) {
     i = chunkCache_.entryIndex;
     samplesBefore = chunkCache_.samplesBefore;
   }
@@ -270,8 +269,8 @@ ULONG trakBox::FirstSyncEntryAbove(LONGLONG oneBasedSample) {
   const DWORD* first = samples.Data();
   const DWORD* last = first + samples.Count();
   if (SyncSamplesAscending()) {
-    const DWORD* above = std::upper_bound(first, last, oneBasedSample,
-                                          [](LONGLONG value, DWORD entry) { return value < entry; });
+    const DWORD* above =
+        std::upper_bound(first, last, oneBasedSample, [](LONGLONG value, DWORD entry) { return value < entry; });
     return static_cast<ULONG>(above - first);
   }
   const DWORD* above = std::find_if(first, last, [&](DWORD entry) { return entry > oneBasedSample; });

@@ -246,13 +246,14 @@ HRESULT trakBox::ParseCompactSampleSize(LONGLONG* position, LONGLONG* remaining,
   RETURN_IF_FAILED(fields.U32(&count));
   if (count == 0) return VFW_E_INVALID_FILE_FORMAT;
   // Bytes for `count` fields: two samples share a byte at 4 bits.
-  const ULONGLONG packedBytes = fieldSize == 4 ? (static_cast<ULONGLONG>(count) + 1) / 2
-                                               : static_cast<ULONGLONG>(count) * (fieldSize / 8);
+  const ULONGLONG packedBytes =
+      fieldSize == 4 ? (static_cast<ULONGLONG>(count) + 1) / 2 : static_cast<ULONGLONG>(count) * (fieldSize / 8);
   RETURN_IF_FAILED(CheckTableFits(fields, reader_.Get(), packedBytes, 1));
   if (table.sampleSizes.SetCount(count) != S_OK) return E_OUTOFMEMORY;
   DWORD* sizes = table.sampleSizes.Data();
   if (fieldSize == 16) {
-    RETURN_IF_FAILED(ReadEntries(fields, count, 2, [&](ULONG i, const BYTE* bytes) { sizes[i] = LoadBigEndian16(bytes); }));
+    RETURN_IF_FAILED(
+        ReadEntries(fields, count, 2, [&](ULONG i, const BYTE* bytes) { sizes[i] = LoadBigEndian16(bytes); }));
   } else if (fieldSize == 8) {
     RETURN_IF_FAILED(ReadEntries(fields, count, 1, [&](ULONG i, const BYTE* bytes) { sizes[i] = bytes[0]; }));
   } else {

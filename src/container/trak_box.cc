@@ -121,8 +121,8 @@ HRESULT trakBox::ParseHandler(LONGLONG* position, LONGLONG* remaining, Box& chil
 
 HRESULT trakBox::ParseMediaInformation(LONGLONG* position, LONGLONG* remaining, Box& child) {
   static constexpr ChildHandler<trakBox> kMediaInformationChildren[] = {
-      {FourCC("vmhd"), &trakBox::ParseMediaKind}, {FourCC("smhd"), &trakBox::ParseMediaKind},
-      {FourCC("hint"), &trakBox::ParseMediaKind}, {FourCC("nmhd"), &trakBox::ParseMediaKind},
+      {FourCC("vmhd"), &trakBox::ParseMediaKind},   {FourCC("smhd"), &trakBox::ParseMediaKind},
+      {FourCC("hint"), &trakBox::ParseMediaKind},   {FourCC("nmhd"), &trakBox::ParseMediaKind},
       {FourCC("stbl"), &trakBox::ParseSampleTable},
   };
   RETURN_IF_FAILED(ClaimChild(remaining, child));

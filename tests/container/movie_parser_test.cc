@@ -53,8 +53,8 @@ std::vector<uint8_t> Deflate(const std::vector<uint8_t>& bytes) {
 
 // A "moov" holding only a compressed header of `inner`, inside a file that
 // also has an "mdat" before it.
-BoxBuilder CompressedMovieFile(const char (&compressor)[5],
-                               const std::vector<uint8_t>& compressed, uint32_t expandedSize) {
+BoxBuilder CompressedMovieFile(const char (&compressor)[5], const std::vector<uint8_t>& compressed,
+                               uint32_t expandedSize) {
   BoxBuilder b;
   b.Box("ftyp", [&] { b.FourCC("qt  ").U32(0); });
   b.Box("mdat", [&] { b.Zeros(64); });
@@ -211,8 +211,7 @@ TEST_F(CompressedMovieTest, CompressedHeaderInsideExpandedOneIsNotExpandedAgain)
     });
     WriteTrack(middle, SimpleTrack(9));
   });
-  const BoxBuilder b =
-      CompressedMovieFile("zlib", Deflate(middle.Data()), static_cast<uint32_t>(middle.Size()));
+  const BoxBuilder b = CompressedMovieFile("zlib", Deflate(middle.Data()), static_cast<uint32_t>(middle.Size()));
   const ParsedMovie movie = ParseMovie(b);
   ASSERT_EQ(movie.result, S_OK);
   EXPECT_EQ(TrackIds(movie), std::vector<DWORD>{9});

@@ -108,7 +108,8 @@ TEST_F(SampleEntryTest, Dvc1ConfigurationByProfile) {
   simple.push_back(0xAA);
   simple.push_back(0xBB);
   const Case cases[] = {
-      {"advanced with sequence start code", {0xC5, 1, 2, 3, 4, 5, 6, 0x00, 0x00, 0x01, 0x0F, 0x99},
+      {"advanced with sequence start code",
+       {0xC5, 1, 2, 3, 4, 5, 6, 0x00, 0x00, 0x01, 0x0F, 0x99},
        {0x01, 0x00, 0x00, 0x01, 0x0F, 0x99}},
       {"advanced without start code", {0xC5, 1, 2, 3, 4, 5, 6, 0x00, 0x00, 0x01, 0x0E}, {0x00, 0x00, 0x01, 0x0E}},
       {"simple profile from offset 16", simple, {0xAA, 0xBB}},
@@ -192,9 +193,7 @@ TEST_F(SampleEntryReadTest, PayloadChildrenAreWalkedAndMalformedOnesIgnored) {
   EXPECT_EQ(Bytes(entry_->codecConfig), (std::vector<uint8_t>{1, 2}));
 }
 
-TEST_F(SampleEntryReadTest, FixedFieldsCutShortAreAnInvalidHeader) {
-  EXPECT_EQ(Read({}, 6), STG_E_INVALIDHEADER);
-}
+TEST_F(SampleEntryReadTest, FixedFieldsCutShortAreAnInvalidHeader) { EXPECT_EQ(Read({}, 6), STG_E_INVALIDHEADER); }
 
 TEST_F(SampleEntryReadTest, PayloadPastTheSourceIsRefusedBeforeSizingABuffer) {
   EXPECT_EQ(Read({1, 2, 3}, 0x7FFFFFF0), S_FALSE);

@@ -79,7 +79,11 @@ class SampleLookupTest : public ::testing::Test {
 
 TEST_F(SampleLookupTest, MediaToReferenceRoundsHalvesDown) {
   const std::tuple<DWORD, LONGLONG, LONGLONG> cases[] = {
-      {3, 1, 3333333}, {2, 1, 5000000}, {20000000, 1, 0}, {600, 600, 10000000}, {3, -1, -3333333},
+      {3, 1, 3333333},
+      {2, 1, 5000000},
+      {20000000, 1, 0},
+      {600, 600, 10000000},
+      {3, -1, -3333333},
       // A timescale of 0 saturates.
       {0, 1, INT64_MAX},
   };
@@ -323,8 +327,8 @@ TEST_F(SampleLookupTest, PreviousSyncSampleAtTimeGoesThroughTheTimeTable) {
 }
 
 TEST_F(SampleLookupTest, FramedVideoFormatsAreExactFourCCs) {
-  const std::pair<const char*, BOOL> cases[] = {
-      {"avc1", TRUE}, {"mp4v", TRUE}, {"s263", TRUE}, {"vc-1", TRUE}, {"vc1 ", FALSE}, {"hvc1", FALSE}};
+  const std::pair<const char*, BOOL> cases[] = {{"avc1", TRUE}, {"mp4v", TRUE},  {"s263", TRUE},
+                                                {"vc-1", TRUE}, {"vc1 ", FALSE}, {"hvc1", FALSE}};
   track_.mediaKind = kMediaKindVideo;
   for (const auto& [format, framed] : cases) {
     Box header;

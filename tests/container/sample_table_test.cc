@@ -29,7 +29,8 @@ std::vector<T> Entries(const GrowableArray<T>& table) {
 
 std::vector<std::pair<DWORD, LONG>> TimeToSample(const trakFragment& table) {
   std::vector<std::pair<DWORD, LONG>> entries;
-  for (const TimeToSampleEntry& entry : Entries(table.timeToSample)) entries.emplace_back(entry.count, entry.sampleDelta);
+  for (const TimeToSampleEntry& entry : Entries(table.timeToSample))
+    entries.emplace_back(entry.count, entry.sampleDelta);
   return entries;
 }
 
@@ -43,7 +44,9 @@ class SampleTableTest : public ::testing::Test {
       for (const auto& [count, delta] : entries) b.U32(count).I32(delta);
     });
   }
-  void Stsc() { b.FullBox("stsc", 0, 0, [&] { b.U32(1).U32(1).U32(2).U32(1); }); }
+  void Stsc() {
+    b.FullBox("stsc", 0, 0, [&] { b.U32(1).U32(1).U32(2).U32(1); });
+  }
   void Stsz(std::initializer_list<uint32_t> sizes) {
     b.FullBox("stsz", 0, 0, [&] {
       b.U32(0).U32(static_cast<uint32_t>(sizes.size()));
@@ -193,8 +196,8 @@ TEST_F(SampleTableTest, CompactSizesRefuseOddFieldSizeAndEmptyCount) {
 }
 
 TEST_F(SampleTableTest, ChunkOffsetsKeepAllSixtyFourBits) {
-  const ParsedMovie wide = ParseSampleTable(
-      [&] { b.FullBox("co64", 0, 0, [&] { b.U32(2).U64(0x123456789ull).U64(8); }); }, &b);
+  const ParsedMovie wide =
+      ParseSampleTable([&] { b.FullBox("co64", 0, 0, [&] { b.U32(2).U64(0x123456789ull).U64(8); }); }, &b);
   ASSERT_EQ(wide.result, S_OK);
   EXPECT_EQ(Entries(wide.Track(0).sampleTable->chunkOffsets), (std::vector<ULONGLONG>{0x123456789ull, 8}));
 
@@ -252,8 +255,7 @@ TEST_F(SampleTableTest, CountLargerThanItsBoxFailsWithoutAllocating) {
     BoxBuilder local;
     char type[5];
     std::copy(c.type, c.type + 5, type);
-    const ParsedMovie movie = ParseSampleTable(
-        [&] { local.FullBox(type, 0, 0, [&] { c.body(local); }); }, &local);
+    const ParsedMovie movie = ParseSampleTable([&] { local.FullBox(type, 0, 0, [&] { c.body(local); }); }, &local);
     EXPECT_EQ(movie.result, STG_E_INVALIDHEADER) << c.type;
     EXPECT_EQ(movie.source->TrackCount(), 0u) << c.type;
   }
@@ -266,9 +268,8 @@ TEST_F(SampleTableTest, TableThatFitsItsBoxButNotTheSourceIsNotAllocated) {
     b.Box(BoxSize::Forced(0x7FFFFF00), "trak", [&] {
       b.Box(BoxSize::Forced(0x7FFFF000), "mdia", [&] {
         b.Box(BoxSize::Forced(0x7FFF0000), "minf", [&] {
-          b.Box(BoxSize::Forced(0x7FF00000), "stbl", [&] {
-            b.FullBox(BoxSize::Forced(0x7F000000), "stsz", 0, 0, [&] { b.U32(0).U32(0x1F000000); });
-          });
+          b.Box(BoxSize::Forced(0x7FF00000), "stbl",
+                [&] { b.FullBox(BoxSize::Forced(0x7F000000), "stsz", 0, 0, [&] { b.U32(0).U32(0x1F000000); }); });
         });
       });
     });

@@ -73,7 +73,8 @@ void WriteTrack(BoxBuilder& b, const TrackSpec& track) {
       b.U32(0).U32(0);
     });
     b.Box("mdia", [&] {
-      b.FullBox("mdhd", 0, 0, [&] { b.U32(0).U32(0).U32(track.timescale).U32(track.mediaDuration).U16(0x55C4).U16(0); });
+      b.FullBox("mdhd", 0, 0,
+                [&] { b.U32(0).U32(0).U32(track.timescale).U32(track.mediaDuration).U16(0x55C4).U16(0); });
       char handler[5];
       TypeChars(track.handler, handler);
       b.FullBox("hdlr", 0, 0, [&] { b.U32(0).FourCC(handler).Zeros(12).U8(0); });

@@ -1,0 +1,157 @@
+// isodmx samples against what ffprobe reported for the real files in
+// tests/data: per track the sample count, every offset, size and key flag,
+// and the decode times. ffprobe's own times apply edit lists; its raw_dts
+// column (edit lists ignored) is the sample-table time that the walk gives.
+// PCM tracks are compared by the bytes and frames they cover, since
+// ffprobe cuts PCM into packets of its own.
+#include "support/json_value.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <sys/wait.h>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+};
+
+ToolRun RunTool(const std::string& arguments) {
+  const std::string command = std::string(ISODMX_TOOL) + " " + arguments;
+  ToolRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) run.out.append(chunk, n);
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+// Every fixture with facts that is not a fragmented movie (it would hold a
+// movie-extends box), whose samples the fragment reader delivers.
+std::vector<std::string> PlainFixtures() {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(ISODMX_TEST_DATA)) {
+    const std::string path = entry.path().string();
+    const std::string suffix = ".facts.json";
+    if (path.size() <= suffix.size() || path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
+    const auto text = ReadTextFile(path);
+    if (!text) continue;
+    const std::string media = path.substr(0, path.size() - suffix.size());
+    const auto bytes = ReadTextFile(media);
+    if (!bytes || bytes->find("mvex") != std::string::npos) continue;
+    names.push_back(std::filesystem::path(media).filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+using Ranges = std::vector<std::pair<int64_t, int64_t>>;
+
+// Byte ranges merged where they touch.
+Ranges Merge(Ranges ranges) {
+  std::sort(ranges.begin(), ranges.end());
+  Ranges merged;
+  for (const auto& [start, end] : ranges) {
+    if (!merged.empty() && merged.back().second >= start) {
+      merged.back().second = std::max(merged.back().second, end);
+    } else {
+      merged.emplace_back(start, end);
+    }
+  }
+  return merged;
+}
+
+class SamplesCommandFactsTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(SamplesCommandFactsTest, WalkAgreesWithFfprobe) {
+  const std::string path = std::string(ISODMX_TEST_DATA) + "/" + GetParam();
+  const auto factsText = ReadTextFile(path + ".facts.json");
+  ASSERT_TRUE(factsText);
+  const auto facts = JsonValue::Parse(*factsText);
+  ASSERT_TRUE(facts);
+  const ToolRun run = RunTool("samples --json " + path);
+  ASSERT_EQ(run.status, 0) << run.out;
+  const auto document = JsonValue::Parse(run.out);
+  ASSERT_TRUE(document) << run.out;
+  EXPECT_EQ((*document)["result"].String(), "0x00000000");
+  ASSERT_EQ((*document)["sources"].Size(), 1u);
+  const JsonValue& tracks = (*document)["sources"][0]["tracks"];
+  const JsonValue& streams = (*facts)["streams"];
+  ASSERT_EQ(tracks.Size(), streams.Size());
+
+  for (const JsonValue& stream : streams.Array()) {
+    const int64_t id = stream["id"].Int();
+    const JsonValue* track = nullptr;
+    for (const JsonValue& candidate : tracks.Array()) {
+      if (candidate["trackId"].Int() == id) track = &candidate;
+    }
+    ASSERT_NE(track, nullptr) << "track " << id;
+    EXPECT_EQ((*track)["format"].String(), stream["codec_tag_string"].String()) << "track " << id;
+    const JsonValue& rows = (*track)["samples"];
+
+    std::vector<const JsonValue*> packets;
+    for (const JsonValue& packet : (*facts)["packets"].Array()) {
+      if (packet[0].Int() == stream["index"].Int()) packets.push_back(&packet);
+    }
+    std::sort(packets.begin(), packets.end(),
+              [](const JsonValue* a, const JsonValue* b) { return (*a)[1].Int() < (*b)[1].Int(); });
+
+    const std::string codec = stream["codec_name"].String();
+    if (codec.rfind("pcm_", 0) == 0) {
+      Ranges ours;
+      Ranges theirs;
+      int64_t frames = 0;
+      for (const JsonValue& row : rows.Array()) {
+        EXPECT_EQ(row[2].Int(), frames) << "PCM unit start of track " << id;
+        ours.emplace_back(row[0].Int(), row[0].Int() + row[1].Int());
+        frames += row[5].Int();
+      }
+      for (const JsonValue* packet : packets)
+        theirs.emplace_back((*packet)[1].Int(), (*packet)[1].Int() + (*packet)[2].Int());
+      EXPECT_EQ(frames, stream["nb_frames"].Int()) << "track " << id;
+      EXPECT_EQ(Merge(ours), Merge(theirs)) << "track " << id;
+      continue;
+    }
+
+    ASSERT_EQ(static_cast<int64_t>(rows.Size()), stream["nb_frames"].Int()) << "track " << id;
+    ASSERT_EQ(rows.Size(), packets.size()) << "track " << id;
+    for (size_t i = 0; i < packets.size(); ++i) {
+      const JsonValue& row = rows[i];
+      const JsonValue& packet = *packets[i];
+      const std::string flags = packet[6].String();
+      EXPECT_EQ(row[0].Int(), packet[1].Int()) << "offset of sample " << i << " of track " << id;
+      EXPECT_EQ(row[1].Int(), packet[2].Int()) << "size of sample " << i << " of track " << id;
+      EXPECT_EQ(row[4].Int(), flags.find('K') != std::string::npos ? 1 : 0)
+          << "sync of sample " << i << " of track " << id;
+      EXPECT_EQ(row[2].Int(), packet[7].Int()) << "decode time of sample " << i << " of track " << id;
+      EXPECT_EQ(row[5].Int(), 1);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(RealFiles, SamplesCommandFactsTest, ::testing::ValuesIn(PlainFixtures()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           std::string name = info.param;
+                           std::replace_if(
+                               name.begin(), name.end(),
+                               [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+                           return name;
+                         });
+
+TEST(SamplesCommandTest, MissingInputFailsWithItsCode) {
+  const ToolRun run = RunTool("samples --json /nonexistent/file.mp4 2>&1");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("\"result\":\"0x80070002\""), std::string::npos) << run.out;
+}
+
+}  // namespace
