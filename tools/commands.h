@@ -5,3 +5,4 @@
 
 int RunBoxesCommand(int argc, char** argv);
 int RunSamplesCommand(int argc, char** argv);
+int RunInfoCommand(int argc, char** argv);

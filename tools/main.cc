@@ -16,6 +16,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"boxes", RunBoxesCommand, "boxes [--json] INPUT"},
     {"samples", RunSamplesCommand, "samples [--json] INPUT"},
+    {"info", RunInfoCommand, "info [--json] INPUT"},
 };
 
 void PrintUsage(FILE* to) {
