@@ -1,0 +1,364 @@
+#include "platform/class_table.h"
+#include "platform/filter_graph.h"
+#include "platform/sample_sink.h"
+#include "test_filters.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using namespace testfilters;
+
+class GraphTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph, graph_.PutVoid()),
+              S_OK);
+    ASSERT_EQ(graph_.As(IID_IMediaControl, control_), S_OK);
+    ASSERT_EQ(graph_.As(IID_IMediaEventEx, events_), S_OK);
+  }
+  void TearDown() override {
+    if (control_) control_->Stop();
+  }
+
+  // A source with one push pin of `count` samples, added to the graph.
+  ComPtr<TestFilter> AddSource(const char* name, int count, PushPin::Options options = {}) {
+    auto source = Make<TestFilter>(name, &log_);
+    if (options.types.empty()) options.types.push_back(TypeOf(MEDIATYPE_Video, MEDIASUBTYPE_YUY2));
+    source->AddPushPin(L"Out", options, CountingProducer(count, 100));
+    EXPECT_TRUE(SUCCEEDED(graph_->AddFilter(source.Get(), std::wstring(name, name + strlen(name)).c_str())));
+    return source;
+  }
+  ComPtr<TestFilter> AddRenderer(const char* name, RecordingPin** pin) {
+    auto renderer = Make<TestFilter>(name, &log_);
+    *pin = renderer->AddPin<RecordingPin>(L"In");
+    EXPECT_TRUE(SUCCEEDED(graph_->AddFilter(renderer.Get(), std::wstring(name, name + strlen(name)).c_str())));
+    return renderer;
+  }
+
+  CallLog log_;
+  ComPtr<IFilterGraph> graph_;
+  ComPtr<IMediaControl> control_;
+  ComPtr<IMediaEventEx> events_;
+};
+
+TEST_F(GraphTest, NoCommonTypeGivesNoAcceptableTypes) {
+  auto source = AddSource("src", 1);
+  RecordingPin* in = nullptr;
+  auto renderer = AddRenderer("sink", &in);
+  in->Accept(TypeOf(MEDIATYPE_Audio, GUID_NULL));
+  EXPECT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), VFW_E_NO_ACCEPTABLE_TYPES);
+  EXPECT_FALSE(source->GetPin(0)->IsConnected());
+  EXPECT_FALSE(in->IsConnected());
+}
+
+TEST_F(GraphTest, ASpecificConnectFailureIsReportedOverTheGenericOne) {
+  PushPin::Options options;
+  options.completeConnectResult = VFW_E_INVALID_MEDIA_TYPE;
+  auto source = AddSource("src", 1, options);
+  RecordingPin* in = nullptr;
+  auto renderer = AddRenderer("sink", &in);
+  EXPECT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), VFW_E_INVALID_MEDIA_TYPE);
+  EXPECT_FALSE(in->IsConnected());
+}
+
+TEST_F(GraphTest, ConnectingTwiceGivesAlreadyConnected) {
+  auto source = AddSource("src", 1);
+  RecordingPin* in = nullptr;
+  auto renderer = AddRenderer("sink", &in);
+  ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
+  EXPECT_EQ(source->GetPin(0)->Connect(in, nullptr), VFW_E_ALREADY_CONNECTED);
+  RecordingPin* other = nullptr;
+  auto second = AddRenderer("sink2", &other);
+  EXPECT_EQ(graph_->ConnectDirect(source->GetPin(0), other, nullptr), VFW_E_ALREADY_CONNECTED);
+  CMediaType mt = TypeOf(MEDIATYPE_Video, MEDIASUBTYPE_YUY2);
+  EXPECT_EQ(in->ReceiveConnection(second->GetPin(0), &mt), VFW_E_ALREADY_CONNECTED);
+}
+
+TEST_F(GraphTest, PinsFacingTheSameWayDoNotConnect) {
+  auto a = AddSource("a", 1);
+  auto b = AddSource("b", 1);
+  EXPECT_EQ(graph_->ConnectDirect(a->GetPin(0), b->GetPin(0), nullptr), VFW_E_INVALID_DIRECTION);
+  EXPECT_EQ(a->GetPin(0)->Connect(b->GetPin(0), nullptr), VFW_E_INVALID_DIRECTION);
+}
+
+TEST_F(GraphTest, PinsOutsideTheGraphAreRefused) {
+  auto source = AddSource("src", 1);
+  auto loose = Make<TestFilter>("loose");
+  RecordingPin* in = loose->AddPin<RecordingPin>(L"In");
+  EXPECT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), VFW_E_NOT_IN_GRAPH);
+}
+
+TEST_F(GraphTest, ConnectionRulesWhileRunningAndUnconnected) {
+  auto source = AddSource("src", 1000000);
+  RecordingPin* in = nullptr;
+  auto renderer = AddRenderer("sink", &in);
+  CMediaType mt;
+  EXPECT_EQ(in->ConnectionMediaType(&mt), VFW_E_NOT_CONNECTED);
+  IPin* peer = reinterpret_cast<IPin*>(1);
+  EXPECT_EQ(in->ConnectedTo(&peer), VFW_E_NOT_CONNECTED);
+  EXPECT_EQ(peer, nullptr);
+  ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
+  ASSERT_EQ(in->ConnectionMediaType(&mt), S_OK);
+  EXPECT_EQ(mt.subtype, MEDIASUBTYPE_YUY2);
+  ASSERT_EQ(control_->Run(), S_OK);
+  EXPECT_EQ(in->Disconnect(), VFW_E_NOT_STOPPED);
+  RecordingPin* other = nullptr;
+  auto second = AddRenderer("sink2", &other);
+  EXPECT_EQ(graph_->ConnectDirect(source->GetPin(0), other, nullptr), VFW_E_NOT_STOPPED);
+  EXPECT_EQ(graph_->RemoveFilter(renderer.Get()), VFW_E_NOT_STOPPED);
+  control_->Stop();
+  EXPECT_EQ(graph_->RemoveFilter(renderer.Get()), S_OK);
+  EXPECT_FALSE(source->GetPin(0)->IsConnected());
+}
+
+TEST_F(GraphTest, PartialTypePicksTheMatchingProposal) {
+  PushPin::Options options;
+  options.types = {TypeOf(MEDIATYPE_Video, MEDIASUBTYPE_YUY2), TypeOf(MEDIATYPE_Video, MEDIASUBTYPE_RGB24)};
+  auto source = AddSource("src", 1, options);
+  RecordingPin* in = nullptr;
+  auto renderer = AddRenderer("sink", &in);
+  CMediaType partial(&MEDIATYPE_Video);
+  partial.SetSubtype(&MEDIASUBTYPE_RGB24);
+  ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, &partial), S_OK);
+  CMediaType mt;
+  in->ConnectionMediaType(&mt);
+  EXPECT_EQ(mt.subtype, MEDIASUBTYPE_RGB24);
+}
+
+TEST_F(GraphTest, AllocatorIsNegotiatedWithRoundedSizes) {
+  PushPin::Options options;
+  options.buffers = 3;
+  options.bufferSize = 1000;
+  options.align = 64;
+  auto source = AddSource("src", 1, options);
+  RecordingPin* in = nullptr;
+  auto renderer = AddRenderer("sink", &in);
+  ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
+  auto* pin = static_cast<PushPin*>(source->GetPin(0));
+  EXPECT_EQ(pin->negotiated.cBuffers, 3);
+  EXPECT_EQ(pin->negotiated.cbBuffer, 1024);
+  ComPtr<IMemAllocator> allocator;
+  ASSERT_EQ(in->GetAllocator(allocator.Put()), S_OK);
+  ALLOCATOR_PROPERTIES props{};
+  allocator->GetProperties(&props);
+  EXPECT_EQ(props.cbBuffer, 1024);
+  EXPECT_EQ(props.cbAlign, 64);
+}
+
+TEST_F(GraphTest, StateChangesStartDownstream) {
+  auto source = AddSource("src", 1000000);
+  RecordingPin* in = nullptr;
+  auto renderer = AddRenderer("sink", &in);
+  // Added after the renderer so that insertion order would give the wrong answer.
+  ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
+  log_.Take();
+  ASSERT_EQ(control_->Run(), S_OK);
+  EXPECT_EQ(log_.Take(), (std::vector<std::string>{"sink:Pause", "src:Pause", "sink:Run", "src:Run"}));
+  ASSERT_EQ(control_->Pause(), S_OK);
+  EXPECT_EQ(log_.Take(), (std::vector<std::string>{"sink:Pause", "src:Pause"}));
+  ASSERT_EQ(control_->Stop(), S_OK);
+  EXPECT_EQ(log_.Take(), (std::vector<std::string>{"sink:Stop", "src:Stop"}));
+  OAFilterState state = -1;
+  EXPECT_EQ(control_->GetState(0, &state), S_OK);
+  EXPECT_EQ(state, State_Stopped);
+}
+
+TEST_F(GraphTest, EndOfStreamOnEveryRendererCompletesTheGraph) {
+  auto first = AddSource("first", 5);
+  auto second = AddSource("second", 8);
+  RecordingPin* a = nullptr;
+  RecordingPin* b = nullptr;
+  auto ra = AddRenderer("ra", &a);
+  auto rb = AddRenderer("rb", &b);
+  ASSERT_EQ(graph_->ConnectDirect(first->GetPin(0), a, nullptr), S_OK);
+  ASSERT_EQ(graph_->ConnectDirect(second->GetPin(0), b, nullptr), S_OK);
+  LONG code = 0;
+  EXPECT_EQ(events_->WaitForCompletion(0, &code), VFW_E_WRONG_STATE);
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_EQ(control_->Run(), S_OK);
+    ASSERT_EQ(events_->WaitForCompletion(5000, &code), S_OK);
+    EXPECT_EQ(code, EC_COMPLETE);
+    EXPECT_TRUE(a->WaitFor([](const std::string& s) { return s.find('E') != std::string::npos; }));
+    LONG event = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    ASSERT_EQ(events_->GetEvent(&event, &p1, &p2, 0), S_OK);
+    EXPECT_EQ(event, EC_COMPLETE);
+    EXPECT_EQ(events_->GetEvent(&event, &p1, &p2, 0), E_ABORT);
+    ASSERT_EQ(control_->Stop(), S_OK);
+  }
+  EXPECT_EQ(a->Sequence(), std::string("NSSSSSE") + "NSSSSSE" + "NSSSSSE");
+}
+
+TEST_F(GraphTest, OneRendererAloneDoesNotCompleteTheGraph) {
+  auto finite = AddSource("finite", 2);
+  auto endless = AddSource("endless", 1000000);
+  RecordingPin* a = nullptr;
+  RecordingPin* b = nullptr;
+  auto ra = AddRenderer("ra", &a);
+  auto rb = AddRenderer("rb", &b);
+  ASSERT_EQ(graph_->ConnectDirect(finite->GetPin(0), a, nullptr), S_OK);
+  ASSERT_EQ(graph_->ConnectDirect(endless->GetPin(0), b, nullptr), S_OK);
+  ASSERT_EQ(control_->Run(), S_OK);
+  ASSERT_TRUE(a->WaitFor([](const std::string& s) { return s.find('E') != std::string::npos; }));
+  LONG code = 0;
+  EXPECT_EQ(events_->WaitForCompletion(50, &code), E_ABORT);
+  EXPECT_EQ(code, 0);
+}
+
+TEST_F(GraphTest, ErrorAbortReachesTheApplicationAndEndsTheWait) {
+  auto source = AddSource("src", 1000000);
+  RecordingPin* in = nullptr;
+  auto renderer = AddRenderer("sink", &in);
+  ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
+  ASSERT_EQ(control_->Run(), S_OK);
+  source->NotifyEvent(EC_ERRORABORT, E_FAIL, 0);
+  LONG code = 0;
+  ASSERT_EQ(events_->WaitForCompletion(5000, &code), S_OK);
+  EXPECT_EQ(code, EC_ERRORABORT);
+  LONG event = 0;
+  LONG_PTR p1 = 0, p2 = 0;
+  ASSERT_EQ(events_->GetEvent(&event, &p1, &p2, 1000), S_OK);
+  EXPECT_EQ(event, EC_ERRORABORT);
+  EXPECT_EQ(p1, E_FAIL);
+  // A late EC_COMPLETE no longer counts.
+  renderer->NotifyEvent(EC_COMPLETE, S_OK, 0);
+  EXPECT_EQ(events_->GetEvent(&event, &p1, &p2, 0), E_ABORT);
+}
+
+TEST_F(GraphTest, StopReturnsWhileTheProducerWaitsForABuffer) {
+  PushPin::Options options;
+  options.buffers = 1;
+  auto source = AddSource("src", 1000000, options);
+  RecordingPin* in = nullptr;
+  auto renderer = AddRenderer("sink", &in);
+  in->SetHoldSamples(true);
+  ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
+  ASSERT_EQ(control_->Run(), S_OK);
+  ASSERT_TRUE(in->WaitFor([](const std::string& s) { return s.find('S') != std::string::npos; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(control_->Stop(), S_OK);
+  EXPECT_EQ(static_cast<PushPin*>(source->GetPin(0))->delivered.load(), 1);
+}
+
+TEST_F(GraphTest, StopReturnsWhileTheProducerIsBlockedDownstream) {
+  auto source = AddSource("src", 1000000);
+  RecordingPin* in = nullptr;
+  auto renderer = AddRenderer("sink", &in);
+  in->SetBlocking(true);
+  ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
+  ASSERT_EQ(control_->Run(), S_OK);
+  ASSERT_TRUE(in->WaitUntilBlocked());
+  // The renderer's flush is what a stopping graph relies on here.
+  in->BeginFlush();
+  EXPECT_EQ(control_->Stop(), S_OK);
+  in->EndFlush();
+}
+
+TEST_F(GraphTest, DuplicateNamesGetANumber) {
+  auto a = Make<TestFilter>("a");
+  auto b = Make<TestFilter>("b");
+  EXPECT_EQ(graph_->AddFilter(a.Get(), L"Sink"), S_OK);
+  EXPECT_EQ(graph_->AddFilter(b.Get(), L"Sink"), VFW_S_DUPLICATE_NAME);
+  FILTER_INFO info{};
+  b->QueryFilterInfo(&info);
+  EXPECT_EQ(std::wstring(info.achName), L"Sink 0001");
+  ASSERT_NE(info.pGraph, nullptr);
+  info.pGraph->Release();
+  ComPtr<IBaseFilter> found;
+  EXPECT_EQ(graph_->FindFilterByName(L"Sink 0001", found.Put()), S_OK);
+  EXPECT_EQ(found.Get(), static_cast<IBaseFilter*>(b.Get()));
+  EXPECT_EQ(graph_->FindFilterByName(L"Nope", found.Put()), VFW_E_NOT_FOUND);
+  EXPECT_EQ(graph_->AddFilter(a.Get(), L"Again"), E_INVALIDARG);
+
+  ComPtr<IEnumFilters> filters;
+  ASSERT_EQ(graph_->EnumFilters(filters.Put()), S_OK);
+  IBaseFilter* got[3] = {};
+  ULONG fetched = 0;
+  EXPECT_EQ(filters->Next(3, got, &fetched), S_FALSE);
+  EXPECT_EQ(fetched, 2u);
+  for (ULONG i = 0; i < fetched; ++i) got[i]->Release();
+  graph_->RemoveFilter(a.Get());
+  EXPECT_EQ(filters->Next(1, got, nullptr), VFW_E_ENUM_OUT_OF_SYNC);
+  EXPECT_EQ(filters->Reset(), S_OK);
+  EXPECT_EQ(filters->Next(1, got, nullptr), S_OK);
+  got[0]->Release();
+}
+
+TEST_F(GraphTest, EnumeratorsNoticeChangedPinsAndTypes) {
+  auto source = AddSource("src", 1);
+  ComPtr<IEnumPins> pins;
+  ASSERT_EQ(source->EnumPins(pins.Put()), S_OK);
+  source->IncrementPinVersion();
+  IPin* pin = nullptr;
+  EXPECT_EQ(pins->Next(1, &pin, nullptr), VFW_E_ENUM_OUT_OF_SYNC);
+  pins->Reset();
+  ASSERT_EQ(pins->Next(1, &pin, nullptr), S_OK);
+  pin->Release();
+  EXPECT_EQ(pins->Next(1, &pin, nullptr), S_FALSE);
+
+  ComPtr<IEnumMediaTypes> types;
+  ASSERT_EQ(source->GetPin(0)->EnumMediaTypes(types.Put()), S_OK);
+  AM_MEDIA_TYPE* mt[2] = {};
+  ULONG fetched = 0;
+  EXPECT_EQ(types->Next(2, mt, &fetched), S_FALSE);
+  ASSERT_EQ(fetched, 1u);
+  EXPECT_EQ(mt[0]->subtype, MEDIASUBTYPE_YUY2);
+  DeleteMediaType(mt[0]);
+  source->GetPin(0)->IncrementTypeVersion();
+  EXPECT_EQ(types->Next(1, mt, nullptr), VFW_E_ENUM_OUT_OF_SYNC);
+}
+
+TEST(ClassTable, CreatesThePlatformClassesAndRegisteredOnes) {
+  const CLSID classes[] = {CLSID_FilterGraph, CLSID_AsyncReader, CLSID_NullRenderer, CLSID_SampleSink,
+                           CLSID_SystemClock, CLSID_MemoryAllocator};
+  for (const CLSID& clsid : classes) {
+    ComPtr<IUnknown> object;
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.PutVoid()), S_OK)
+        << GuidToString(clsid);
+  }
+  ComPtr<IBaseFilter> filter;
+  EXPECT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_ALL, IID_IBaseFilter, filter.PutVoid()), S_OK);
+  CLSID id{};
+  filter->GetClassID(&id);
+  EXPECT_EQ(id, CLSID_NullRenderer);
+
+  const CLSID unknown = {0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
+  EXPECT_EQ(CoCreateInstance(unknown, nullptr, CLSCTX_ALL, IID_IUnknown, filter.PutVoid()), REGDB_E_CLASSNOTREG);
+  ComPtr<IUnknown> outer;
+  ASSERT_EQ(CoCreateInstance(CLSID_SampleSink, nullptr, CLSCTX_ALL, IID_IUnknown, outer.PutVoid()), S_OK);
+  ComPtr<IBaseFilter> inner;
+  EXPECT_EQ(CoCreateInstance(CLSID_NullRenderer, outer.Get(), CLSCTX_ALL, IID_IBaseFilter, inner.PutVoid()),
+            CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(RegisterInProcessClass(unknown, &CSampleSink::CreateInstance), S_OK);
+  EXPECT_EQ(CoCreateInstance(unknown, nullptr, CLSCTX_ALL, IID_IBaseFilter, filter.PutVoid()), S_OK);
+  EXPECT_EQ(UnregisterInProcessClass(unknown), S_OK);
+  EXPECT_EQ(UnregisterInProcessClass(unknown), S_FALSE);
+  EXPECT_EQ(RegisterInProcessClass(CLSID_FilterGraph, &CSampleSink::CreateInstance), E_INVALIDARG);
+}
+
+TEST(SystemClock, TimeNeverGoesBackAndAdviceFires) {
+  ComPtr<IReferenceClock> clock;
+  ASSERT_EQ(CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_ALL, IID_IReferenceClock, clock.PutVoid()), S_OK);
+  REFERENCE_TIME a = 0, b = 0;
+  clock->GetTime(&a);
+  clock->GetTime(&b);
+  EXPECT_GE(b, a);
+  CAMEvent fired(TRUE);
+  DWORD_PTR cookie = 0;
+  ASSERT_EQ(clock->AdviseTime(b, 20 * 10000, &fired, &cookie), S_OK);
+  EXPECT_FALSE(fired.Wait(0));
+  EXPECT_TRUE(fired.Wait(2000));
+  EXPECT_EQ(clock->Unadvise(cookie), S_FALSE);
+  CAMEvent tick(FALSE);
+  ASSERT_EQ(clock->AdvisePeriodic(b, 10000, &tick, &cookie), S_OK);
+  EXPECT_TRUE(tick.Wait(2000));
+  EXPECT_TRUE(tick.Wait(2000));
+  EXPECT_EQ(clock->Unadvise(cookie), S_OK);
+  EXPECT_EQ(clock->AdvisePeriodic(b, 0, &tick, &cookie), E_INVALIDARG);
+}
+
+}  // namespace
