@@ -79,49 +79,55 @@ HRESULT CMiniParserH265::ParsePps(const BYTE* payload, size_t size) {
   return S_OK;
 }
 
-HRESULT CMiniParserH265::ParseParameterSets(const BYTE* data, size_t size, H265StreamInfo* info) {
-  size_t spanStart = 0;
-  size_t spanLength = 0;
-  const HRESULT hr = Parse(data, size, &spanStart, &spanLength);
-  if (hr == S_OK && info) *info = info_;
-  return hr;
+HRESULT CMiniParserH265::ParseUnit(const BYTE* header, const BYTE* unitEnd, bool* parsed) {
+  *parsed = false;
+  const int type = NalUnitType(header);
+  // Units of other layers have a syntax of their own; the base layer's sets
+  // describe the picture.
+  if (NuhLayerId(header) != 0) return S_OK;
+  const BYTE* payload = header + kNalHeaderSize;
+  const size_t payloadSize = static_cast<size_t>(unitEnd - payload);
+  switch (type) {
+    case kH265NalVps:
+      RETURN_ON_FAILURE(ParseVps(payload, payloadSize));
+      break;
+    case kH265NalSps:
+      RETURN_ON_FAILURE(ParseSps(payload, payloadSize));
+      break;
+    case kH265NalPps:
+      RETURN_ON_FAILURE(ParsePps(payload, payloadSize));
+      break;
+    default:
+      return S_OK;
+  }
+  *parsed = true;
+  return S_OK;
 }
 
-HRESULT CMiniParserH265::Parse(const BYTE* data, size_t size, size_t* spanStart, size_t* spanLength) {
+HRESULT CMiniParserH265::ParseParameterSets(const BYTE* data, size_t size, H265StreamInfo* info) {
+  ResetFeed();
   try {
     ResetTables();
     if (!data) return kParameterSetsIncomplete;
     const BYTE* const end = data + size;
     const BYTE* scan = data;
-    const BYTE* firstParameterSet = nullptr;
     while (true) {
       const BYTE* header = FindStartCode(scan, end - scan);
       if (!header) return kParameterSetsIncomplete;
-      const BYTE* startCode = header - kStartCodeLength;
-      if (static_cast<size_t>(end - startCode) < kMinUnitSpan) return kParameterSetsIncomplete;
-      const BYTE* payload = header + kNalHeaderSize;
-      const BYTE* next = FindStartCode(payload, end - payload);
+      if (static_cast<size_t>(end - (header - kStartCodeLength)) < kMinUnitSpan) {
+        return kParameterSetsIncomplete;
+      }
+      const BYTE* next = FindStartCode(header + kNalHeaderSize, end - header - kNalHeaderSize);
       const BYTE* unitEnd = next ? next - kStartCodeLength : end;
       scan = unitEnd;
-
-      const int type = NalUnitType(header);
-      // Units of other layers have a syntax of their own; the base layer's
-      // sets describe the picture.
-      if (NuhLayerId(header) != 0) continue;
-      if (type != kH265NalVps && type != kH265NalSps && type != kH265NalPps) continue;
       // Without a following start code a VPS or SPS may still be cut short.
-      if (!next && type != kH265NalPps) return kParameterSetsIncomplete;
-
-      const size_t payloadSize = static_cast<size_t>(unitEnd - payload);
-      if (type == kH265NalVps) RETURN_ON_FAILURE(ParseVps(payload, payloadSize));
-      if (type == kH265NalSps) RETURN_ON_FAILURE(ParseSps(payload, payloadSize));
-      if (type == kH265NalPps) RETURN_ON_FAILURE(ParsePps(payload, payloadSize));
-      if (!firstParameterSet) firstParameterSet = startCode;
-      *spanStart = static_cast<size_t>(firstParameterSet - data);
-      *spanLength = static_cast<size_t>(unitEnd - firstParameterSet);
-
-      if (lastVps_ && lastSps_ && lastPps_) {
+      const int type = NalUnitType(header);
+      if (!next && (type == kH265NalVps || type == kH265NalSps)) return kParameterSetsIncomplete;
+      bool parsed = false;
+      RETURN_ON_FAILURE(ParseUnit(header, unitEnd, &parsed));
+      if (parsed && AllKindsSeen()) {
         DeriveStreamInfo();
+        if (info) *info = info_;
         return S_OK;
       }
     }
@@ -184,32 +190,78 @@ void CMiniParserH265::DeriveStreamInfo() {
   info_ = info;
 }
 
+void CMiniParserH265::ResetFeed() {
+  Empty();
+  state_ = State::kCollecting;
+  failure_ = S_OK;
+  scannedUpTo_ = 0;
+  openUnitHeader_ = kNoUnit;
+  parameterSetsStart_ = 0;
+  parameterSetsLength_ = 0;
+}
+
+HRESULT CMiniParserH265::GrowForFeed(LONG size) {
+  if (Capacity() - Length() >= size) return S_OK;
+  // CBuffer grows to exactly what is asked; doubling keeps many small feeds
+  // from copying the collected bytes over and over.
+  const LONG doubled = Capacity() < kMaxCollectedBytes / 2 ? 2 * Capacity() : kMaxCollectedBytes;
+  const LONG needed = Length() + size;
+  return Reserve(needed > doubled ? needed : doubled) ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CMiniParserH265::CloseFedUnit(size_t headerOffset, size_t endOffset) {
+  bool parsed = false;
+  try {
+    RETURN_ON_FAILURE(ParseUnit(Data() + headerOffset, Data() + endOffset, &parsed));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  if (!parsed) return S_FALSE;
+  if (parameterSetsLength_ == 0) parameterSetsStart_ = headerOffset - kStartCodeLength;
+  parameterSetsLength_ = endOffset - parameterSetsStart_;
+  if (!AllKindsSeen()) return S_FALSE;
+  DeriveStreamInfo();
+  return S_OK;
+}
+
 HRESULT CMiniParserH265::Feed(const BYTE* data, LONG size) {
   if (state_ == State::kComplete) return S_OK;
+  if (state_ == State::kFailed) return failure_;
   if (size < 0 || (size > 0 && !data)) return E_INVALIDARG;
   if (size > kMaxCollectedBytes - Length()) return VFW_E_BUFFER_OVERFLOW;
+  // The first bytes start from empty tables, whatever a ParseParameterSets
+  // call left in them.
+  if (Length() == 0) ResetTables();
+  RETURN_ON_FAILURE(GrowForFeed(size));
   RETURN_ON_FAILURE(Append(data, size));
 
-  // Only a new start code can end a unit, so only then is there anything new
-  // to parse. A start code may straddle the old end: look a few bytes back.
+  // A start code may straddle the old end, so look a few bytes back; the
+  // next unit's start code lies at least a NAL header past the open one's.
   const size_t length = static_cast<size_t>(Length());
   const size_t lookBack = kStartCodeLength + 1;
   size_t from = scannedUpTo_ > lookBack ? scannedUpTo_ - lookBack : 0;
-  const BYTE* lastHeader = nullptr;
-  while (const BYTE* header = FindStartCode(Data() + from, length - from)) {
-    lastHeader = header;
-    from = static_cast<size_t>(header - Data()) + 1;
+  if (openUnitHeader_ != kNoUnit && from < openUnitHeader_ + kNalHeaderSize) {
+    from = openUnitHeader_ + kNalHeaderSize;
   }
   scannedUpTo_ = length;
-  if (!lastHeader) return S_FALSE;
-
-  // The unit behind the last start code may still be growing; parsing up to
-  // its header leaves it too short to count, and ends the unit before it.
-  const size_t complete = static_cast<size_t>(lastHeader - Data()) + kNalHeaderSize;
-  const HRESULT hr = Parse(Data(), complete, &parameterSetsStart_, &parameterSetsLength_);
-  if (hr != S_OK) return FAILED(hr) ? hr : S_FALSE;
-  state_ = State::kComplete;
-  return S_OK;
+  while (const BYTE* header = FindStartCode(Data() + from, length - from)) {
+    const size_t headerOffset = static_cast<size_t>(header - Data());
+    if (openUnitHeader_ != kNoUnit) {
+      const HRESULT hr = CloseFedUnit(openUnitHeader_, headerOffset - kStartCodeLength);
+      if (FAILED(hr)) {
+        state_ = State::kFailed;
+        failure_ = hr;
+        return hr;
+      }
+      if (hr == S_OK) {
+        state_ = State::kComplete;
+        return S_OK;
+      }
+    }
+    openUnitHeader_ = headerOffset;
+    from = headerOffset + kNalHeaderSize;
+  }
+  return S_FALSE;
 }
 
 HRESULT CMiniParserH265::GetMediaType(CMediaType* mediaType) {

@@ -38,14 +38,15 @@ class CMiniParserH265 : public CMiniParser, public CBuffer {
 
   // S_OK when a VPS, an SPS and a PPS were all parsed (`info` then derived),
   // kParameterSetsIncomplete when the data ends first, a failure when a
-  // parameter set is malformed. Every call starts from empty tables (and so
-  // replaces what Feed found).
+  // parameter set is malformed. Every call starts from empty tables and
+  // forgets what Feed collected.
   HRESULT ParseParameterSets(const BYTE* data, size_t size, H265StreamInfo* info);
 
-  // Collects the bytes and parses everything collected so far: S_OK once a
-  // VPS, an SPS and a PPS were parsed and a start code followed the last of
-  // them (later calls change nothing), S_FALSE until then, the parse failure for a malformed set, and
-  // VFW_E_BUFFER_OVERFLOW once 1 MiB has gone by without them.
+  // Collects the bytes and parses each unit that a following start code has
+  // closed: S_OK once a VPS, an SPS and a PPS were parsed (later calls change
+  // nothing), S_FALSE until then, the parse failure for a malformed set (and
+  // again on every later call), VFW_E_BUFFER_OVERFLOW once 1 MiB has gone by
+  // without them.
   HRESULT Feed(const BYTE* data, LONG size) override;
   // After Feed's S_OK: video, FourCC subtype "H265", FORMAT_VideoInfo with
   // the display size and frame rate, and the parameter-set bytes after the
@@ -59,23 +60,34 @@ class CMiniParserH265 : public CMiniParser, public CBuffer {
   const H265StreamInfo& StreamInfo() const { return info_; }
 
  private:
-  enum class State { kCollecting, kComplete };
+  enum class State { kCollecting, kComplete, kFailed };
+  static constexpr size_t kNoUnit = SIZE_MAX;
 
-  // ParseParameterSets, also giving where the parameter sets lie in `data`.
-  HRESULT Parse(const BYTE* data, size_t size, size_t* spanStart, size_t* spanLength);
   void ResetTables();
+  void ResetFeed();
+  // Parses the unit at `header` (its NAL header) up to `unitEnd` when it is a
+  // base-layer VPS, SPS or PPS; *parsed says whether it was one.
+  HRESULT ParseUnit(const BYTE* header, const BYTE* unitEnd, bool* parsed);
   HRESULT ParseVps(const BYTE* payload, size_t size);
   HRESULT ParseSps(const BYTE* payload, size_t size);
   HRESULT ParsePps(const BYTE* payload, size_t size);
+  bool AllKindsSeen() const { return lastVps_ && lastSps_ && lastPps_; }
   void DeriveStreamInfo();
+  // Feed: the unit whose header is at `headerOffset` ended where the next
+  // start code begins.
+  HRESULT CloseFedUnit(size_t headerOffset, size_t endOffset);
+  HRESULT GrowForFeed(LONG size);
 
+  // Feed's progress through the collected bytes. Feed parses each unit once,
+  // when the start code after it arrives, so feeding costs linear time.
   State state_ = State::kCollecting;
+  HRESULT failure_ = S_OK;
+  size_t scannedUpTo_ = 0;
+  size_t openUnitHeader_ = kNoUnit;
   // Where Feed found the parameter sets in the collected bytes: from the
   // first one's start code to the end of the last one parsed.
   size_t parameterSetsStart_ = 0;
   size_t parameterSetsLength_ = 0;
-  // How far Feed has looked for start codes in the collected bytes.
-  size_t scannedUpTo_ = 0;
   std::array<std::unique_ptr<H265Vps>, kH265MaxVpsCount> vps_;
   std::array<std::unique_ptr<H265Sps>, kH265MaxSpsCount> sps_;
   std::array<std::unique_ptr<H265Pps>, kH265MaxPpsCount> pps_;

@@ -331,21 +331,28 @@ TEST(MiniParserH265Test, GarbageAfterTheHeadersNeverCrashes) {
 TEST(MiniParserH265FeedTest, CollectsUntilTheParameterSetsAreComplete) {
   const Bytes stream = LoadHevcTestFile("crop_420_176x100.hevc");
   ASSERT_GT(stream.size(), 200u);
-  CMiniParserH265 parser;
-  CMediaType early;
-  EXPECT_EQ(parser.GetMediaType(&early), VFW_E_NOT_FOUND);
-  size_t fed = 0;
-  HRESULT hr = S_FALSE;
-  while (hr == S_FALSE && fed < stream.size()) {
-    hr = parser.Feed(stream.data() + fed, 7);
-    fed += 7;
+  // VPS 24, SPS 41 and PPS 7 bytes behind their four-byte start codes end at
+  // 84; the slice's three-byte start code and two header bytes have to
+  // arrive (89 bytes) before the PPS counts.
+  const struct {
+    size_t chunk;
+    size_t fedAtCompletion;
+  } cases[] = {{1, 89}, {2, 90}, {7, 91}, {45, 90}, {200, 200}};
+  for (const auto& c : cases) {
+    CMiniParserH265 parser;
+    CMediaType early;
+    EXPECT_EQ(parser.GetMediaType(&early), VFW_E_NOT_FOUND);
+    size_t fed = 0;
+    HRESULT hr = S_FALSE;
+    while (hr == S_FALSE && fed < stream.size()) {
+      hr = parser.Feed(stream.data() + fed, static_cast<LONG>(c.chunk));
+      fed += c.chunk;
+    }
+    ASSERT_EQ(hr, S_OK) << c.chunk;
+    EXPECT_EQ(fed, c.fedAtCompletion) << c.chunk;
+    EXPECT_EQ(parser.Feed(stream.data(), 3), S_OK);
+    EXPECT_EQ(parser.StreamInfo().pictureHeight, 100);
   }
-  ASSERT_EQ(hr, S_OK);
-  // VPS 24, SPS 41 and PPS 7 bytes behind their start codes end at 84; the
-  // slice's start code and NAL header have to arrive before the PPS counts.
-  EXPECT_EQ(fed, 91u);
-  EXPECT_EQ(parser.Feed(stream.data(), 3), S_OK);
-  EXPECT_EQ(parser.StreamInfo().pictureHeight, 100);
 }
 
 TEST(MiniParserH265FeedTest, UnitCutByTheEndOfAFeedIsNotJudgedYet) {
@@ -396,7 +403,9 @@ TEST(MiniParserH265FeedTest, MalformedParameterSetIsReported) {
     return s;
   }());
   EXPECT_EQ(parser.Feed(stream.data(), static_cast<LONG>(stream.size())), kMalformedBitstream);
-  EXPECT_EQ(parser.Feed(nullptr, 4), E_INVALIDARG);
+  EXPECT_EQ(parser.Feed(stream.data(), 4), kMalformedBitstream) << "the failure stays";
+  CMiniParserH265 fresh;
+  EXPECT_EQ(fresh.Feed(nullptr, 4), E_INVALIDARG);
 }
 
 }  // namespace
