@@ -6,7 +6,6 @@
 #include "streams/start_codes.h"
 
 #include <cstring>
-#include <memory>
 #include <new>
 
 namespace {
@@ -141,9 +140,8 @@ HRESULT ConfigToStartCodes(const BYTE* config, size_t size, std::vector<BYTE>* o
 HRESULT BuildHvcC(const BYTE* data, size_t size, std::vector<BYTE>* out, int mode) {
   if (!out) return E_POINTER;
   if (mode < kHvcCBoxIncomplete || mode > kHvcCRecordComplete) return E_INVALIDARG;
-  std::unique_ptr<CMiniParserH265> parser(new (std::nothrow) CMiniParserH265);
-  if (!parser) return E_OUTOFMEMORY;
-  const HRESULT parsed = parser->ParseParameterSets(data, size, nullptr);
+  CMiniParserH265 parser;
+  const HRESULT parsed = parser.ParseParameterSets(data, size, nullptr);
   if (parsed == E_OUTOFMEMORY) return E_OUTOFMEMORY;
   if (parsed != S_OK) return E_INVALIDARG;
 
@@ -152,7 +150,7 @@ HRESULT BuildHvcC(const BYTE* data, size_t size, std::vector<BYTE>* out, int mod
   try {
     const std::vector<NalUnit> units = SplitUnits(data, size);
     std::vector<BYTE> record;
-    AppendRecordHead(*parser, record);
+    AppendRecordHead(parser, record);
     BYTE arrayCount = 0;
     for (const int type : kArrayTypes) {
       // Units too long for a 16-bit length (a huge SEI, say) cannot be listed.

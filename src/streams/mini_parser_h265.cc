@@ -296,10 +296,8 @@ HRESULT CMiniParserH265::GetMediaType(CMediaType* mediaType) {
 }
 
 HRESULT ParseH265StartCodes(const BYTE* data, size_t size, H265StreamInfo* info) {
-  // The parser's tables are large; keep them off the stack.
-  std::unique_ptr<CMiniParserH265> parser(new (std::nothrow) CMiniParserH265);
-  if (!parser) return E_OUTOFMEMORY;
-  return parser->ParseParameterSets(data, size, info);
+  CMiniParserH265 parser;
+  return parser.ParseParameterSets(data, size, info);
 }
 
 HRESULT ParseH265Config(const BYTE* config, size_t size, std::vector<BYTE>* startCodes,
