@@ -10,6 +10,8 @@
 
 #include "platform/hresult.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -59,13 +61,14 @@ class GrowableArray {
 
   // Sets the count: storage for at least `count` entries, new entries
   // zero-filled; 0 frees the storage. E_OUTOFMEMORY leaves the array as it
-  // was.
+  // was. The storage is not rounded up to the growth step: a count from a
+  // file is usually final, and many small tables must stay small.
   HRESULT SetCount(ULONG count) {
     if (count == 0) {
       Free();
       return S_OK;
     }
-    if (!Reserve(count)) return E_OUTOFMEMORY;
+    if (!Reserve(count, count)) return E_OUTOFMEMORY;
     if (count > count_) std::memset(static_cast<void*>(data_ + count_), 0, (count - count_) * sizeof(T));
     count_ = count;
     return S_OK;
@@ -73,7 +76,7 @@ class GrowableArray {
 
   // Adds one entry at the end; raises E_OUTOFMEMORY when it cannot grow.
   void Append(const T& value) {
-    if (count_ == UINT32_MAX || !Reserve(count_ + 1)) throw ArrayError(E_OUTOFMEMORY);
+    if (count_ == UINT32_MAX || !Reserve(count_ + 1, StepAbove(count_ + 1))) throw ArrayError(E_OUTOFMEMORY);
     data_[count_++] = value;
   }
 
@@ -85,19 +88,22 @@ class GrowableArray {
   }
 
  private:
-  // Capacity is rounded up to the growth step, so appending one entry at a
+  // `count` rounded up to the growth step, so that appending one entry at a
   // time reallocates once per step.
-  bool Reserve(ULONG count) {
-    if (count <= capacity_) return true;
+  ULONG StepAbove(ULONG count) const {
     const ULONGLONG steps = (static_cast<ULONGLONG>(count) + growthStep_ - 1) / growthStep_;
-    ULONGLONG capacity = steps * growthStep_;
-    if (capacity > UINT32_MAX) capacity = UINT32_MAX;
-    const ULONGLONG bytes = capacity * sizeof(T);
+    return static_cast<ULONG>(std::min<ULONGLONG>(steps * growthStep_, UINT32_MAX));
+  }
+
+  // Room for `count` entries, allocating `capacity` when it must grow.
+  bool Reserve(ULONG count, ULONG capacity) {
+    if (count <= capacity_) return true;
+    const ULONGLONG bytes = static_cast<ULONGLONG>(capacity) * sizeof(T);
     if (bytes > SIZE_MAX) return false;
     void* grown = std::realloc(data_, static_cast<size_t>(bytes));
     if (grown == nullptr) return false;
     data_ = static_cast<T*>(grown);
-    capacity_ = static_cast<ULONG>(capacity);
+    capacity_ = capacity;
     return true;
   }
 

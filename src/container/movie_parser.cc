@@ -16,7 +16,6 @@ constexpr LONGLONG kCompressorFieldBytes = 4;
 HRESULT CDarEdoSource::ParseFile() {
   position = 0;
   remaining = kTopLevelRemaining;
-  const DWORD fragmentedBefore = fragmented;
   fragmented = 0;
   for (;;) {
     Box header;
@@ -24,9 +23,6 @@ HRESULT CDarEdoSource::ParseFile() {
     if (hr != S_OK) return hr == S_FALSE ? S_OK : hr;
     if (header.type == FourCC("moov")) {
       const HRESULT movieResult = ParseMovie(&position, &remaining, header);
-      // An expanded header is parsed by a nested ParseFile; what it found
-      // out about fragments stands for the file.
-      fragmented |= fragmentedBefore;
       if (fragmented) {
         for (ULONG i = 0; i < tracks.Count(); ++i) {
           trakBox* track = tracks.Data()[i];
@@ -129,10 +125,13 @@ HRESULT CDarEdoSource::ParseCompressedMovieData(LONGLONG* position, LONGLONG* re
   const LONGLONG outerPosition = this->position;
   const LONGLONG outerRemaining = this->remaining;
   const LONGLONG resumeAt = *position;
+  const DWORD outerFragmented = fragmented;
   reader = ComPtr<IAsyncReader>(compressedHeader->ExpandedReader());
   ++expansionDepth_;
   const HRESULT hr = ParseFile();
   --expansionDepth_;
+  // What the outer walk already knew about fragments still stands.
+  fragmented |= outerFragmented;
   reader = fileReader;
   this->position = outerPosition;
   this->remaining = outerRemaining;
