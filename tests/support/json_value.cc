@@ -55,26 +55,13 @@ class JsonParser {
 
   bool Number(JsonValue* out) {
     const size_t start = at_;
-    bool decimal = false;
-    while (at_ < text_.size()) {
-      const char c = text_[at_];
-      if (c == '.' || c == 'e' || c == 'E') {
-        decimal = true;
-      } else if (!(c == '-' || c == '+' || (c >= '0' && c <= '9'))) {
-        break;
-      }
-      ++at_;
-    }
+    if (at_ < text_.size() && text_[at_] == '-') ++at_;
+    while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') ++at_;
     if (at_ == start) return false;
     const std::string number(text_.substr(start, at_ - start));
     char* end = nullptr;
-    if (decimal) {
-      out->kind_ = JsonValue::Kind::kDecimal;
-      out->decimal_ = std::strtod(number.c_str(), &end);
-    } else {
-      out->kind_ = JsonValue::Kind::kInteger;
-      out->integer_ = std::strtoll(number.c_str(), &end, 10);
-    }
+    out->kind_ = JsonValue::Kind::kInteger;
+    out->integer_ = std::strtoll(number.c_str(), &end, 10);
     return end == number.c_str() + number.size();
   }
 

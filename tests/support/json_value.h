@@ -1,6 +1,6 @@
 // A small JSON reader for tests that compare documents (the tool's output,
-// the facts files of tests/data): objects, arrays, strings without escapes
-// beyond the simple ones, integers, decimals, true, false and null.
+// the facts files of tests/data): objects, arrays, strings with simple
+// escapes, integers, true, false and null. Decimals are not read.
 #pragma once
 
 #include <cstdint>
@@ -12,12 +12,11 @@
 
 class JsonValue {
  public:
-  enum class Kind { kNull, kBool, kInteger, kDecimal, kString, kArray, kObject };
+  enum class Kind { kNull, kBool, kInteger, kString, kArray, kObject };
 
   // The value of `text`, or nothing when it is not one JSON document.
   static std::optional<JsonValue> Parse(std::string_view text);
 
-  Kind kind() const { return kind_; }
   bool IsNull() const { return kind_ == Kind::kNull; }
   bool Bool() const { return boolean_; }
   int64_t Int() const { return integer_; }
@@ -36,7 +35,6 @@ class JsonValue {
   Kind kind_ = Kind::kNull;
   bool boolean_ = false;
   int64_t integer_ = 0;
-  double decimal_ = 0;
   std::string string_;
   std::vector<JsonValue> array_;
   std::map<std::string, JsonValue> object_;
