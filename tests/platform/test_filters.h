@@ -249,9 +249,9 @@ class RecordingPin : public CBaseInputPin {
       if (blocking_) {
         ++blockedNow_;
         changed_.notify_all();
-        changed_.wait(hold, [this] { return !blocking_ || IsFlushing(); });
+        changed_.wait(hold, [this] { return !blocking_ || IsFlushing() || inactive_; });
         --blockedNow_;
-        if (IsFlushing()) return S_FALSE;
+        if (IsFlushing() || inactive_) return S_FALSE;
       }
       sequence_ += 'S';
       if (hold_) {
@@ -281,7 +281,17 @@ class RecordingPin : public CBaseInputPin {
     Append('N');
     return CBasePin::NewSegment(start, stop, rate);
   }
+  HRESULT Active() override {
+    std::lock_guard<std::mutex> hold(mutex_);
+    inactive_ = false;
+    return S_OK;
+  }
   HRESULT Inactive() override {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      inactive_ = true;
+      changed_.notify_all();
+    }
     DropHeld();
     CBaseInputPin::Inactive();
     return S_OK;
@@ -333,6 +343,7 @@ class RecordingPin : public CBaseInputPin {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool blocking_ = false;
+  bool inactive_ = false;
   int blockedNow_ = 0;
   std::string sequence_;
   std::vector<std::thread::id> threads_;
