@@ -36,23 +36,4 @@ TEST(SampleEntryFactoryTest, MediaKindChoosesTheEntryClass) {
   }
 }
 
-TEST(SampleEntryFactoryTest, NullEntryKeepsEverythingAfterTheCommonFields) {
-  // A timed-text entry: its own fields are not boxes, and the walk over
-  // them must stop without losing a byte of the payload.
-  BoxBuilder tail;
-  tail.U32(0).U8(1).U8(0xFF).U32(0).U16(0).U16(0).U16(0).U16(0).U16(1).U8(0).U8(0).U8(0x12).U32(0xFFFFFFFF);
-  tail.Box("ftab", [&] { tail.U16(1).U16(1).U8(5).Text("Serif"); });
-  BoxBuilder b;
-  b.Box("tx3g", [&] {
-    WriteCommonFields(b, 1);
-    b.Bytes(tail.Data());
-  });
-  const ReadEntryResult read = ReadEntry(kTestKindNull, b);
-  ASSERT_EQ(read.fixedFields, S_OK);
-  EXPECT_EQ(read.payload, S_OK);
-  EXPECT_EQ(read.entry->dataReferenceIndex, 1);
-  EXPECT_EQ(Slice(read.entry->payload), tail.Data());
-  EXPECT_EQ(read.entry->codecConfig.Length(), 0);
-}
-
 }  // namespace
