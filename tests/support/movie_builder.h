@@ -10,7 +10,7 @@
 //   WriteMovie(b, {video});
 //   ParsedMovie movie = ParseMovie(b);
 //
-// Anything the spec leaves out is left out of the file: no "stsd" without a
+// Whatever the layout leaves empty is left out of the file: no "stsd" without a
 // format, no "stss" without sync samples, no media header without one named.
 #pragma once
 
