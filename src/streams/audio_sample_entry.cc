@@ -1,6 +1,7 @@
 #include "streams/audio_sample_entry.h"
 
 #include "platform/fourcc.h"
+#include "streams/audio_media_type.h"
 
 #include <bit>
 #include <cmath>
@@ -86,4 +87,8 @@ HRESULT AudioSampleEntry::ParseChildren(const BYTE* data, LONGLONG size) {
     // follows it is not looked at.
     return hr == S_OK ? S_FALSE : hr;
   });
+}
+
+HRESULT AudioSampleEntry::GetMediaType(int index, CMediaType* mediaType, IAsyncReader*) {
+  return GetAudioMediaType(*this, index, mediaType);
 }

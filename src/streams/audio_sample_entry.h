@@ -19,6 +19,8 @@ class AudioSampleEntry : public SampleEntry {
   // As the base walk, but a "wave" child is walked in turn and ends the walk
   // of the entry's own children.
   HRESULT ParseChildren(const BYTE* data, LONGLONG size) override;
+  // The audio list (audio_media_type.h).
+  HRESULT GetMediaType(int index, CMediaType* mediaType, IAsyncReader* reader) override;
 
   WORD PcmChannelCount() const override { return channelCount; }
   WORD PcmBitsPerSample() const override { return sampleSize; }

@@ -8,4 +8,7 @@
 class NullSampleEntry : public SampleEntry {
  public:
   NullSampleEntry(const Box& entryHeader, trakBox* owner);
+
+  // Timed text as subtitles (subtitle_media_type.h); nothing else.
+  HRESULT GetMediaType(int index, CMediaType* mediaType, IAsyncReader* reader) override;
 };

@@ -1,6 +1,7 @@
 #include "streams/video_sample_entry.h"
 
 #include "platform/fourcc.h"
+#include "streams/video_media_type.h"
 #include "streams/video_object_layer.h"
 
 namespace {
@@ -62,4 +63,8 @@ HRESULT VideoSampleEntry::OnPasp(const Box&, const BYTE* data, LONGLONG size) {
   pixelAspectV = LoadBigEndian32(data + 4);
   hasPixelAspect = 1;
   return S_OK;
+}
+
+HRESULT VideoSampleEntry::GetMediaType(int index, CMediaType* mediaType, IAsyncReader*) {
+  return GetVideoMediaType(*this, index, mediaType);
 }

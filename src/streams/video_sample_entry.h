@@ -20,6 +20,9 @@ class VideoSampleEntry : public SampleEntry {
   // result is kept in `lastResult`.
   HRESULT OnEsds(const Box& child, const BYTE* data, LONGLONG size) override;
   HRESULT OnPasp(const Box& child, const BYTE* data, LONGLONG size) override;
+  // The video list (video_media_type.h): the first request of an H.265
+  // entry without a picture size probes for it first.
+  HRESULT GetMediaType(int index, CMediaType* mediaType, IAsyncReader* reader) override;
 
   static constexpr size_t kCompressorNameSize = 32;
 

@@ -1,0 +1,183 @@
+#include "streams/audio_media_type.h"
+
+#include "container/trak_box.h"
+#include "platform/format_blocks.h"
+#include "platform/fourcc.h"
+#include "platform/media_guids.h"
+#include "streams/audio_sample_entry.h"
+#include "streams/audio_specific_config.h"
+#include "streams/media_subtypes.h"
+#include "streams/mpeg_audio_header.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr WORD kWaveTagMuLaw = 7;
+constexpr WORD kWaveTagALaw = 6;
+constexpr WORD kWaveTagRawAac = 0xFF;
+constexpr WORD kCompandedBits = 8;
+constexpr WORD kWideCompandedBits = 16;
+constexpr DWORD kLargestWaveTag = 0xFFFF;
+// cbSize is 16 bits; longer extra bytes are cut there so that the block
+// and the count agree.
+constexpr ULONG kMaxExtraSize = 0xFFFF;
+constexpr size_t kAvgBytesPerSecOffset = 8;
+
+// AMR's fixed fields are placeholders; the codec has one rate and channel.
+struct AmrConstants {
+  DWORD format;
+  DWORD rate;
+};
+constexpr AmrConstants kAmrFormats[] = {
+    {FourCC("samr"), 8000},
+    {FourCC("sawb"), 16000},
+};
+constexpr WORD kAmrChannels = 1;
+constexpr WORD kAmrBits = 16;
+
+WORD LoadLittleEndian16(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
+DWORD LoadLittleEndian32(const BYTE* p) {
+  return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) | (static_cast<DWORD>(p[2]) << 16) |
+         (static_cast<DWORD>(p[3]) << 24);
+}
+
+bool HasStoredWaveFormat(const AudioSampleEntry& entry) {
+  return entry.codecConfig.Length() >= static_cast<LONG>(sizeof(WAVEFORMATEX));
+}
+
+// The subtype of `choice`; false when it offers nothing for this entry.
+bool ResolveSubtype(const AudioSampleEntry& entry, const SubtypeChoice& choice, GUID* subtype) {
+  switch (choice.rule) {
+    case SubtypeRule::kPrivate:
+      *subtype = PrivateSubtype(entry.Format());
+      return true;
+    case SubtypeRule::kFixed:
+      *subtype = *choice.subtype;
+      return true;
+    case SubtypeRule::kFourCC:
+      *subtype = FourCCRuleSubtype(choice.code);
+      return true;
+    case SubtypeRule::kWaveTag:
+      *subtype = WaveFormatTagSubtype(static_cast<WORD>(choice.code));
+      return true;
+    case SubtypeRule::kWaveTagFromConfig:
+      // Without a whole stored WAVEFORMATEX there is no block to hand on.
+      if (!HasStoredWaveFormat(entry)) return false;
+      *subtype = WaveFormatTagSubtype(LoadLittleEndian16(entry.codecConfig.Data()));
+      return true;
+    case SubtypeRule::kNone:
+    case SubtypeRule::kFormatItself:
+    case SubtypeRule::kVc1:
+    case SubtypeRule::kRgbByDepth:
+      return false;
+  }
+  return false;
+}
+
+// The channel count and rate of AAC and its relatives, where the decoder
+// configuration gives them, replace the entry's.
+void ApplyAudioSpecificConfig(AudioSampleEntry& entry) {
+  AudioSpecificConfigHead head;
+  if (entry.codecConfig.Length() == 0 ||
+      !ReadAudioSpecificConfigHead(entry.codecConfig.Data(), static_cast<size_t>(entry.codecConfig.Length()),
+                                   &head) ||
+      !ObjectTypeGivesChannelsAndRate(head.objectType)) {
+    return;
+  }
+  if (head.channelConfiguration > 0) entry.channelCount = ChannelsOfConfiguration(head.channelConfiguration);
+  entry.sampleRate = head.samplingRate;
+}
+
+void ApplyFormatConstants(AudioSampleEntry& entry, WORD formatTag) {
+  if ((formatTag == kWaveTagMuLaw || formatTag == kWaveTagALaw) && entry.sampleSize == kWideCompandedBits) {
+    entry.sampleSize = kCompandedBits;
+  }
+  for (const AmrConstants& amr : kAmrFormats) {
+    if (entry.Format() == amr.format) {
+      entry.sampleRate = amr.rate;
+      entry.channelCount = kAmrChannels;
+      entry.sampleSize = kAmrBits;
+    }
+  }
+}
+
+HRESULT WriteStoredWaveFormat(const AudioSampleEntry& entry, CMediaType* mediaType) {
+  if (!mediaType->SetFormat(entry.codecConfig.Data(), static_cast<ULONG>(entry.codecConfig.Length()))) {
+    return E_OUTOFMEMORY;
+  }
+  mediaType->bFixedSizeSamples = TRUE;
+  mediaType->lSampleSize = LoadLittleEndian32(entry.codecConfig.Data() + kAvgBytesPerSecOffset);
+  return S_OK;
+}
+
+HRESULT WriteMpegAudioFormat(const AudioSampleEntry& entry, CMediaType* mediaType) {
+  if (!entry.track) return E_POINTER;
+  BYTE header[kMpegAudioHeaderSize] = {};
+  LONGLONG length = sizeof header;
+  const HRESULT hr = entry.track->ReadFirstSample(header, &length);
+  if (FAILED(hr)) return hr;
+  MpegAudioFormat format;
+  if (FAILED(ParseMpegAudioHeader(header, static_cast<size_t>(std::max<LONGLONG>(length, 0)), &format))) {
+    return E_FAIL;
+  }
+  const GUID subtype = WaveFormatTagSubtype(format.wfx.wFormatTag);
+  mediaType->SetSubtype(&subtype);
+  mediaType->SetTemporalCompression(TRUE);
+  return mediaType->SetFormat(format.Bytes(), format.size) ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // namespace
+
+HRESULT GetAudioMediaType(AudioSampleEntry& entry, int index, CMediaType* mediaType) {
+  if (!mediaType) return E_POINTER;
+  if (index < 0) return E_INVALIDARG;
+  const DWORD format = entry.Format();
+  const SubtypeChoice& choice = AudioSubtypeChoice(format, entry.objectTypeIndication, index);
+  GUID subtype{};
+  if (!ResolveSubtype(entry, choice, &subtype)) return VFW_S_NO_MORE_ITEMS;
+  StartMediaType(mediaType, MEDIATYPE_Audio, subtype, FORMAT_WaveFormatEx);
+
+  if (choice.rule == SubtypeRule::kWaveTagFromConfig) return WriteStoredWaveFormat(entry, mediaType);
+  // Whatever the list index, MPEG audio frames are described by their own
+  // header rather than by the entry.
+  if (format == FourCC("mp4a") && IsMpegAudioObjectType(entry.objectTypeIndication)) {
+    return WriteMpegAudioFormat(entry, mediaType);
+  }
+
+  WORD formatTag = 0;
+  if (format == FourCC("mp4a")) {
+    ApplyAudioSpecificConfig(entry);
+    formatTag = kWaveTagRawAac;
+  } else if (subtype.Data1 <= kLargestWaveTag) {
+    formatTag = static_cast<WORD>(subtype.Data1);
+  }
+  ApplyFormatConstants(entry, formatTag);
+
+  const CBuffer* extra = nullptr;
+  if (choice.extra == ExtraSource::kCodecConfig) extra = &entry.codecConfig;
+  if (choice.extra == ExtraSource::kPayload) extra = &entry.payload;
+  const ULONG extraSize = extra ? std::min(static_cast<ULONG>(extra->Length()), kMaxExtraSize) : 0;
+
+  WAVEFORMATEX wfx{};
+  wfx.wFormatTag = formatTag;
+  wfx.nChannels = entry.channelCount;
+  wfx.nSamplesPerSec = entry.sampleRate;
+  if (formatTag == WAVE_FORMAT_PCM) {
+    wfx.nBlockAlign = static_cast<WORD>((DWORD{entry.sampleSize} * entry.channelCount) / 8);
+    wfx.nAvgBytesPerSec = wfx.nBlockAlign * entry.sampleRate;
+  } else {
+    wfx.nBlockAlign = 1;
+    wfx.nAvgBytesPerSec = entry.track ? entry.track->GetBytesPerSecond() : 0;
+  }
+  wfx.wBitsPerSample = entry.sampleSize;
+  wfx.cbSize = static_cast<WORD>(extraSize);
+
+  BYTE* block = mediaType->AllocFormatBuffer(sizeof wfx + extraSize);
+  if (!block) return E_OUTOFMEMORY;
+  std::memcpy(block, &wfx, sizeof wfx);
+  if (extraSize != 0) std::memcpy(block + sizeof wfx, extra->Data(), extraSize);
+  mediaType->SetSampleSize(wfx.nAvgBytesPerSec);
+  return S_OK;
+}

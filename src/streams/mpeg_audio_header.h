@@ -1,0 +1,29 @@
+// The format block of MPEG audio (layers I to III) carried in an "mp4a"
+// entry, built from the first frame header of the track: MPEG1WAVEFORMAT
+// for layers I and II, MPEGLAYER3WAVEFORMAT for layer III.
+#pragma once
+
+#include "platform/format_blocks.h"
+#include "platform/hresult.h"
+
+#include <cstddef>
+
+inline constexpr size_t kMpegAudioHeaderSize = 4;
+
+struct MpegAudioFormat {
+  union {
+    WAVEFORMATEX wfx;
+    MPEG1WAVEFORMAT mpeg1;
+    MPEGLAYER3WAVEFORMAT layer3;
+  };
+  // The size of the structure in use (40 or 30 bytes).
+  ULONG size = 0;
+
+  const BYTE* Bytes() const { return reinterpret_cast<const BYTE*>(&wfx); }
+};
+
+// Builds the format block from the first `size` bytes of a frame header
+// (bytes past the fourth are ignored, missing ones read as zero bits). The
+// MPEG-1 bit-rate tables are used whatever the ID bit says. E_FAIL when
+// fewer than the 12 sync bits are given or the layer field is 0.
+HRESULT ParseMpegAudioHeader(const BYTE* data, size_t size, MpegAudioFormat* format);
