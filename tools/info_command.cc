@@ -1,21 +1,29 @@
 // isodmx info [--json] INPUT: each source's movie header and, per track, the
-// track fields and its sample entry, read with the container model alone.
-// The media types that the output pins offer are filled in once the graph
-// runs behind this command; until then "mediaTypes" and "pins" are empty.
+// track fields, its sample entry and the media types the track offers, read
+// with the container model alone. The pins' media types are filled in once
+// the graph runs behind this command; until then "pins" is empty.
 #include "commands.h"
 #include "json_writer.h"
 #include "parsed_input.h"
 #include "tool_common.h"
 
 #include "platform/critical_section.h"
+#include "platform/format_blocks.h"
 #include "platform/fourcc.h"
+#include "platform/media_guids.h"
+#include "platform/media_type.h"
 #include "streams/audio_sample_entry.h"
+#include "streams/media_subtypes.h"
+#include "streams/media_type_match.h"
 #include "streams/video_sample_entry.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cinttypes>
 #include <cstdio>
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -24,6 +32,9 @@ constexpr int kMatrixSize = 9;
 // In a transformation matrix [a b u; c d v; x y w], b and d.
 constexpr int kMatrixB = 1;
 constexpr int kMatrixD = 4;
+// A list of media types is a handful long; a runaway one is cut here.
+constexpr int kMaxMediaTypes = 32;
+constexpr size_t kIsoLangChars = 3;
 
 // The display rotation a track header's matrix asks for, in degrees
 // clockwise; only the four right-angle cases are recognised.
@@ -84,6 +95,176 @@ std::string MatrixText(const DWORD (&matrix)[kMatrixSize]) {
   return text + "]";
 }
 
+// Every media type the track offers, in list order, and the result that
+// ended the list (VFW_S_NO_MORE_ITEMS when it ran to its end).
+struct OfferedTypes {
+  std::vector<CMediaType> types;
+  HRESULT end = VFW_S_NO_MORE_ITEMS;
+};
+
+OfferedTypes TrackMediaTypes(trakBox& track) {
+  OfferedTypes offered;
+  for (int index = 0; index < kMaxMediaTypes; ++index) {
+    CMediaType type;
+    const HRESULT hr = track.GetTrackMediaType(index, &type);
+    if (hr != S_OK) {
+      offered.end = hr;
+      break;
+    }
+    offered.types.push_back(type);
+  }
+  return offered;
+}
+
+// The decoded fields of a media type's format block and where its extra
+// bytes start.
+struct DecodedFormat {
+  enum class Kind { kOther, kVideo, kAudio, kSubtitle } kind = Kind::kOther;
+  VideoFormatView video{};
+  WAVEFORMATEX audio{};
+  std::string isoLang;
+  size_t extraOffset = 0;
+};
+
+DecodedFormat DecodeFormat(const AM_MEDIA_TYPE& type) {
+  DecodedFormat decoded;
+  if (GetVideoFormatView(type, &decoded.video)) {
+    decoded.kind = DecodedFormat::Kind::kVideo;
+    decoded.extraOffset = decoded.video.bitmapOffset + sizeof(BITMAPINFOHEADER);
+  } else if (type.formattype == FORMAT_WaveFormatEx && type.cbFormat >= sizeof(WAVEFORMATEX)) {
+    decoded.kind = DecodedFormat::Kind::kAudio;
+    std::memcpy(&decoded.audio, type.pbFormat, sizeof decoded.audio);
+    decoded.extraOffset = sizeof(WAVEFORMATEX);
+  } else if (type.formattype == FORMAT_SubtitleInfo && type.cbFormat >= sizeof(SUBTITLEINFO)) {
+    decoded.kind = DecodedFormat::Kind::kSubtitle;
+    SUBTITLEINFO info;
+    std::memcpy(&info, type.pbFormat, sizeof info);
+    for (size_t i = 0; i < kIsoLangChars && info.IsoLang[i] != '\0'; ++i) decoded.isoLang += info.IsoLang[i];
+    decoded.extraOffset = sizeof(SUBTITLEINFO);
+  }
+  decoded.extraOffset = std::min<size_t>(decoded.extraOffset, type.cbFormat);
+  return decoded;
+}
+
+std::string ExtraHex(const AM_MEDIA_TYPE& type, const DecodedFormat& decoded) {
+  if (!type.pbFormat) return "";
+  return HexBytes(type.pbFormat + decoded.extraOffset, type.cbFormat - decoded.extraOffset);
+}
+
+// biCompression (a little-endian FourCC) as its four characters.
+std::string CompressionText(DWORD compression) { return FourCCText(SwapFourCC(compression)); }
+
+void WriteMediaTypeJson(JsonWriter& json, const CMediaType& type) {
+  const DecodedFormat decoded = DecodeFormat(type);
+  json.BeginObject();
+  json.Key("majortype").String(GuidToString(type.majortype));
+  json.Key("subtype").String(GuidToString(type.subtype));
+  json.Key("formattype").String(GuidToString(type.formattype));
+  json.Key("fixedSizeSamples").Bool(type.bFixedSizeSamples != FALSE);
+  json.Key("temporalCompression").Bool(type.bTemporalCompression != FALSE);
+  json.Key("sampleSize").UInt(type.lSampleSize);
+  json.Key("cbFormat").UInt(type.cbFormat);
+  switch (decoded.kind) {
+    case DecodedFormat::Kind::kVideo: {
+      const VideoFormatView& video = decoded.video;
+      json.Key("video").BeginObject();
+      json.Key("width").Int(video.bitmap.biWidth);
+      json.Key("height").Int(video.bitmap.biHeight);
+      json.Key("bitCount").UInt(video.bitmap.biBitCount);
+      json.Key("compression").String(CompressionText(video.bitmap.biCompression));
+      json.Key("sizeImage").UInt(video.bitmap.biSizeImage);
+      json.Key("avgTimePerFrame").Int(video.frameDuration);
+      json.Key("bitRate").UInt(video.bitRate);
+      json.Key("pictAspectX").UInt(video.aspectX);
+      json.Key("pictAspectY").UInt(video.aspectY);
+      json.EndObject();
+      break;
+    }
+    case DecodedFormat::Kind::kAudio: {
+      const WAVEFORMATEX& audio = decoded.audio;
+      json.Key("audio").BeginObject();
+      json.Key("formatTag").UInt(audio.wFormatTag);
+      json.Key("channels").UInt(audio.nChannels);
+      json.Key("samplesPerSec").UInt(audio.nSamplesPerSec);
+      json.Key("avgBytesPerSec").UInt(audio.nAvgBytesPerSec);
+      json.Key("blockAlign").UInt(audio.nBlockAlign);
+      json.Key("bitsPerSample").UInt(audio.wBitsPerSample);
+      json.EndObject();
+      break;
+    }
+    case DecodedFormat::Kind::kSubtitle:
+      json.Key("subtitle").BeginObject().Key("isoLang").String(decoded.isoLang).EndObject();
+      break;
+    case DecodedFormat::Kind::kOther:
+      break;
+  }
+  json.Key("extra").String(ExtraHex(type, decoded));
+  json.EndObject();
+}
+
+struct GuidName {
+  const GUID* guid;
+  const char* name;
+};
+
+constexpr GuidName kGuidNames[] = {
+    {&MEDIATYPE_Video, "Video"},       {&MEDIATYPE_Audio, "Audio"},
+    {&MEDIATYPE_Subtitle, "Subtitle"}, {&MEDIASUBTYPE_PCM, "PCM"},
+    {&MEDIASUBTYPE_UTF8, "UTF8"},      {&MEDIASUBTYPE_RGB1, "RGB1"},
+    {&MEDIASUBTYPE_RGB4, "RGB4"},      {&MEDIASUBTYPE_RGB8, "RGB8"},
+    {&MEDIASUBTYPE_RGB565, "RGB565"},  {&MEDIASUBTYPE_RGB24, "RGB24"},
+    {&MEDIASUBTYPE_RGB32, "RGB32"},    {&FORMAT_VideoInfo, "VideoInfo"},
+    {&FORMAT_VideoInfo2, "VideoInfo2"}, {&FORMAT_WaveFormatEx, "WaveFormatEx"},
+    {&FORMAT_SubtitleInfo, "SubtitleInfo"},
+};
+
+// A readable name: the published name, "FourCC avc1", "WAVE 0x00FF",
+// "avc1 ISOMEDIATYPE", or the registry form.
+std::string GuidText(REFGUID guid) {
+  for (const GuidName& known : kGuidNames) {
+    if (*known.guid == guid) return known.name;
+  }
+  char text[32];
+  if (IsFourCCGuid(guid) && guid.Data1 <= 0xFFFF) {
+    std::snprintf(text, sizeof text, "WAVE 0x%04X", guid.Data1);
+    return text;
+  }
+  if (IsFourCCGuid(guid)) return "FourCC " + FourCCText(SwapFourCC(guid.Data1));
+  if (IsPrivateSubtype(guid)) return FourCCText(SwapFourCC(guid.Data1)) + " ISOMEDIATYPE";
+  return GuidToString(guid);
+}
+
+void PrintMediaTypeText(int index, const CMediaType& type) {
+  const DecodedFormat decoded = DecodeFormat(type);
+  std::printf("  mediaType %d: %s %s %s fixed=%d temporal=%d sampleSize=%u cbFormat=%u\n", index,
+              GuidText(type.majortype).c_str(), GuidText(type.subtype).c_str(), GuidText(type.formattype).c_str(),
+              type.bFixedSizeSamples != FALSE, type.bTemporalCompression != FALSE, type.lSampleSize, type.cbFormat);
+  switch (decoded.kind) {
+    case DecodedFormat::Kind::kVideo: {
+      const VideoFormatView& video = decoded.video;
+      std::printf("    %dx%d bits=%u compression=%s sizeImage=%u avgTimePerFrame=%" PRId64
+                  " bitRate=%u pictAspect=%u:%u\n",
+                  video.bitmap.biWidth, video.bitmap.biHeight, video.bitmap.biBitCount,
+                  CompressionText(video.bitmap.biCompression).c_str(), video.bitmap.biSizeImage, video.frameDuration,
+                  video.bitRate, video.aspectX, video.aspectY);
+      break;
+    }
+    case DecodedFormat::Kind::kAudio: {
+      const WAVEFORMATEX& audio = decoded.audio;
+      std::printf("    tag=0x%04X channels=%u rate=%u avgBytesPerSec=%u blockAlign=%u bits=%u\n", audio.wFormatTag,
+                  audio.nChannels, audio.nSamplesPerSec, audio.nAvgBytesPerSec, audio.nBlockAlign,
+                  audio.wBitsPerSample);
+      break;
+    }
+    case DecodedFormat::Kind::kSubtitle:
+      std::printf("    language=%s\n", decoded.isoLang.c_str());
+      break;
+    case DecodedFormat::Kind::kOther:
+      break;
+  }
+  std::printf("    extra=%s\n", ExtraHex(type, decoded).c_str());
+}
+
 void WriteSampleEntryJson(JsonWriter& json, const SampleEntry& entry) {
   json.BeginObject();
   json.Key("entryKind").UInt(entry.entryKind);
@@ -118,6 +299,9 @@ void WriteSampleEntryJson(JsonWriter& json, const SampleEntry& entry) {
 }
 
 void WriteTrackJson(JsonWriter& json, trakBox& track) {
+  // First, as the filter asks at connection: the first request may fill in
+  // what the entry lacked (an H.265 picture size, an MPEG-2 sequence header).
+  const OfferedTypes offered = TrackMediaTypes(track);
   json.BeginObject();
   json.Key("trackId").UInt(track.trackId);
   json.Key("handler").String(FourCCText(track.handlerType));
@@ -141,7 +325,11 @@ void WriteTrackJson(JsonWriter& json, trakBox& track) {
   } else {
     json.Null();
   }
-  json.Key("mediaTypes").BeginArray().EndArray();
+  json.Key("mediaTypes").BeginArray();
+  for (const CMediaType& type : offered.types) WriteMediaTypeJson(json, type);
+  json.EndArray();
+  // What ended the list: VFW_S_NO_MORE_ITEMS, or the failure that cut it.
+  json.Key("mediaTypesResult").String(HResultHex(offered.end));
   json.EndObject();
 }
 
@@ -200,6 +388,7 @@ void PrintSourceText(const ParsedSource& parsed) {
   }
   for (ULONG i = 0; i < source.TrackCount(); ++i) {
     trakBox& track = *source.Track(i);
+    const OfferedTypes offered = TrackMediaTypes(track);
     std::printf("track %u handler=%s kind=%u timescale=%u duration=%" PRIu64 " language=%s format=%s samples=%u "
                 "rotation=%d\n",
                 track.trackId, FourCCText(track.handlerType).c_str(), track.mediaKind, track.timescale,
@@ -208,6 +397,10 @@ void PrintSourceText(const ParsedSource& parsed) {
                 RotationDegrees(track.matrix));
     std::printf("  matrix=%s\n", MatrixText(track.matrix).c_str());
     if (track.sampleEntry) PrintSampleEntryText(*track.sampleEntry);
+    for (size_t index = 0; index < offered.types.size(); ++index) {
+      PrintMediaTypeText(static_cast<int>(index), offered.types[index]);
+    }
+    if (offered.end != VFW_S_NO_MORE_ITEMS) std::printf("  mediaTypes end %s\n", HResultHex(offered.end).c_str());
   }
 }
 

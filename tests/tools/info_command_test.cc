@@ -114,7 +114,7 @@ TEST(InfoCommandTest, RealFileShowsMovieTracksAndEntries) {
   EXPECT_EQ(video["format"].String(), "mp4v");
   EXPECT_EQ(video["sampleCount"].Int(), 48);
   EXPECT_EQ(video["matrix"][8].Int(), 0x40000000);
-  EXPECT_EQ(video["mediaTypes"].Size(), 0u);
+  EXPECT_EQ(video["mediaTypes"].Size(), 2u);
   const JsonValue& visual = video["sampleEntry"];
   EXPECT_EQ(visual["width"].Int(), 176);
   EXPECT_EQ(visual["height"].Int(), 144);
