@@ -1,0 +1,124 @@
+// CBaseDmxOutputPin: one stream leaving a CBaseDmx filter. The pin is bound
+// to its filter, its stream index and (by the derived filter) its track; it
+// offers the track's media types, sizes its buffers through the filter's
+// DecidePinBufferSize, delivers directly or through a COutputQueue, and is
+// the stream's IMediaSeeking (CFilterPassThru) and IVTVideoRotation.
+//
+// Lifetime: the pin has a reference count of its own, changed under the
+// filter lock. The filter's table holds the first reference (taken at
+// construction, dropped with ReleaseFromFilter); every other reference also
+// holds the filter, so m_dmx stays valid for whoever holds the pin. The
+// last release destroys the pin.
+//
+// Threads: connection, activation and flushes on the application thread
+// under the filter lock; the Deliver* calls on the pin's streaming thread
+// (and the flushes from the application thread while it is stopped).
+#pragma once
+
+#include "engine/filter_pass_thru.h"
+#include "engine/video_rotation.h"
+#include "platform/base_output_pin.h"
+#include "platform/output_queue.h"
+
+#include <atomic>
+
+class CBaseDmx;
+class trakBox;
+
+class CBaseDmxOutputPin : public CBaseOutputPin, public CFilterPassThru, public IVTVideoRotation {
+ public:
+  // `streamIndex` is 0-based; the hooks see it as pin number streamIndex + 1.
+  CBaseDmxOutputPin(CBaseDmx* filter, int streamIndex, HRESULT* phr, LPCWSTR name);
+  ~CBaseDmxOutputPin() override;
+
+  DECLARE_IUNKNOWN
+  // IMediaSeeking (settling the main seeking pin first), IVTVideoRotation,
+  // then the pin's interfaces.
+  HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+  ULONG NonDelegatingAddRef() override;
+  ULONG NonDelegatingRelease() override;
+  // Drops the filter table's reference.
+  void ReleaseFromFilter();
+
+  HRESULT CheckMediaType(const CMediaType* mt) override;
+  HRESULT SetMediaType(const CMediaType* mt) override;
+  HRESULT CheckConnect(IPin* pin) override;
+  // Refuses a private subtype to the AVI multiplexer, negotiates the
+  // allocator, then lets the filter complete.
+  HRESULT CompleteConnect(IPin* receivePin) override;
+  HRESULT BreakConnect() override;
+  // The track's media types; E_UNEXPECTED without a track.
+  HRESULT GetMediaType(int position, CMediaType* mt) override;
+  HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* props) override;
+  // S_OK for a pin that is not connected; otherwise readies the allocator
+  // (one of 1 x 4096 bytes when none was negotiated) and starts streaming.
+  HRESULT Active() override;
+  // Stops streaming and deletes the output queue; S_OK.
+  HRESULT Inactive() override;
+
+  // Each returns S_OK and does nothing on a pin that is not connected.
+  // Deliver takes over the caller's reference to the sample.
+  HRESULT Deliver(IMediaSample* sample) override;
+  HRESULT DeliverEndOfStream() override;
+  HRESULT DeliverBeginFlush() override;
+  HRESULT DeliverEndFlush() override;
+  HRESULT DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+
+  // IQualityControl: messages are ignored.
+  HRESULT Notify(IBaseFilter* self, Quality q) override;
+
+  // IVTVideoRotation
+  HRESULT GetRotation(LONG* degrees) override;
+
+  // On Pause from Stopped, for a connected pin: a new output queue when
+  // more than one buffer was agreed.
+  virtual HRESULT Prepare();
+
+  // Error latch, as the filter's; a latched error is reported through the
+  // filter's NotifyGraphOfError.
+  virtual HRESULT SetAbortResult(HRESULT hr);
+  virtual HRESULT SetErrorResult(HRESULT hr);
+  virtual HRESULT OnError(HRESULT hrDefault);
+
+  int StreamIndex() const { return m_streamIndex; }
+  CBaseDmx* Filter() const { return m_dmx; }
+  trakBox* Track() const { return m_track; }
+  void SetTrack(trakBox* track) { m_track = track; }
+  DWORD MaxSampleSize() const { return m_maxSampleSize; }
+  void SetMaxSampleSize(DWORD size) { m_maxSampleSize = size; }
+  LONG BufferCount() const { return m_bufferCount; }
+  void SetBufferCount(LONG count) { m_bufferCount = count; }
+  // A seek without flush: the delivery loop re-reads the segment after the
+  // sample in progress.
+  void RequestRestart() { m_restartRequested = TRUE; }
+  BOOL IsRestartRequested() const { return m_restartRequested; }
+  BOOL HasOutputQueue() const { return m_outputQueue != nullptr ? TRUE : FALSE; }
+  // A 32-bit field the service object may fill when the pin is announced.
+  LONG* ServiceField() { return &m_serviceField; }
+
+ protected:
+  // Gives the pin the fallback allocator when none was negotiated.
+  HRESULT EnsureAllocator();
+
+  // Set by a seek without flush, read by the delivery loop once per sample.
+  std::atomic<BOOL> m_restartRequested{FALSE};
+  DWORD m_maxSampleSize = 0;
+  CBaseDmx* const m_dmx;  // the owner, not counted
+  const int m_streamIndex;
+  // Exists between Prepare and Inactive; owned.
+  COutputQueue* m_outputQueue = nullptr;
+  // Buffers agreed with the allocator; the derived filter's buffer decision
+  // stores it.
+  LONG m_bufferCount = 1;
+  trakBox* m_track = nullptr;  // not owned
+  // Rate of the segment being delivered.
+  double m_rate = 1.0;
+  // Next sample to deliver, 0-based.
+  LONGLONG m_currentSample = 0;
+  std::atomic<HRESULT> m_abortResult{S_OK};
+  std::atomic<HRESULT> m_errorResult{S_OK};
+  LONG m_serviceField = 0;
+
+ private:
+  LONG m_refCount = 1;  // the filter table's reference; under the filter lock
+};
