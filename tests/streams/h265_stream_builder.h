@@ -2,6 +2,7 @@
 // states the syntax values it is about instead of patching bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
