@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <sys/wait.h>
@@ -188,6 +191,120 @@ TEST(InfoCommandTest, TextOutputNamesEachTrack) {
   ASSERT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("track 2 handler=sbtl kind=4"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("language=eng format=tx3g"), std::string::npos) << run.out;
+}
+
+// Every fixture with facts that is not a fragmented movie: their tracks
+// offer media types from the movie box alone.
+std::vector<std::string> PlainFixtures() {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(ISODMX_TEST_DATA)) {
+    const std::string path = entry.path().string();
+    const std::string suffix = ".facts.json";
+    if (path.size() <= suffix.size() || path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
+    const std::string media = path.substr(0, path.size() - suffix.size());
+    const auto bytes = ReadTextFile(media);
+    if (!bytes || bytes->find("mvex") != std::string::npos) continue;
+    names.push_back(std::filesystem::path(media).filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool IsFourCCRuleGuid(const std::string& guid) {
+  const std::string tail = "-0000-0010-8000-00AA00389B71}";
+  return guid.size() > tail.size() && guid.compare(guid.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+const JsonValue* StreamWithId(const JsonValue& facts, int64_t id) {
+  for (const JsonValue& stream : facts["streams"].Array()) {
+    if (stream["id"].Int() == id) return &stream;
+  }
+  return nullptr;
+}
+
+class InfoMediaTypesFactsTest : public ::testing::TestWithParam<std::string> {};
+
+// What a decoder is handed must agree with what an independent reader saw:
+// picture size, channels and rate in every type, and the decoder
+// configuration in the first public type that carries one.
+TEST_P(InfoMediaTypesFactsTest, MediaTypesAgreeWithFfprobe) {
+  const std::string path = std::string(ISODMX_TEST_DATA) + "/" + GetParam();
+  const auto factsText = ReadTextFile(path + ".facts.json");
+  ASSERT_TRUE(factsText);
+  const auto facts = JsonValue::Parse(*factsText);
+  ASSERT_TRUE(facts);
+  const ToolRun run = RunTool("info --json " + path);
+  ASSERT_EQ(run.status, 0) << run.out;
+  const auto document = JsonValue::Parse(run.out);
+  ASSERT_TRUE(document) << run.out;
+
+  for (const JsonValue& track : (*document)["sources"][0]["tracks"].Array()) {
+    const JsonValue* stream = StreamWithId(*facts, track["trackId"].Int());
+    ASSERT_NE(stream, nullptr) << track["trackId"].Int();
+    const std::string kind = (*stream)["codec_type"].String();
+    const JsonValue& types = track["mediaTypes"];
+    ASSERT_GT(types.Size(), 0u) << kind;
+    EXPECT_EQ(track["mediaTypesResult"].String(), "0x00040103");
+    const JsonValue* configType = nullptr;
+    for (const JsonValue& type : types.Array()) {
+      if (kind == "video") {
+        EXPECT_EQ(type["video"]["width"].Int(), (*stream)["width"].Int());
+        EXPECT_EQ(std::llabs(type["video"]["height"].Int()), (*stream)["height"].Int());
+      } else if (kind == "audio") {
+        EXPECT_EQ(type["audio"]["channels"].Int(), (*stream)["channels"].Int());
+        EXPECT_EQ(type["audio"]["samplesPerSec"].Int(), (*stream)["sample_rate"].Int());
+        // MPEG audio blocks extend WAVEFORMATEX with fields of their own.
+        const int64_t tag = type["audio"]["formatTag"].Int();
+        if (tag == 0x50 || tag == 0x55) continue;
+      } else if (kind == "subtitle") {
+        EXPECT_EQ(type["subtitle"]["isoLang"].String(), (*stream)["language"].String());
+        continue;
+      }
+      if (!configType && IsFourCCRuleGuid(type["subtype"].String())) configType = &type;
+    }
+    if (configType) EXPECT_EQ((*configType)["extra"].String(), (*stream)["extradata"].String()) << kind;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(RealFiles, InfoMediaTypesFactsTest, ::testing::ValuesIn(PlainFixtures()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           std::string name = info.param;
+                           std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+                           return name;
+                         });
+
+TEST(InfoCommandTest, MediaTypeShowsTheDecodedVideoFormat) {
+  const ToolRun run = RunTool(std::string("info --json ") + ISODMX_TEST_DATA + "/hevc_sar.mp4");
+  ASSERT_EQ(run.status, 0) << run.out;
+  const auto document = JsonValue::Parse(run.out);
+  ASSERT_TRUE(document) << run.out;
+  const JsonValue& types = OnlyTrack(*document)["mediaTypes"];
+  ASSERT_EQ(types.Size(), 2u);
+  const JsonValue& type = types[1];
+  EXPECT_EQ(type["majortype"].String(), "{73646976-0000-0010-8000-00AA00389B71}");
+  EXPECT_EQ(type["subtype"].String(), "{31637668-0000-0010-8000-00AA00389B71}");
+  EXPECT_EQ(type["formattype"].String(), "{F72A76A0-EB0A-11D0-ACE4-0000C0CC16BA}");
+  EXPECT_FALSE(type["fixedSizeSamples"].Bool());
+  EXPECT_TRUE(type["temporalCompression"].Bool());
+  const JsonValue& video = type["video"];
+  EXPECT_EQ(video["compression"].String(), "hvc1");
+  EXPECT_EQ(video["bitCount"].Int(), 24);
+  // 24 frames over 12288 / 12288 s.
+  EXPECT_EQ(video["avgTimePerFrame"].Int(), 416666);
+  // "pasp" 4:3 on 176 x 144.
+  EXPECT_EQ(video["pictAspectX"].Int(), 235);
+  EXPECT_EQ(video["pictAspectY"].Int(), 144);
+  EXPECT_EQ(type["cbFormat"].Int(), 112 + static_cast<int64_t>(type["extra"].String().size() / 2));
+  EXPECT_EQ(types[0]["extra"].String().substr(8, 8), "68766343");
+}
+
+TEST(InfoCommandTest, TextOutputListsTheMediaTypes) {
+  const ToolRun run = RunTool(std::string("info ") + ISODMX_TEST_DATA + "/mp3_in_mp4.mp4");
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("mediaType 1: Audio WAVE 0x0055 WaveFormatEx"), std::string::npos) << run.out;
+  // 64 kbit/s frames of 208 bytes, as the file's first packet is.
+  EXPECT_NE(run.out.find("tag=0x0055 channels=2 rate=44100 avgBytesPerSec=8000 blockAlign=208"), std::string::npos)
+      << run.out;
 }
 
 }  // namespace
