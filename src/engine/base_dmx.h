@@ -135,8 +135,10 @@ class CBaseDmx : public CBaseFilter, public IServiceProvider, public IServicePro
   void SetReportErrors(BOOL report) { m_reportErrors = report; }
 
  protected:
-  // Pin creation, under m_pinLock. `name` is the pin name.
-  CBaseDmxOutputPin* CreateOutputPin(int streamIndex, LPCWSTR name);
+  // Makes the pin object for a new slot, under m_pinLock; null when it
+  // cannot be made. A filter whose pins need more than CBaseDmxOutputPin
+  // (tests record what reaches them) makes its own here.
+  virtual CBaseDmxOutputPin* CreateOutputPin(int streamIndex, LPCWSTR name);
   void SetFirstVideoPin(CBaseDmxOutputPin* pin) { m_firstVideoPin = pin; }
   void SetFirstAudioPin(CBaseDmxOutputPin* pin) { m_firstAudioPin = pin; }
 
