@@ -14,8 +14,9 @@
 //   m_filterLock → m_pinLock → m_seekPinLock
 //   m_streamLock → m_pinLock
 // m_filterLock is the filter's and every pin's object lock: Stop, Pause, Run
-// and a seek's UpdateCurrentPosition hold it, and output pins take it
-// around their own AddRef and Release. m_streamLock serialises the input
+// and a seek's UpdateCurrentPosition hold it. Output pins count their
+// references without it (peers add references under their own locks).
+// m_streamLock serialises the input
 // pin's streaming calls and is never taken under m_filterLock. The fan-out
 // loops take no lock of their own (only m_pinLock to read the table).
 #pragma once

@@ -45,34 +45,27 @@ HRESULT CBaseDmxOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) 
   return CBaseOutputPin::NonDelegatingQueryInterface(riid, ppv);
 }
 
-// A pin made without a filter failed construction (E_POINTER) and is
-// deleted by its creator; it is never counted.
+// The count is atomic rather than kept under the filter lock: peers add a
+// reference to this pin while holding their own pin lock (ConnectedTo),
+// and the filter lock is held while calling into peers, so taking it here
+// would order the two locks both ways.
 ULONG CBaseDmxOutputPin::NonDelegatingAddRef() {
-  LONG count = 0;
-  {
-    CAutoLock hold(m_dmx->FilterLock());
-    count = ++m_refCount;
-  }
+  const LONG count = m_refCount.fetch_add(1) + 1;
   m_dmx->AddRef();
   return static_cast<ULONG>(count);
 }
 
 ULONG CBaseDmxOutputPin::NonDelegatingRelease() {
   CBaseDmx* const filter = m_dmx;
-  LONG count = 0;
-  {
-    CAutoLock hold(filter->FilterLock());
-    count = --m_refCount;
-    if (count == 0) delete this;
-  }
-  // After the pin: releasing the filter may destroy it, lock included.
+  const LONG count = m_refCount.fetch_sub(1) - 1;
+  if (count == 0) delete this;
+  // After the pin: releasing the filter may destroy it.
   filter->Release();
   return static_cast<ULONG>(count);
 }
 
 void CBaseDmxOutputPin::ReleaseFromFilter() {
-  CAutoLock hold(m_dmx->FilterLock());
-  if (--m_refCount == 0) delete this;
+  if (m_refCount.fetch_sub(1) == 1) delete this;
 }
 
 HRESULT CBaseDmxOutputPin::CheckMediaType(const CMediaType* mt) {

@@ -4,11 +4,12 @@
 // DecidePinBufferSize, delivers directly or through a COutputQueue, and is
 // the stream's IMediaSeeking (CFilterPassThru) and IVTVideoRotation.
 //
-// Lifetime: the pin has a reference count of its own, changed under the
-// filter lock. The filter's table holds the first reference (taken at
+// Lifetime: the pin has a reference count of its own (atomic, taken under
+// no lock). The filter's table holds the first reference (taken at
 // construction, dropped with ReleaseFromFilter); every other reference also
 // holds the filter, so m_dmx stays valid for whoever holds the pin. The
-// last release destroys the pin.
+// last release destroys the pin. A pin made without a filter fails its
+// construction (E_POINTER) and is deleted by its creator, never counted.
 //
 // Threads: connection, activation and flushes on the application thread
 // under the filter lock; the Deliver* calls on the pin's streaming thread
@@ -120,5 +121,5 @@ class CBaseDmxOutputPin : public CBaseOutputPin, public CFilterPassThru, public 
   LONG m_serviceField = 0;
 
  private:
-  LONG m_refCount = 1;  // the filter table's reference; under the filter lock
+  std::atomic<LONG> m_refCount{1};  // starts with the filter table's reference
 };
