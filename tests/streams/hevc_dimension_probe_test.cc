@@ -114,21 +114,23 @@ class HevcDimensionProbeTest : public ::testing::Test {};
 
 TEST_F(HevcDimensionProbeTest, ConfigGivesTheCroppedSizeAndBecomesTheOnlyPayloadBox) {
   const Bytes record = BareRecord(HdParameterSets());
-  const ParsedMovie movie = ParseMediaTypeMovie(HevcTrack("hvc1", 0, 1080, HvcCBox(record)));
-  CMediaType type;
-  ASSERT_EQ(TrackType(movie, 0, &type), S_OK);
-  const VideoSampleEntry& video = Video(movie);
-  EXPECT_EQ(video.width, 1920);
-  EXPECT_EQ(video.height, 1080);
-  EXPECT_EQ(PayloadArrays(video), (std::vector<std::pair<int, bool>>{{32, false}, {33, false}, {34, false}}));
+  for (const char* format : {"hvc1", "hev1"}) {
+    const ParsedMovie movie = ParseMediaTypeMovie(HevcTrack(format, 0, 1080, HvcCBox(record)));
+    CMediaType type;
+    ASSERT_EQ(TrackType(movie, 0, &type), S_OK) << format;
+    const VideoSampleEntry& video = Video(movie);
+    EXPECT_EQ(video.width, 1920) << format;
+    EXPECT_EQ(video.height, 1080) << format;
+    EXPECT_EQ(PayloadArrays(video), (std::vector<std::pair<int, bool>>{{32, false}, {33, false}, {34, false}}));
 
-  const VIDEOINFOHEADER header = FormatBlock<VIDEOINFOHEADER>(type);
-  EXPECT_EQ(header.bmiHeader.biWidth, 1920);
-  EXPECT_EQ(header.bmiHeader.biHeight, 1080);
-  EXPECT_EQ(BlockTail(type, sizeof(VIDEOINFOHEADER)), Slice(video.payload));
-  // The FourCC type keeps the configuration as the file had it.
-  ASSERT_EQ(TrackType(movie, 1, &type), S_OK);
-  EXPECT_EQ(BlockTail(type, sizeof(VIDEOINFOHEADER)), record);
+    const VIDEOINFOHEADER header = FormatBlock<VIDEOINFOHEADER>(type);
+    EXPECT_EQ(header.bmiHeader.biWidth, 1920) << format;
+    EXPECT_EQ(header.bmiHeader.biHeight, 1080) << format;
+    EXPECT_EQ(BlockTail(type, sizeof(VIDEOINFOHEADER)), Slice(video.payload)) << format;
+    // The FourCC type keeps the configuration as the file had it.
+    ASSERT_EQ(TrackType(movie, 1, &type), S_OK) << format;
+    EXPECT_EQ(BlockTail(type, sizeof(VIDEOINFOHEADER)), record) << format;
+  }
 }
 
 TEST_F(HevcDimensionProbeTest, RealConformanceWindowIsCropped) {
@@ -140,14 +142,6 @@ TEST_F(HevcDimensionProbeTest, RealConformanceWindowIsCropped) {
   EXPECT_EQ(Video(movie).width, 176);
   EXPECT_EQ(Video(movie).height, 100);
   EXPECT_EQ(FormatBlock<VIDEOINFOHEADER>(type).bmiHeader.biHeight, 100);
-}
-
-TEST_F(HevcDimensionProbeTest, Hev1IsProbedLikeHvc1) {
-  const ParsedMovie movie = ParseMediaTypeMovie(HevcTrack("hev1", 0, 0, HvcCBox(BareRecord(HdParameterSets()))));
-  CMediaType type;
-  ASSERT_EQ(TrackType(movie, 0, &type), S_OK);
-  EXPECT_EQ(Video(movie).width, 1920);
-  EXPECT_EQ(Video(movie).height, 1080);
 }
 
 TEST_F(HevcDimensionProbeTest, EntryWithASizeIsLeftAsWritten) {
