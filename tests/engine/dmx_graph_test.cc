@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 
 namespace {
@@ -24,7 +25,10 @@ class DmxGraphTest : public ::testing::Test {
   void SetUp() override {
     bytes_.resize(25500);
     for (size_t i = 0; i < bytes_.size(); ++i) bytes_[i] = static_cast<BYTE>((i * 131) ^ (i >> 8));
-    const std::string path = ::testing::TempDir() + "isodmx_engine_graph.mp4";
+    // One file per test: ctest runs the tests of this fixture side by side.
+    path_ = ::testing::TempDir() + "isodmx_engine_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+            ".mp4";
+    const std::string& path = path_;
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes_.data()), bytes_.size());
 
     ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph, graph_.PutVoid()),
@@ -65,6 +69,8 @@ class DmxGraphTest : public ::testing::Test {
     // The first pin delivers through an output queue.
     dmx_->GetOutputPin(0)->SetBufferCount(3);
   }
+
+  void TearDown() override { std::remove(path_.c_str()); }
 
   // What the delivery loop would do for every pin: a new segment, every
   // chunk of the file read through the input's reader, end-of-stream.
@@ -113,6 +119,7 @@ class DmxGraphTest : public ::testing::Test {
     }
   }
 
+  std::string path_;
   std::vector<BYTE> bytes_;
   ComPtr<IFilterGraph> graph_;
   ComPtr<IMediaControl> control_;
