@@ -16,6 +16,12 @@ HRESULT OpenParsedInput(const std::string& input, ParsedInput* out) {
   HRESULT hr = S_OK;
   try {
     hr = source.ParseFile();
+    // As the filter does: the random-access index follows the parse, and a
+    // failure of either fails the input.
+    if (SUCCEEDED(hr)) {
+      const HRESULT index = source.FindMovieFragmentRandomAccess();
+      if (FAILED(index)) hr = index;
+    }
   } catch (const ArrayError& error) {
     hr = error.Result();
   }

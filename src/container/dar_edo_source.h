@@ -30,6 +30,10 @@ class CDarEdoSource {
   // tracks. S_OK when the source ends without one (no tracks then). Raises
   // ArrayError(E_OUTOFMEMORY) when the track list cannot grow.
   HRESULT ParseFile();
+  // Reads the fragment random-access index at the end of the source into
+  // the kept tracks (random_access_index.cc). S_OK without one, or while
+  // the source is still arriving; a failure of Length is returned.
+  HRESULT FindMovieFragmentRandomAccess();
 
   ULONG TrackCount() const { return tracks.Count(); }
   // Raises ArrayError(E_INVALIDARG) outside the count.
@@ -66,6 +70,11 @@ class CDarEdoSource {
   HRESULT ParseCompressorType(LONGLONG* position, LONGLONG* remaining, Box& child);
   HRESULT ParseCompressedMovieData(LONGLONG* position, LONGLONG* remaining, Box& child);
   HRESULT ParseTrack(LONGLONG* position, LONGLONG* remaining, Box& child);
+  // "mvex" and its "trex" (movie_extends.cc).
+  HRESULT ParseMovieExtends(LONGLONG* position, LONGLONG* remaining, Box& child);
+  HRESULT ParseTrackExtends(LONGLONG* position, LONGLONG* remaining, Box& child);
+  // "tfra" inside "mfra" (random_access_index.cc).
+  HRESULT ParseTrackFragmentRandomAccess(LONGLONG* position, LONGLONG* remaining, Box& child);
 
   SampleEntryFactory entryFactory_;
   // Non-zero while an expanded compressed header is being parsed: one

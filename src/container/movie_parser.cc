@@ -43,6 +43,7 @@ HRESULT CDarEdoSource::ParseMovie(LONGLONG* position, LONGLONG* remaining, Box& 
       {FourCC("mvhd"), &CDarEdoSource::ParseMovieHeader},
       {FourCC("cmov"), &CDarEdoSource::ParseCompressedMovie},
       {FourCC("trak"), &CDarEdoSource::ParseTrack},
+      {FourCC("mvex"), &CDarEdoSource::ParseMovieExtends},
   };
   std::unique_ptr<Box>& slot = compressedHeader ? innerMovieBox : movieBox;
   if (slot) return child.Skip(reader.Get(), position, remaining);

@@ -431,19 +431,3 @@ HRESULT trakBox::GetTrackMediaType(int index, CMediaType* mediaType) {
   }
   return hr;
 }
-
-HRESULT trakBox::SelectFragmentForTime(LONGLONG) {
-  CAutoLock lock(&tableLock);
-  if (!isFragmented || randomAccessEntries.Empty()) return S_OK;
-  return E_NOTIMPL;
-}
-
-HRESULT trakBox::LoadFragmentsForSample(LONGLONG) {
-  CAutoLock lock(&tableLock);
-  return isFragmented ? E_NOTIMPL : S_OK;
-}
-
-HRESULT trakBox::LoadFragmentsForTime(LONGLONG) {
-  CAutoLock lock(&tableLock);
-  return isFragmented ? E_NOTIMPL : S_OK;
-}

@@ -14,6 +14,7 @@
 
 #include "container/box.h"
 #include "container/growable_array.h"
+#include "container/random_access_index.h"
 #include "container/sample_entry.h"
 #include "container/sample_table.h"
 #include "platform/critical_section.h"
@@ -38,15 +39,6 @@ enum MediaKind : DWORD {
 inline constexpr DWORD kPcmWholeChunkUnits = 0x1;
 // 16-bit big-endian PCM that the output pin byte-swaps.
 inline constexpr DWORD kPcmSwapBytes = 0x2;
-
-// One entry of a track's fragment random-access index ("tfra").
-struct RandomAccessEntry {
-  LONGLONG time;
-  LONGLONG fragmentOffset;
-  DWORD trafNumber;
-  DWORD trunNumber;
-  DWORD sampleNumber;
-};
 
 class trakBox : public FullBox {
  public:
@@ -124,11 +116,28 @@ class trakBox : public FullBox {
   // temporal compression this track's tables imply.
   HRESULT GetTrackMediaType(int index, CMediaType* mediaType);
 
-  // Fragment loading (the fragmented-movie reader fills these in); for a
-  // plain track each request is already covered.
+  // Fragment loading (fragment_loader.cc). Each takes tableLock. For a
+  // plain track every request is already covered (S_OK).
+  //
+  // Keeps the loaded runs when `mediaTime` lies inside them or up to 5 s
+  // past their end; otherwise, with a random-access index, drops them and
+  // restarts loading at the index entry for `mediaTime`.
   HRESULT SelectFragmentForTime(LONGLONG mediaTime);
+  // Loads fragments until the table set holds `sample` / reaches
+  // `mediaTime`. S_OK when covered, else the status that stopped loading;
+  // the tables decide what is there.
   HRESULT LoadFragmentsForSample(LONGLONG sample);
   HRESULT LoadFragmentsForTime(LONGLONG mediaTime);
+  // One loading step: the top-level boxes from `fragmentScanPosition` up to
+  // and including the next "mdat". Returns `fragmentScanStatus`, which any
+  // non-zero result latches until SelectFragmentForTime jumps.
+  HRESULT LoadNextFragmentGroup();
+  // The "traf", "tfhd" and "trun" handlers, reading through the track's
+  // byte source. ParseTrackFragment also counts `trafCountdown` down.
+  HRESULT ParseTrackFragment(LONGLONG* position, LONGLONG* moofRemaining, Box& header);
+  HRESULT ParseTrackFragmentHeader(LONGLONG* position, LONGLONG* trafRemaining, Box& header, DWORD* trackIdRead);
+  // Appends the run to the current table set as one chunk (track_run.cc).
+  HRESULT ParseTrackRun(LONGLONG* position, LONGLONG* trafRemaining, Box& header);
 
   // From "tkhd".
   DWORD trackId = 0;
@@ -169,24 +178,31 @@ class trakBox : public FullBox {
   // The result of the last SampleToChunk made by GetSampleLocation.
   HRESULT lastLookupResult = S_OK;
 
-  // Fragment reader state.
+  // Fragment reader state, guarded by tableLock. The scan reads the
+  // top-level boxes after "moov" (or from a random-access entry's "moof").
   LONGLONG fragmentScanPosition = 0;
   LONGLONG fragmentScanRemaining = 0;
   HRESULT fragmentScanStatus = S_OK;
   LONGLONG nextDataOffset = 0;
+  // Set by "trex"; the track's first run clears it and takes over the
+  // table set from "moov".
   DWORD trexSeen = 0;
   DWORD trexSampleDescriptionIndex = 0;
   DWORD trexSampleDuration = 0;
   DWORD trexSampleSize = 0;
   DWORD trexSampleFlags = 0;
+  // The defaults in force for the track fragment being loaded ("tfhd").
   DWORD fragmentSampleDescriptionIndex = 0;
   LONGLONG fragmentBaseDataOffset = 0;
   DWORD fragmentSampleDuration = 0;
   DWORD fragmentSampleSize = 0;
   DWORD fragmentSampleFlags = 0;
+  // Where a random-access target lies in the fragment being loaded; they
+  // move `baseMediaTime` so that the target gets the entry's time.
   DWORD trafCountdown = 0;
   DWORD trunCountdown = 0;
   DWORD sampleCountdown = 0;
+  // Sorted by time.
   GrowableArray<RandomAccessEntry> randomAccessEntries;
 
  private:
