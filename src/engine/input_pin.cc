@@ -10,7 +10,10 @@ CBaseDmxInputPin::~CBaseDmxInputPin() {
   if (m_reader != nullptr) m_reader->Release();
 }
 
-HRESULT CBaseDmxInputPin::CheckMediaType(const CMediaType* mt) { return m_dmx->CheckPinMediaType(m_index, mt); }
+HRESULT CBaseDmxInputPin::CheckMediaType(const CMediaType* mt) {
+  if (mt == nullptr) return E_POINTER;
+  return m_dmx->CheckPinMediaType(m_index, mt);
+}
 
 HRESULT CBaseDmxInputPin::SetMediaType(const CMediaType* mt) {
   const HRESULT hr = CBaseInputPin::SetMediaType(mt);
