@@ -89,6 +89,11 @@ HRESULT trakBox::LoadNextFragmentGroup() {
         if (status != S_OK) break;
         Box movieFragment(header);
         status = WalkChildren(*this, kMovieFragmentChildren, source, position, movieFragment);
+        // A random-access target lies in its entry's own fragment; an entry
+        // naming more than that fragment holds must not shift later ones.
+        trafCountdown = 0;
+        trunCountdown = 0;
+        sampleCountdown = 0;
       } else {
         status = header.Skip(source, position, remaining);
       }

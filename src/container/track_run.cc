@@ -148,8 +148,10 @@ HRESULT trakBox::ParseTrackRun(LONGLONG* position, LONGLONG* trafRemaining, Box&
     table.totalDuration = WrappingAdd(table.totalDuration, duration);
     // Until the random-access target is reached, each sample before it
     // moves the set's start back, so the target lands on the entry's time.
-    if (trunCountdown == 0 && sampleCountdown != 0) {
-      --sampleCountdown;
+    // That includes the samples of runs ahead of the target run: they sit
+    // before it in the table set too.
+    if (sampleCountdown != 0) {
+      if (trafCountdown == 0 && trunCountdown == 0) --sampleCountdown;
       if (sampleCountdown != 0) baseMediaTime = WrappingAdd(baseMediaTime, -static_cast<LONGLONG>(duration));
     }
   }
