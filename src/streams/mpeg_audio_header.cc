@@ -90,6 +90,9 @@ DWORD FrameBytes(DWORD bitRate, DWORD rate, DWORD layerField) {
 }  // namespace
 
 HRESULT ParseMpegAudioHeader(const BYTE* data, size_t size, MpegAudioFormat* format) {
+  if (!format) return E_POINTER;
+  // The union's larger members must start zeroed too.
+  std::memset(format, 0, sizeof *format);
   if (!data || size < kMinHeaderBytes) return E_FAIL;
   BYTE bytes[kMpegAudioHeaderSize] = {};
   std::memcpy(bytes, data, std::min(size, kMpegAudioHeaderSize));
@@ -103,8 +106,6 @@ HRESULT ParseMpegAudioHeader(const BYTE* data, size_t size, MpegAudioFormat* for
   const DWORD bitRate = rates[header.bitrateIndex] * kBitsPerKilobit;
   const DWORD rate = header.id ? kMpeg1Rates[header.frequency] : kMpeg2Rates[header.frequency];
 
-  // The union's larger members must start zeroed too.
-  std::memset(format, 0, sizeof *format);
   WAVEFORMATEX& wfx = format->wfx;
   wfx.nChannels = header.mode == kSingleChannelMode ? 1 : 2;
   wfx.nSamplesPerSec = rate;

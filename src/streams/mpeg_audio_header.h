@@ -17,7 +17,7 @@ struct MpegAudioFormat {
     MPEGLAYER3WAVEFORMAT layer3;
   };
   // The size of the structure in use (40 or 30 bytes).
-  ULONG size = 0;
+  ULONG size;
 
   const BYTE* Bytes() const { return reinterpret_cast<const BYTE*>(&wfx); }
 };
@@ -25,5 +25,6 @@ struct MpegAudioFormat {
 // Builds the format block from the first `size` bytes of a frame header
 // (bytes past the fourth are ignored, missing ones read as zero bits). The
 // MPEG-1 bit-rate tables are used whatever the ID bit says. E_FAIL when
-// fewer than the 12 sync bits are given or the layer field is 0.
+// fewer than the 12 sync bits are given or the layer field is 0; `format`
+// is zeroed whatever the result.
 HRESULT ParseMpegAudioHeader(const BYTE* data, size_t size, MpegAudioFormat* format);

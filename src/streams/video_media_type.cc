@@ -48,7 +48,8 @@ bool IsHevcFormat(DWORD format) { return format == FourCC("hvc1") || format == F
 
 // An H.265 entry written without its picture size gets it from the
 // parameter sets, once: first those of the configuration, then those in the
-// first samples. "hev1" is probed like "hvc1": writers leave it as empty.
+// first samples. "hev1" gets the same probe: its parameter sets may sit in
+// the samples, but a missing size is as missing there.
 void ProbeMissingHevcDimensions(VideoSampleEntry& entry) {
   if (!IsHevcFormat(entry.Format()) || (entry.width != 0 && entry.height != 0) || entry.dimensionsProbed) return;
   entry.dimensionsProbed = 1;

@@ -259,7 +259,9 @@ TEST_F(AudioMediaTypeTest, FormatsWithFixedFieldsTheEntryGetsWrong) {
     EXPECT_EQ(wfx.nSamplesPerSec, row.offeredRate) << row.format;
     EXPECT_EQ(wfx.wBitsPerSample, row.offeredBits) << row.format;
     EXPECT_EQ(wfx.nBlockAlign, row.blockAlign) << row.format;
-    if (row.bytesPerSecond != 0) EXPECT_EQ(wfx.nAvgBytesPerSec, row.bytesPerSecond) << row.format;
+    if (row.bytesPerSecond != 0) {
+      EXPECT_EQ(wfx.nAvgBytesPerSec, row.bytesPerSecond) << row.format;
+    }
     EXPECT_EQ(TrackType(movie, 1, &type), VFW_S_NO_MORE_ITEMS) << row.format;
   }
 }

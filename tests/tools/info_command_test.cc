@@ -262,7 +262,9 @@ TEST_P(InfoMediaTypesFactsTest, MediaTypesAgreeWithFfprobe) {
       }
       if (!configType && IsFourCCRuleGuid(type["subtype"].String())) configType = &type;
     }
-    if (configType) EXPECT_EQ((*configType)["extra"].String(), (*stream)["extradata"].String()) << kind;
+    if (configType) {
+      EXPECT_EQ((*configType)["extra"].String(), (*stream)["extradata"].String()) << kind;
+    }
   }
 }
 
