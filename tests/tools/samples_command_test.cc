@@ -36,9 +36,9 @@ ToolRun RunTool(const std::string& arguments) {
   return run;
 }
 
-// Every fixture with facts that is not a fragmented movie (it would hold a
-// movie-extends box), whose samples the fragment reader delivers.
-std::vector<std::string> PlainFixtures() {
+// The fixtures with facts, fragmented movies (those holding a movie-extends
+// box) or the others.
+std::vector<std::string> Fixtures(bool fragmented) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(ISODMX_TEST_DATA)) {
     const std::string path = entry.path().string();
@@ -48,7 +48,7 @@ std::vector<std::string> PlainFixtures() {
     if (!text) continue;
     const std::string media = path.substr(0, path.size() - suffix.size());
     const auto bytes = ReadTextFile(media);
-    if (!bytes || bytes->find("mvex") != std::string::npos) continue;
+    if (!bytes || (bytes->find("mvex") != std::string::npos) != fragmented) continue;
     names.push_back(std::filesystem::path(media).filename().string());
   }
   std::sort(names.begin(), names.end());
@@ -139,14 +139,79 @@ TEST_P(SamplesCommandFactsTest, WalkAgreesWithFfprobe) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(RealFiles, SamplesCommandFactsTest, ::testing::ValuesIn(PlainFixtures()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           std::string name = info.param;
-                           std::replace_if(
-                               name.begin(), name.end(),
-                               [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
-                           return name;
-                         });
+std::string FixtureTestName(const ::testing::TestParamInfo<std::string>& info) {
+  std::string name = info.param;
+  std::replace_if(
+      name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(RealFiles, SamplesCommandFactsTest, ::testing::ValuesIn(Fixtures(false)), FixtureTestName);
+
+// A fragmented file walks every fragment, and its samples are the ones
+// ffprobe reads from the same fragments: offsets, sizes and decode times.
+// Only a run's first sample can be a sync sample, so a run of audio frames
+// that are all key frames to ffprobe shows one sync sample per run; a sync
+// sample must still be a key frame, and for video (one key frame per
+// fragment) the two agree.
+class FragmentedSamplesFactsTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(FragmentedSamplesFactsTest, WalkLoadsEveryFragmentAsFfprobeReadsThem) {
+  const std::string path = std::string(ISODMX_TEST_DATA) + "/" + GetParam();
+  const auto factsText = ReadTextFile(path + ".facts.json");
+  ASSERT_TRUE(factsText);
+  const auto facts = JsonValue::Parse(*factsText);
+  ASSERT_TRUE(facts);
+  const ToolRun run = RunTool("samples --json " + path);
+  ASSERT_EQ(run.status, 0) << run.out;
+  const auto document = JsonValue::Parse(run.out);
+  ASSERT_TRUE(document) << run.out;
+  EXPECT_EQ((*document)["result"].String(), "0x00000000");
+  const JsonValue& source = (*document)["sources"][0];
+  EXPECT_TRUE(source["fragmented"].Bool());
+  const JsonValue& tracks = source["tracks"];
+  const JsonValue& streams = (*facts)["streams"];
+  ASSERT_EQ(tracks.Size(), streams.Size());
+
+  for (const JsonValue& stream : streams.Array()) {
+    const int64_t id = stream["id"].Int();
+    const JsonValue* track = nullptr;
+    for (const JsonValue& candidate : tracks.Array()) {
+      if (candidate["trackId"].Int() == id) track = &candidate;
+    }
+    ASSERT_NE(track, nullptr) << "track " << id;
+    const bool video = stream["codec_type"].String() == "video";
+    std::vector<const JsonValue*> packets;
+    for (const JsonValue& packet : (*facts)["packets"].Array()) {
+      if (packet[0].Int() == stream["index"].Int()) packets.push_back(&packet);
+    }
+    std::sort(packets.begin(), packets.end(),
+              [](const JsonValue* a, const JsonValue* b) { return (*a)[1].Int() < (*b)[1].Int(); });
+    const JsonValue& rows = (*track)["samples"];
+    ASSERT_EQ(rows.Size(), packets.size()) << "track " << id;
+    int syncSamples = 0;
+    for (size_t i = 0; i < packets.size(); ++i) {
+      const JsonValue& row = rows[i];
+      const JsonValue& packet = *packets[i];
+      const bool key = packet[6].String().find('K') != std::string::npos;
+      EXPECT_EQ(row[0].Int(), packet[1].Int()) << "offset of sample " << i << " of track " << id;
+      EXPECT_EQ(row[1].Int(), packet[2].Int()) << "size of sample " << i << " of track " << id;
+      EXPECT_EQ(row[2].Int(), packet[7].Int()) << "decode time of sample " << i << " of track " << id;
+      EXPECT_EQ(row[5].Int(), 1);
+      if (row[4].Int() == 1) {
+        EXPECT_TRUE(key) << "sync sample " << i << " of track " << id;
+      }
+      if (video) {
+        EXPECT_EQ(row[4].Int() == 1, key) << "sync of sample " << i << " of track " << id;
+      }
+      syncSamples += static_cast<int>(row[4].Int());
+    }
+    EXPECT_GT(syncSamples, 0) << "track " << id;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(RealFiles, FragmentedSamplesFactsTest, ::testing::ValuesIn(Fixtures(true)),
+                         FixtureTestName);
 
 TEST(SamplesCommandTest, MissingInputFailsWithItsCode) {
   const ToolRun run = RunTool("samples --json /nonexistent/file.mp4 2>&1");
