@@ -42,7 +42,9 @@ void ExerciseTrack(trakBox& track, LONGLONG* budget) {
   track.fixedSampleDuration = track.GetDefaultSampleDuration();
   WalkFrom(track, 0, kMaxSteps, budget);
   const LONGLONG total = track.GetTotalDuration();
-  std::vector<LONGLONG> times = {-1, INT64_MAX, total / 2, total * 3};
+  // Past the loaded runs, without overflowing on a fuzzed total.
+  const LONGLONG beyond = static_cast<LONGLONG>(static_cast<ULONGLONG>(total) * 3);
+  std::vector<LONGLONG> times = {-1, INT64_MAX, total / 2, beyond};
   for (ULONG i = 0; i < track.randomAccessEntries.Count() && i < kMaxIndexSeeks; ++i) {
     times.push_back(track.randomAccessEntries[i].time);
   }
