@@ -307,15 +307,6 @@ TEST_F(FragmentLoaderTest, RequestsLoadOnlyTheFragmentsTheyNeed) {
   }
 }
 
-TEST_F(FragmentLoaderTest, LoadingPastTheLastFragmentReportsTheEnd) {
-  BeginFile();
-  AddFragment([&] { WriteTraf(b_, {1}, {SizedRun({100, 100})}); });
-  Open();
-  EXPECT_NE(Track().LoadFragmentsForSample(2), S_OK);
-  EXPECT_NE(Track().fragmentScanStatus, S_OK);
-  EXPECT_EQ(Track().sampleTable->sampleCount, 2u);
-}
-
 // The lookups cache where the last sample was found; runs appended after a
 // lookup ran past the end must still be found where they are.
 TEST_F(FragmentLoaderTest, LookupsPastTheEndStayRightOnceRunsAreAppended) {

@@ -1,7 +1,7 @@
 // The fragmented files of tests/data through the container model, as the
-// filter drives it: seeks through the random-access index, a file whose
-// last fragment is cut short, and one that lost its index. Expected samples
-// come from ffprobe's facts, sorted by file position per track.
+// filter drives it: seeks through the random-access index and a file cut
+// inside a run. Expected samples come from ffprobe's facts, sorted by file
+// position per track.
 #include "support/json_value.h"
 #include "support/memory_source.h"
 #include "support/movie_builder.h"
@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -193,19 +192,6 @@ TEST_P(FragmentedFileTest, CutInALateRunStopsLoadingWithTheSamplesBeforeTheCut) 
     ExpectSamePlaces(samples, kept, 0);
     EXPECT_NE(track.fragmentScanStatus, S_OK);
   }
-}
-
-TEST_P(FragmentedFileTest, FileThatLostItsIndexKeepsItsTablesOnASeek) {
-  const auto top = Children(bytes_, 0, bytes_.size());
-  ASSERT_EQ(top.back().second, FourCC("mfra"));
-  Open(std::vector<uint8_t>(bytes_.begin(), bytes_.begin() + top.back().first));
-  trakBox& track = movie_.Track(0);
-  EXPECT_TRUE(track.randomAccessEntries.Empty());
-  const std::vector<Sample> samples = Walk(track);
-  const DWORD loaded = track.sampleTable->fragmentId;
-  EXPECT_EQ(track.SelectFragmentForTime(samples.back().start * 100), S_OK);
-  EXPECT_EQ(track.sampleTable->fragmentId, loaded);
-  EXPECT_EQ(Walk(track).size(), samples.size());
 }
 
 std::vector<std::string> FragmentedFixtures() {

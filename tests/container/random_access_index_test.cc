@@ -134,14 +134,6 @@ TEST_F(RandomAccessIndexTest, FileWithoutAnIndexHasNone) {
   }
 }
 
-TEST_F(RandomAccessIndexTest, LengthFailureIsReturned) {
-  WriteMfra(b_, {TrackIndex(1, {{0, moof_}})});
-  source_ = MemorySource::Create(b_.Data());
-  movie_ = ParseMovie(source_.Get());
-  source_->FailLength(E_FAIL);
-  EXPECT_EQ(movie_.source->FindMovieFragmentRandomAccess(), E_FAIL);
-}
-
 TEST(FindRandomAccessEntryTest, PicksTheLastEntryStartingAtOrBeforeTheTime) {
   GrowableArray<RandomAccessEntry> entries;
   for (LONGLONG time : {0, 1000, 2000, 3000}) entries.Append({time, 0, 1, 1, 1});
