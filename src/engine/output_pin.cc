@@ -3,36 +3,64 @@
 #include "container/trak_box.h"
 #include "diagnostics/trace.h"
 #include "engine/base_dmx.h"
+#include "engine/buffered_reader.h"
+#include "platform/fourcc.h"
 #include "platform/media_guids.h"
 #include "platform/mem_allocator.h"
 #include "streams/media_subtypes.h"
+#include "streams/media_type_match.h"
+#include "streams/sample_converter.h"
 
 #include <new>
 
 namespace {
 
-// The AVI multiplexer cannot carry our private pass-through subtypes.
-bool IsAviMultiplexerPin(IPin* pin) {
-  PIN_INFO info{};
-  if (pin == nullptr || FAILED(pin->QueryPinInfo(&info)) || info.pFilter == nullptr) return false;
-  CLSID filterClass = GUID_NULL;
-  const bool isAviMux = SUCCEEDED(info.pFilter->GetClassID(&filterClass)) && filterClass == CLSID_AviDest;
-  info.pFilter->Release();
-  return isAviMux;
-}
-
 // Matrix entries are 16.16 fixed point with a sign.
 LONG MatrixEntry(DWORD raw) { return static_cast<LONG>(raw); }
+
+// The overlay mixer, the video renderers, the mixing renderers and the
+// enhanced renderer: their buffers may live in video memory.
+constexpr CLSID kVideoRendererClasses[] = {
+    {0xCD8743A1, 0x3736, 0x11D0, {0x9E, 0x69, 0x00, 0xC0, 0x4F, 0xD7, 0xC1, 0x5B}},
+    {0x70E102B0, 0x5556, 0x11CE, {0x97, 0xC0, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}},
+    {0xB87BEB7B, 0x8D29, 0x423F, {0xAE, 0x4D, 0x65, 0x82, 0xC1, 0x01, 0x75, 0xAC}},
+    {0x6BC1CFFA, 0x8FC1, 0x4261, {0xAC, 0x22, 0xCF, 0xB4, 0xCC, 0x38, 0xDB, 0x50}},
+    {0x51B4ABF3, 0x748F, 0x4E3B, {0xA2, 0x76, 0xC8, 0x28, 0x33, 0x0E, 0x92, 0x6A}},
+    {0xFA10746C, 0x9B63, 0x4B6C, {0xBC, 0x49, 0xFC, 0x30, 0x0E, 0xA5, 0xF2, 0x56}},
+    {0xE474E05A, 0xAB65, 0x4F6A, {0x82, 0x7C, 0x21, 0x8B, 0x1B, 0xAA, 0xF3, 0x1F}},
+    {0x07167665, 0x5011, 0x11CF, {0xBF, 0x33, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}},
+};
+
+// The class of the filter that owns `pin`, or GUID_NULL.
+CLSID OwnerClass(IPin* pin) {
+  PIN_INFO info{};
+  CLSID owner = GUID_NULL;
+  if (pin == nullptr || FAILED(pin->QueryPinInfo(&info)) || info.pFilter == nullptr) return owner;
+  if (FAILED(info.pFilter->GetClassID(&owner))) owner = GUID_NULL;
+  info.pFilter->Release();
+  return owner;
+}
+
+bool IsVideoRendererPin(IPin* pin) {
+  const CLSID owner = OwnerClass(pin);
+  for (const CLSID& renderer : kVideoRendererClasses) {
+    if (owner == renderer) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
 CBaseDmxOutputPin::CBaseDmxOutputPin(CBaseDmx* filter, int streamIndex, HRESULT* phr, LPCWSTR name)
-    : CBaseOutputPin("CBaseDmxOutputPin", filter, filter != nullptr ? filter->FilterLock() : nullptr, phr, name),
-      CFilterPassThru(filter, phr),
+    : CPushPin("CBaseDmxOutputPin", filter, filter != nullptr ? filter->FilterLock() : nullptr, phr, name),
       m_dmx(filter),
       m_streamIndex(streamIndex) {}
 
-CBaseDmxOutputPin::~CBaseDmxOutputPin() { delete m_outputQueue; }
+CBaseDmxOutputPin::~CBaseDmxOutputPin() {
+  // The worker runs this class's Process: it ends before the class does.
+  StopWorker();
+  delete m_outputQueue;
+}
 
 HRESULT CBaseDmxOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
@@ -70,7 +98,13 @@ void CBaseDmxOutputPin::ReleaseFromFilter() {
 
 HRESULT CBaseDmxOutputPin::CheckMediaType(const CMediaType* mt) {
   if (mt == nullptr) return E_POINTER;
-  return m_dmx->CheckPinMediaType(m_streamIndex + 1, mt);
+  if (m_track == nullptr) return S_FALSE;
+  for (int position = 0; position < 2; ++position) {
+    CMediaType offered;
+    if (m_track->GetTrackMediaType(position, &offered) != S_OK) break;
+    if (MediaTypesMatch(*mt, offered)) return S_OK;
+  }
+  return S_FALSE;
 }
 
 HRESULT CBaseDmxOutputPin::SetMediaType(const CMediaType* mt) {
@@ -86,18 +120,42 @@ HRESULT CBaseDmxOutputPin::CheckConnect(IPin* pin) {
 }
 
 HRESULT CBaseDmxOutputPin::CompleteConnect(IPin* receivePin) {
-  if (IsPrivateSubtype(m_mt.subtype) && IsAviMultiplexerPin(receivePin)) return VFW_E_INVALID_MEDIA_TYPE;
-  const HRESULT hr = CBaseOutputPin::CompleteConnect(receivePin);
+  // The AVI multiplexer cannot carry our private pass-through subtypes.
+  if (IsPrivateSubtype(m_mt.subtype) && OwnerClass(receivePin) == CLSID_AviDest) return VFW_E_INVALID_MEDIA_TYPE;
+  HRESULT hr = CBaseOutputPin::CompleteConnect(receivePin);
   if (FAILED(hr)) return hr;
+  // A pin without a track has nothing to read until one is bound; Active
+  // binds it then.
+  if (m_track != nullptr) {
+    hr = BindSource();
+    if (FAILED(hr)) return hr;
+  }
   return m_dmx->CompletePinConnect(m_streamIndex + 1, receivePin);
+}
+
+HRESULT CBaseDmxOutputPin::BindSource() {
+  if (m_track == nullptr) return E_UNEXPECTED;
+  ComPtr<IAsyncReader> reader = ComPtr<IAsyncReader>::Attach(m_track->GetReader());
+  if (!reader) return E_UNEXPECTED;
+  // Sample bytes bypass the parse cache: it would only be thrashed.
+  ComPtr<IBufferedAsyncReader> buffered;
+  ComPtr<IAsyncReader> source;
+  if (SUCCEEDED(reader.As(IID_IBufferedAsyncReader, buffered)) && buffered &&
+      SUCCEEDED(buffered->GetSourceReader(source.Put())) && source) {
+    SetSource(source.Get());
+  } else {
+    SetSource(reader.Get());
+  }
+  return S_OK;
 }
 
 HRESULT CBaseDmxOutputPin::BreakConnect() {
   m_dmx->BreakPinConnect(m_streamIndex + 1);
+  const HRESULT hr = CPushPin::BreakConnect();
   // The queue holds the downstream pin; it goes with the connection.
   delete m_outputQueue;
   m_outputQueue = nullptr;
-  return CBaseOutputPin::BreakConnect();
+  return hr;
 }
 
 HRESULT CBaseDmxOutputPin::GetMediaType(int position, CMediaType* mt) {
@@ -129,17 +187,17 @@ HRESULT CBaseDmxOutputPin::EnsureAllocator() {
 
 HRESULT CBaseDmxOutputPin::Active() {
   if (!IsConnected()) return S_OK;
-  const HRESULT hr = EnsureAllocator();
+  HRESULT hr = EnsureAllocator();
   if (FAILED(hr)) return hr;
-  // Streaming starts with the commit; the worker that runs the delivery
-  // loop is started from here once the pin has one.
-  return m_pAllocator->Commit();
+  if (Source() == nullptr) {
+    hr = BindSource();
+    if (FAILED(hr)) return hr;
+  }
+  return CPushPin::Active();
 }
 
 HRESULT CBaseDmxOutputPin::Inactive() {
-  m_bRunTimeError = FALSE;
-  // Decommitting wakes a streaming thread waiting for a buffer.
-  if (m_pAllocator != nullptr) m_pAllocator->Decommit();
+  CPushPin::Inactive();
   delete m_outputQueue;
   m_outputQueue = nullptr;
   return S_OK;
@@ -148,16 +206,29 @@ HRESULT CBaseDmxOutputPin::Inactive() {
 HRESULT CBaseDmxOutputPin::Prepare() {
   delete m_outputQueue;
   m_outputQueue = nullptr;
-  if (!IsConnected() || m_bufferCount <= 1) return S_OK;
-  // A queue lets a blocking downstream pin wait without stalling the reads.
-  HRESULT hr = S_OK;
-  auto* queue = new (std::nothrow)
-      COutputQueue(m_Connected, &hr, TRUE, TRUE, 1, FALSE, 10, THREAD_PRIORITY_ABOVE_NORMAL, false);
-  if (queue != nullptr && FAILED(hr)) {
-    delete queue;
-    queue = nullptr;
+  if (!IsConnected()) return S_OK;
+  if (m_bufferCount > 1) {
+    // A queue lets a blocking downstream pin wait without stalling the reads.
+    HRESULT hr = S_OK;
+    auto* queue = new (std::nothrow)
+        COutputQueue(m_Connected, &hr, TRUE, TRUE, 1, FALSE, 10, THREAD_PRIORITY_ABOVE_NORMAL, false);
+    if (queue != nullptr && FAILED(hr)) {
+      delete queue;
+      queue = nullptr;
+    }
+    m_outputQueue = queue;
   }
-  m_outputQueue = queue;
+  return PrepareConverter();
+}
+
+HRESULT CBaseDmxOutputPin::PrepareConverter() {
+  if (m_track == nullptr || m_track->mediaKind != kMediaKindVideo || m_track->FormatFourCC() != FourCC("yuv2")) {
+    return S_OK;
+  }
+  m_converter.reset();
+  auto* converter = new (std::nothrow) CYUY2SampleConverter(IsVideoRendererPin(m_Connected));
+  if (converter == nullptr) return SetErrorResult(E_OUTOFMEMORY);
+  m_converter.reset(converter);
   return S_OK;
 }
 

@@ -26,6 +26,9 @@ BOOL CAMEvent::Wait(DWORD milliseconds) {
   const auto isSet = [this] { return state_; };
   if (milliseconds == INFINITE) {
     signalled_.wait(hold, isSet);
+  } else if (milliseconds == 0) {
+    // A poll: a timed wait would still enter the kernel once.
+    if (!state_) return FALSE;
   } else if (!signalled_.wait_for(hold, std::chrono::milliseconds(milliseconds), isSet)) {
     return FALSE;
   }

@@ -1,7 +1,7 @@
-// A whole graph: the file source feeds a demultiplexer that adds two output
-// pins when its input connects, each pin feeding a sample sink. The test
-// plays the delivery loop's part, reading each chunk through the input's
-// reader and delivering it from the application thread.
+// A whole graph: the file source feeds a demultiplexer that parses its
+// input and adds one output pin per track, each pin feeding a sample sink,
+// and the pins' delivery loops carry every sample of the file through.
+#include "delivery_fixture.h"
 #include "dmx_test_filters.h"
 #include "engine/buffered_reader.h"
 #include "platform/class_table.h"
@@ -18,18 +18,31 @@ namespace {
 
 using namespace dmxtest;
 
-constexpr LONG kChunk = 1000;
+std::vector<StreamSpec> TwoStreams() {
+  StreamSpec video = VideoStream("jpeg", 25, 100, 100);
+  video.syncSamples = std::vector<uint32_t>{1, 11, 21};
+  StreamSpec audio;
+  audio.handler = "soun";
+  audio.mediaHeader = "smhd";
+  audio.format = "sowt";
+  audio.entryBody = SoundEntryBody(1, 16, 1000);
+  audio.bytesPerSizeUnit = 2;
+  for (int i = 0; i < 10; ++i) {
+    audio.durations.push_back(100);
+    audio.samples.emplace_back(64, static_cast<uint8_t>(0x40 + i));
+  }
+  return {video, audio};
+}
 
 class DmxGraphTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    bytes_.resize(25500);
-    for (size_t i = 0; i < bytes_.size(); ++i) bytes_[i] = static_cast<BYTE>((i * 131) ^ (i >> 8));
+    streams_ = TwoStreams();
+    const std::vector<uint8_t> bytes = BuildMovieFile(streams_);
     // One file per test: ctest runs the tests of this fixture side by side.
     path_ = ::testing::TempDir() + "isodmx_engine_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
             ".mp4";
-    const std::string& path = path_;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes_.data()), bytes_.size());
+    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 
     ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph, graph_.PutVoid()),
               S_OK);
@@ -42,72 +55,42 @@ class DmxGraphTest : public ::testing::Test {
               S_OK);
     ComPtr<IFileSourceFilter> file;
     ASSERT_EQ(source.As(IID_IFileSourceFilter, file), S_OK);
-    ASSERT_EQ(file->Load(std::wstring(path.begin(), path.end()).c_str(), nullptr), S_OK);
+    ASSERT_EQ(file->Load(std::wstring(path_.begin(), path_.end()).c_str(), nullptr), S_OK);
     ASSERT_EQ(graph_->AddFilter(source.Get(), L"Source"), S_OK);
     ASSERT_EQ(source->FindPin(L"Output", sourceOut_.Put()), S_OK);
 
-    dmx_ = Make<SeekingDmx>(2, nullptr, 2);
+    dmx_ = Make<SeekingDmx>(2);
+    dmx_->parseInput = true;
     ASSERT_EQ(graph_->AddFilter(dmx_.Get(), L"Demux"), S_OK);
     ASSERT_EQ(graph_->ConnectDirect(sourceOut_.Get(), dmx_->GetPin(0), nullptr), S_OK);
     ASSERT_EQ(dmx_->GetOutputPinCount(), 2);
 
-    for (ComPtr<CSampleSink>& sink : sinks_) {
+    for (int k = 0; k < 2; ++k) {
       CSampleSink* raw = nullptr;
       ASSERT_EQ(CSampleSink::Create(&raw), S_OK);
-      sink = ComPtr<CSampleSink>::Attach(raw);
+      sinks_[k] = ComPtr<CSampleSink>::Attach(raw);
+      ASSERT_EQ(graph_->AddFilter(raw, k == 0 ? L"Sink 1" : L"Sink 2"), S_OK);
+      ASSERT_EQ(graph_->ConnectDirect(dmx_->GetOutputPin(k), raw->GetPin(0), nullptr), S_OK);
     }
-    ASSERT_EQ(graph_->AddFilter(sinks_[0].Get(), L"Sink 1"), S_OK);
-    ASSERT_EQ(graph_->AddFilter(sinks_[1].Get(), L"Sink 2"), S_OK);
-    CMediaType video(&MEDIATYPE_Video);
-    video.SetSubtype(&MEDIASUBTYPE_YUY2);
-    video.SetFormatType(&FORMAT_None);
-    CMediaType audio(&MEDIATYPE_Audio);
-    audio.SetSubtype(&MEDIASUBTYPE_PCM);
-    audio.SetFormatType(&FORMAT_None);
-    ASSERT_EQ(graph_->ConnectDirect(dmx_->GetOutputPin(0), sinks_[0]->GetPin(0), &video), S_OK);
-    ASSERT_EQ(graph_->ConnectDirect(dmx_->GetOutputPin(1), sinks_[1]->GetPin(0), &audio), S_OK);
     // The first pin delivers through an output queue.
     dmx_->GetOutputPin(0)->SetBufferCount(3);
   }
 
-  void TearDown() override { std::remove(path_.c_str()); }
-
-  // What the delivery loop would do for every pin: a new segment, every
-  // chunk of the file read through the input's reader, end-of-stream.
-  void DeliverFile() {
-    ComPtr<IBufferedAsyncReader> reader = ComPtr<IBufferedAsyncReader>::Attach(dmx_->GetReader());
-    ASSERT_TRUE(reader);
-    dmx_->DeliverNewSegmentAll(0, MAX_TIME, 1.0);
-    for (int k = 0; k < 2; ++k) {
-      CBaseDmxOutputPin* pin = dmx_->GetOutputPin(k);
-      for (size_t at = 0; at < bytes_.size(); at += kChunk) {
-        const LONG length = static_cast<LONG>(std::min<size_t>(kChunk, bytes_.size() - at));
-        IMediaSample* sample = nullptr;
-        ASSERT_EQ(pin->GetDeliveryBuffer(&sample, nullptr, nullptr, 0), S_OK);
-        BYTE* data = nullptr;
-        sample->GetPointer(&data);
-        ASSERT_EQ(reader->SyncRead(static_cast<LONGLONG>(at), length, data), S_OK);
-        sample->SetActualDataLength(length);
-        REFERENCE_TIME start = static_cast<REFERENCE_TIME>(at) * 100, stop = start + 100000;
-        sample->SetTime(&start, &stop);
-        ASSERT_EQ(pin->Deliver(sample), S_OK);
-      }
-    }
-    dmx_->DeliverEndOfStreamAll();
+  void TearDown() override {
+    if (control_) control_->Stop();
+    std::remove(path_.c_str());
   }
 
-  void ExpectSinksHoldTheFile() {
-    const size_t chunks = (bytes_.size() + kChunk - 1) / kChunk;
-    for (const ComPtr<CSampleSink>& sink : sinks_) {
-      ASSERT_TRUE(sink->WaitForEndOfStream(10000));
-      const std::vector<SinkSample> samples = sink->Samples();
-      ASSERT_EQ(samples.size(), chunks);
-      for (size_t i = 0; i < chunks; ++i) {
-        const size_t at = i * kChunk;
-        const size_t length = std::min<size_t>(kChunk, bytes_.size() - at);
-        EXPECT_EQ(samples[i].crc32, Crc32(bytes_.data() + at, length)) << i;
+  void ExpectSinksHoldEverySample() {
+    for (size_t k = 0; k < 2; ++k) {
+      SCOPED_TRACE(k);
+      const std::vector<SinkSample> samples = sinks_[k]->Samples();
+      ASSERT_EQ(samples.size(), streams_[k].samples.size());
+      for (size_t i = 0; i < samples.size(); ++i) {
+        const std::vector<uint8_t>& expected = streams_[k].samples[i];
+        EXPECT_EQ(samples[i].crc32, Crc32(expected.data(), expected.size())) << i;
       }
-      EXPECT_EQ(sink->Sequence(), "N" + std::string(chunks, 'S') + "E");
+      EXPECT_EQ(sinks_[k]->Sequence(), "N" + std::string(samples.size(), 'S') + "E");
     }
   }
 
@@ -119,8 +102,8 @@ class DmxGraphTest : public ::testing::Test {
     }
   }
 
+  std::vector<StreamSpec> streams_;
   std::string path_;
-  std::vector<BYTE> bytes_;
   ComPtr<IFilterGraph> graph_;
   ComPtr<IMediaControl> control_;
   ComPtr<IMediaEventEx> events_;
@@ -135,9 +118,10 @@ TEST_F(DmxGraphTest, RunsToCompletionRepeatedlyThroughEveryStateOrder) {
     SCOPED_TRACE(round);
     ClearSinks();
     if (round == 1) {
+      // Samples flow already in Paused.
       ASSERT_EQ(control_->Pause(), S_OK);
       EXPECT_TRUE(dmx_->GetOutputPin(0)->HasOutputQueue());
-      DeliverFile();
+      ASSERT_TRUE(sinks_[0]->WaitForEndOfStream(10000));
       ASSERT_EQ(control_->Run(), S_OK);
     } else {
       ASSERT_EQ(control_->Run(), S_OK);
@@ -145,12 +129,11 @@ TEST_F(DmxGraphTest, RunsToCompletionRepeatedlyThroughEveryStateOrder) {
         ASSERT_EQ(control_->Pause(), S_OK);
         ASSERT_EQ(control_->Run(), S_OK);
       }
-      DeliverFile();
     }
     LONG code = 0;
     ASSERT_EQ(events_->WaitForCompletion(10000, &code), S_OK);
     EXPECT_EQ(code, EC_COMPLETE);
-    ExpectSinksHoldTheFile();
+    ExpectSinksHoldEverySample();
     ASSERT_EQ(control_->Stop(), S_OK);
     EXPECT_FALSE(dmx_->GetOutputPin(0)->HasOutputQueue());
   }
@@ -177,25 +160,22 @@ TEST_F(DmxGraphTest, GraphSeekReachesTheFilterOnceThroughTheMainPin) {
   EXPECT_EQ(dmx_->GetMainSeekingPin(), dmx_->GetOutputPin(1));
   EXPECT_EQ(dmx_->Rate(), 2.0);
   EXPECT_EQ(dmx_->applied, 2);
-  LONGLONG duration = 0;
-  ASSERT_EQ(seeking_->GetDuration(&duration), S_OK);
-  EXPECT_EQ(duration, kFrameCount * kFrameTime);
 }
 
 TEST_F(DmxGraphTest, FlushingSeekWhileRunningFlushesEverySinkAndRestartsThePins) {
   ASSERT_EQ(control_->Run(), S_OK);
+  for (const ComPtr<CSampleSink>& sink : sinks_) ASSERT_TRUE(sink->WaitForEndOfStream(10000));
   ClearSinks();
   LONGLONG start = UNITS;
   ASSERT_EQ(seeking_->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning), S_OK);
   EXPECT_EQ(dmx_->applied, 1);
   EXPECT_TRUE(dmx_->lastFlush);
-  for (const ComPtr<CSampleSink>& sink : sinks_) EXPECT_EQ(sink->Sequence(), "BF");
-  // The pins deliver again after the restart.
-  DeliverFile();
-  for (const ComPtr<CSampleSink>& sink : sinks_) {
-    ASSERT_TRUE(sink->WaitForEndOfStream(10000));
-    EXPECT_EQ(sink->Samples().size(), (bytes_.size() + kChunk - 1) / kChunk);
-  }
+  // The pins deliver again after the restart, from the key frame at 1 s.
+  for (const ComPtr<CSampleSink>& sink : sinks_) ASSERT_TRUE(sink->WaitForEndOfStream(10000));
+  const std::string video = sinks_[0]->Sequence();
+  EXPECT_EQ(video.substr(0, 2), "BF") << video;
+  EXPECT_EQ(video.substr(2), "N" + std::string(15, 'S') + "E") << video;
+  EXPECT_EQ(sinks_[0]->Samples().front().mediaStart, 10);
   ASSERT_EQ(control_->Stop(), S_OK);
 }
 
@@ -206,7 +186,7 @@ TEST_F(DmxGraphTest, DisconnectingTheInputRemovesAndDisconnectsTheOutputPins) {
   EXPECT_EQ(dmx_->GetReader(), nullptr);
   EXPECT_FALSE(sinks_[0]->GetPin(0)->IsConnected());
   EXPECT_FALSE(sinks_[1]->GetPin(0)->IsConnected());
-  // Connecting again builds a fresh pair.
+  // Connecting again builds a fresh pair from the file.
   ASSERT_EQ(graph_->ConnectDirect(sourceOut_.Get(), dmx_->GetPin(0), nullptr), S_OK);
   EXPECT_EQ(dmx_->GetOutputPinCount(), 2);
   EXPECT_EQ(std::wstring(dmx_->GetPin(2)->Name()), L"Output 02");

@@ -4,12 +4,17 @@
 // an UpdateCurrentPosition that applies a seek the way a real filter must.
 #pragma once
 
+#include "container/dar_edo_source.h"
+#include "container/trak_box.h"
 #include "engine/base_dmx.h"
+#include "engine/buffered_reader.h"
 #include "engine/input_pin.h"
 #include "engine/output_pin.h"
 #include "engine/seeking.h"
 #include "platform/media_guids.h"
+#include "streams/sample_entry_factory.h"
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -92,7 +97,8 @@ class RecordingOutputPin : public CBaseDmxOutputPin {
 inline constexpr CLSID CLSID_TestDmx = {0x1A2B3C4D, 0x0001, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x01}};
 
 // A CBaseDmx that accepts a MEDIATYPE_Stream input, adds `pinsOnConnect`
-// output pins when its input connects and removes them when it
+// output pins when its input connects (or, with `parseInput`, parses the
+// input and adds one pin per track, bound to it) and removes them when it
 // disconnects, and logs its hooks.
 class TestDmx : public CBaseDmx {
  public:
@@ -115,7 +121,23 @@ class TestDmx : public CBaseDmx {
     return mt->majortype == MEDIATYPE_Stream ? S_OK : S_FALSE;
   }
   HRESULT CompletePinConnect(int pinNo, IPin* otherPin) override {
-    if (pinNo == 0 && pinsOnConnect_ > 0) {
+    if (pinNo == 0 && parseInput) {
+      RemoveOutputPins();
+      ComPtr<IBufferedAsyncReader> reader = ComPtr<IBufferedAsyncReader>::Attach(GetReader());
+      parsed_ = std::make_unique<CDarEdoSource>(reader.Get(), 0, CreateSampleEntry);
+      const HRESULT hr = parsed_->ParseFile();
+      if (FAILED(hr)) return hr;
+      for (ULONG i = 0; i < parsed_->TrackCount(); ++i) {
+        trakBox* track = parsed_->Track(i);
+        if (!track->sampleEntry) continue;
+        track->PreparePcmLayout();
+        const HRESULT added = AddOutputPin(FALSE);
+        if (FAILED(added)) return added;
+        CBaseDmxOutputPin* pin = GetOutputPin(GetOutputPinCount() - 1);
+        pin->SetTrack(track);
+        pin->SetMaxSampleSize(track->GetMaxSampleSize());
+      }
+    } else if (pinNo == 0 && pinsOnConnect_ > 0) {
       RemoveOutputPins();
       for (int i = 0; i < pinsOnConnect_; ++i) {
         const HRESULT hr = AddOutputPin(FALSE);
@@ -125,7 +147,10 @@ class TestDmx : public CBaseDmx {
     return CBaseDmx::CompletePinConnect(pinNo, otherPin);
   }
   HRESULT BreakPinConnect(int pinNo) override {
-    if (pinNo == 0) RemoveOutputPins();
+    if (pinNo == 0) {
+      RemoveOutputPins();
+      parsed_.reset();
+    }
     return CBaseDmx::BreakPinConnect(pinNo);
   }
 
@@ -135,6 +160,7 @@ class TestDmx : public CBaseDmx {
   HRESULT constructResult = S_OK;
   HRESULT prepareResult = S_OK;
   HRESULT onStoppedResult = S_OK;
+  bool parseInput = false;
 
  protected:
   CBaseDmxOutputPin* CreateOutputPin(int streamIndex, LPCWSTR name) override {
@@ -152,6 +178,12 @@ class TestDmx : public CBaseDmx {
 
   CallLog* log_;
   const int pinsOnConnect_;
+  // The parsed input when `parseInput`; its tracks outlive the pins bound
+  // to them (the pins go first on a disconnect and in the destructor).
+  std::unique_ptr<CDarEdoSource> parsed_;
+
+ public:
+  ~TestDmx() override { RemoveOutputPins(); }
 };
 
 inline constexpr REFERENCE_TIME kFrameTime = 400000;  // 25 frames per second

@@ -37,24 +37,28 @@ class DmxOutputPinTest : public ::testing::Test {
     dmx_ = Make<TestDmx>(1);
     ASSERT_EQ(dmx_->AddOutputPin(FALSE), S_OK);
     pin_ = dmx_->GetOutputPin(0);
+    movie_ = JpegMovie();
+    ASSERT_EQ(movie_.result, S_OK);
   }
   void TearDown() override {
     if (sink_) {
       sink_->GetPin(0)->Disconnect();
       pin_->Disconnect();
     }
+    pin_->SetTrack(nullptr);
+  }
+  // The bound track's media type at `position`.
+  CMediaType TrackType(int position) {
+    CMediaType mt;
+    EXPECT_EQ(movie_.Track(0).GetTrackMediaType(position, &mt), S_OK);
+    return mt;
   }
   HRESULT ConnectTo(REFCLSID sinkClass, const CMediaType* mt) {
     sink_ = Make<AnyTypeSinkFilter>(sinkClass);
     return pin_->Connect(sink_->GetPin(0), mt);
   }
-  static CMediaType VideoType(REFGUID subtype) {
-    CMediaType mt(&MEDIATYPE_Video);
-    mt.SetSubtype(&subtype);
-    mt.SetFormatType(&FORMAT_None);
-    return mt;
-  }
 
+  ParsedMovie movie_;
   ComPtr<TestDmx> dmx_;
   CBaseDmxOutputPin* pin_ = nullptr;
   ComPtr<AnyTypeSinkFilter> sink_;
@@ -78,8 +82,8 @@ TEST_F(DmxOutputPinTest, UnconnectedPinDoesNothingButDeliverStillTakesTheSample)
   ASSERT_EQ(allocator->GetBuffer(&sample, nullptr, nullptr, AM_GBF_NOWAIT), S_OK);
 
   // Connected to a stopped filter: the refusal comes back, the sample still goes.
-  const CMediaType type = VideoType(FourCCSubtype(FourCC("MJPG")));
-  ASSERT_EQ(ConnectTo(GUID_NULL, &type), S_OK);
+  pin_->SetTrack(&movie_.Track(0));
+  ASSERT_EQ(ConnectTo(GUID_NULL, nullptr), S_OK);
   EXPECT_EQ(pin_->Deliver(sample), VFW_E_WRONG_STATE);
   ASSERT_EQ(allocator->GetBuffer(&sample, nullptr, nullptr, AM_GBF_NOWAIT), S_OK);
   sample->Release();
@@ -87,35 +91,34 @@ TEST_F(DmxOutputPinTest, UnconnectedPinDoesNothingButDeliverStillTakesTheSample)
   allocator->Decommit();
 }
 
-TEST_F(DmxOutputPinTest, MediaTypesComeFromTheBoundTrack) {
+TEST_F(DmxOutputPinTest, MediaTypesComeFromTheBoundTrackAndOnlyTheFirstTwoAreAccepted) {
   CMediaType mt;
   EXPECT_EQ(pin_->GetMediaType(0, &mt), E_UNEXPECTED);
-  ParsedMovie movie = JpegMovie();
-  ASSERT_EQ(movie.result, S_OK);
-  pin_->SetTrack(&movie.Track(0));
+  const CMediaType first = TrackType(0);
+  // Without a track nothing matches.
+  EXPECT_EQ(pin_->CheckMediaType(&first), S_FALSE);
+  pin_->SetTrack(&movie_.Track(0));
   ASSERT_EQ(pin_->GetMediaType(0, &mt), S_OK);
-  CMediaType expected;
-  ASSERT_EQ(movie.Track(0).GetTrackMediaType(0, &expected), S_OK);
-  EXPECT_TRUE(mt == expected);
+  EXPECT_TRUE(mt == first);
   EXPECT_EQ(pin_->GetMediaType(-1, &mt), E_INVALIDARG);
+  EXPECT_EQ(pin_->CheckMediaType(&first), S_OK);
+  const CMediaType second = TrackType(1);
+  EXPECT_EQ(pin_->CheckMediaType(&second), S_OK);
+  CMediaType other = second;
+  other.SetSubtype(&MEDIASUBTYPE_YUY2);
+  EXPECT_EQ(pin_->CheckMediaType(&other), S_FALSE);
   // Negotiation without a proposed type ends on the track's first type.
   ASSERT_EQ(ConnectTo(GUID_NULL, nullptr), S_OK);
   CMediaType connected;
   ASSERT_EQ(pin_->ConnectionMediaType(&connected), S_OK);
-  EXPECT_TRUE(connected == expected);
-  sink_->GetPin(0)->Disconnect();
-  pin_->Disconnect();
-  sink_.Reset();
-  pin_->SetTrack(nullptr);
+  EXPECT_TRUE(connected == first);
 }
 
 TEST_F(DmxOutputPinTest, RotationFollowsTheTrackMatrix) {
   LONG degrees = -1;
   EXPECT_EQ(pin_->GetRotation(&degrees), E_NOTIMPL);
   EXPECT_EQ(pin_->GetRotation(nullptr), E_POINTER);
-  ParsedMovie movie = JpegMovie();
-  ASSERT_EQ(movie.result, S_OK);
-  trakBox& track = movie.Track(0);
+  trakBox& track = movie_.Track(0);
   pin_->SetTrack(&track);
   const DWORD one = 0x00010000, minusOne = 0xFFFF0000;
   struct {
@@ -138,12 +141,13 @@ TEST_F(DmxOutputPinTest, RotationFollowsTheTrackMatrix) {
     EXPECT_EQ(rotation->GetRotation(&degrees), S_OK);
     EXPECT_EQ(degrees, c.degrees) << c.b << " " << c.d;
   }
-  pin_->SetTrack(nullptr);
 }
 
 TEST_F(DmxOutputPinTest, PrivateSubtypeIsRefusedOnlyByTheAviMultiplexer) {
-  const CMediaType privateType = VideoType(PrivateSubtype(FourCC("jpeg")));
-  const CMediaType fourCCType = VideoType(FourCCSubtype(FourCC("MJPG")));
+  pin_->SetTrack(&movie_.Track(0));
+  const CMediaType privateType = TrackType(0);
+  const CMediaType fourCCType = TrackType(1);
+  ASSERT_TRUE(IsPrivateSubtype(privateType.subtype));
   EXPECT_EQ(ConnectTo(CLSID_AviDest, &privateType), VFW_E_INVALID_MEDIA_TYPE);
   EXPECT_FALSE(pin_->IsConnected());
   EXPECT_FALSE(sink_->GetPin(0)->IsConnected());
@@ -151,11 +155,18 @@ TEST_F(DmxOutputPinTest, PrivateSubtypeIsRefusedOnlyByTheAviMultiplexer) {
   sink_->GetPin(0)->Disconnect();
   pin_->Disconnect();
   EXPECT_EQ(ConnectTo(GUID_NULL, &privateType), S_OK);
+  sink_->GetPin(0)->Disconnect();
+  pin_->Disconnect();
+  // Left to choose, the multiplexer ends on the public type.
+  ASSERT_EQ(ConnectTo(CLSID_AviDest, nullptr), S_OK);
+  CMediaType connected;
+  ASSERT_EQ(pin_->ConnectionMediaType(&connected), S_OK);
+  EXPECT_TRUE(connected == fourCCType);
 }
 
 TEST_F(DmxOutputPinTest, QueueExistsFromPreparationToInactiveWhenBuffersAllowIt) {
-  const CMediaType type = VideoType(FourCCSubtype(FourCC("MJPG")));
-  ASSERT_EQ(ConnectTo(GUID_NULL, &type), S_OK);
+  pin_->SetTrack(&movie_.Track(0));
+  ASSERT_EQ(ConnectTo(GUID_NULL, nullptr), S_OK);
   pin_->SetBufferCount(3);
   EXPECT_EQ(pin_->Prepare(), S_OK);
   EXPECT_TRUE(pin_->HasOutputQueue());

@@ -1,0 +1,311 @@
+// A whole delivery path for the engine tests, without a file: a movie built
+// in memory (samples in an "mdat", then the "moov"), parsed with the
+// streams layer's sample entries over a GatedSource, and a SeekingDmx whose
+// output pins are bound to its tracks, each pin connected to a CSampleSink
+// in a filter graph. Tests run the graph and read what the sinks recorded.
+//
+// The GatedSource can hold every read at or past an offset until it is
+// opened (or flushed), so a test can seek while a pin is mid-stream.
+#pragma once
+
+#include "dmx_test_filters.h"
+
+#include "container/trak_box.h"
+#include "platform/class_table.h"
+#include "platform/filter_graph.h"
+#include "platform/sample_sink.h"
+#include "streams/sample_entry_factory.h"
+#include "support/box_builder.h"
+#include "support/movie_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace dmxtest {
+
+class GatedSource final : public IAsyncReader {
+ public:
+  static ComPtr<GatedSource> Create(std::vector<uint8_t> bytes) {
+    return ComPtr<GatedSource>(new GatedSource(std::move(bytes)));
+  }
+
+  // Reads touching `offset` or later wait until Open, a flush, or the end.
+  void CloseAt(LONGLONG offset) {
+    std::lock_guard<std::mutex> hold(lock_);
+    gate_ = offset;
+  }
+  void Open() {
+    std::lock_guard<std::mutex> hold(lock_);
+    gate_ = -1;
+    changed_.notify_all();
+  }
+  // Waits until a read is held at the gate; false after two seconds.
+  bool WaitUntilHeld() {
+    std::unique_lock<std::mutex> hold(lock_);
+    return changed_.wait_for(hold, std::chrono::seconds(2), [this] { return held_ > 0; });
+  }
+
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IAsyncReader) {
+      *ppv = static_cast<IAsyncReader*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return static_cast<ULONG>(++refCount_); }
+  ULONG Release() override {
+    const LONG count = --refCount_;
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+  }
+
+  HRESULT RequestAllocator(IMemAllocator*, ALLOCATOR_PROPERTIES*, IMemAllocator**) override { return E_NOTIMPL; }
+  HRESULT Request(IMediaSample*, DWORD_PTR) override { return E_NOTIMPL; }
+  HRESULT WaitForNext(DWORD, IMediaSample**, DWORD_PTR*) override { return E_NOTIMPL; }
+  HRESULT SyncReadAligned(IMediaSample*) override { return E_NOTIMPL; }
+  HRESULT SyncRead(LONGLONG position, LONG length, BYTE* buffer) override {
+    if (buffer == nullptr || position < 0 || length < 0) return E_INVALIDARG;
+    {
+      std::unique_lock<std::mutex> hold(lock_);
+      if (gate_ >= 0 && position + length > gate_ && !flushing_) {
+        ++held_;
+        changed_.notify_all();
+        changed_.wait(hold, [this] { return gate_ < 0 || flushing_; });
+        --held_;
+        if (flushing_) return VFW_E_WRONG_STATE;
+      }
+    }
+    const auto size = static_cast<LONGLONG>(bytes_.size());
+    const LONGLONG count = std::clamp<LONGLONG>(size - position, 0, length);
+    if (count > 0) std::memcpy(buffer, bytes_.data() + position, static_cast<size_t>(count));
+    return count == length ? S_OK : S_FALSE;
+  }
+  HRESULT Length(LONGLONG* total, LONGLONG* available) override {
+    if (total != nullptr) *total = static_cast<LONGLONG>(bytes_.size());
+    if (available != nullptr) *available = static_cast<LONGLONG>(bytes_.size());
+    return S_OK;
+  }
+  HRESULT BeginFlush() override {
+    std::lock_guard<std::mutex> hold(lock_);
+    flushing_ = true;
+    changed_.notify_all();
+    return S_OK;
+  }
+  HRESULT EndFlush() override {
+    std::lock_guard<std::mutex> hold(lock_);
+    flushing_ = false;
+    return S_OK;
+  }
+
+ private:
+  explicit GatedSource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  ~GatedSource() = default;
+
+  const std::vector<uint8_t> bytes_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  LONGLONG gate_ = -1;
+  bool flushing_ = false;
+  int held_ = 0;
+  std::atomic<LONG> refCount_{0};
+};
+
+// One track of a built movie: its samples lie in one chunk.
+struct StreamSpec {
+  std::string handler = "vide";
+  std::string mediaHeader = "vmhd";
+  std::string format = "jpeg";
+  std::vector<uint8_t> entryBody;
+  uint32_t timescale = 1000;
+  // One duration per sample (media units).
+  std::vector<int32_t> durations;
+  std::vector<std::vector<uint8_t>> samples;
+  // 1-based; absent: every sample is a sync sample.
+  std::optional<std::vector<uint32_t>> syncSamples;
+  // QuickTime PCM sizes its samples in sample frames: bytes per frame.
+  uint32_t bytesPerSizeUnit = 1;
+};
+
+inline std::vector<uint8_t> VideoEntryBody(uint16_t width = 16, uint16_t height = 16) {
+  BoxBuilder b;
+  b.Zeros(16).U16(width).U16(height).U32(0x00480000).U32(0x00480000).U32(0).U16(1);
+  b.Zeros(32).U16(24).U16(0xFFFF);
+  return b.Data();
+}
+
+inline std::vector<uint8_t> SoundEntryBody(uint16_t channels, uint16_t bits, uint32_t rate) {
+  BoxBuilder b;
+  b.U16(0).Zeros(6).U16(channels).U16(bits).U16(0).U16(0).U32(rate << 16);
+  return b.Data();
+}
+
+// `count` samples of `duration`, sample i holding `size` bytes of value i.
+inline StreamSpec VideoStream(const std::string& format, int count, int32_t duration = 1000, size_t size = 40) {
+  StreamSpec spec;
+  spec.format = format;
+  spec.entryBody = VideoEntryBody();
+  for (int i = 0; i < count; ++i) {
+    spec.durations.push_back(duration);
+    spec.samples.emplace_back(size, static_cast<uint8_t>(i + 1));
+  }
+  return spec;
+}
+
+// The samples of every stream in an "mdat", stream after stream, then the
+// movie box.
+inline std::vector<uint8_t> BuildMovieFile(const std::vector<StreamSpec>& streams) {
+  BoxBuilder b;
+  std::vector<uint64_t> offsets;
+  b.Box("mdat", [&] {
+    for (const StreamSpec& stream : streams) {
+      offsets.push_back(b.Size());
+      for (const auto& sample : stream.samples) b.Bytes(sample);
+    }
+  });
+  std::vector<TrackSpec> tracks;
+  for (size_t i = 0; i < streams.size(); ++i) {
+    const StreamSpec& stream = streams[i];
+    TrackSpec track;
+    track.trackId = static_cast<uint32_t>(i + 1);
+    track.handler = stream.handler;
+    track.mediaHeader = stream.mediaHeader;
+    track.format = stream.format;
+    track.entryBody = stream.entryBody;
+    track.timescale = stream.timescale;
+    uint32_t total = 0;
+    for (int32_t duration : stream.durations) {
+      if (!track.stts.empty() && track.stts.back().second == duration) {
+        ++track.stts.back().first;
+      } else {
+        track.stts.push_back({1, duration});
+      }
+      total += static_cast<uint32_t>(duration);
+    }
+    track.mediaDuration = total;
+    track.stsc = {{1, static_cast<uint32_t>(stream.samples.size()), 1}};
+    for (const auto& sample : stream.samples) {
+      track.sizes.push_back(static_cast<uint32_t>(sample.size() / stream.bytesPerSizeUnit));
+    }
+    track.chunkOffsets = {offsets[i]};
+    track.syncSamples = stream.syncSamples;
+    tracks.push_back(track);
+  }
+  WriteMovie(b, tracks);
+  return b.Data();
+}
+
+// A SeekingDmx whose pins are sized from their tracks and report their
+// buffer count, as a real demultiplexer's are.
+class TrackDmx : public SeekingDmx {
+ public:
+  TrackDmx() : SeekingDmx(8) {}
+
+  HRESULT DecidePinBufferSize(int pinNo, IMemAllocator* allocator, ALLOCATOR_PROPERTIES* props) override {
+    CBaseDmxOutputPin* pin = pinNo > 0 ? GetOutputPin(pinNo - 1) : nullptr;
+    if (pin != nullptr) props->cbBuffer = std::max<LONG>(props->cbBuffer, static_cast<LONG>(pin->MaxSampleSize()));
+    props->cBuffers = std::max<LONG>(props->cBuffers, buffers);
+    const HRESULT hr = CBaseDmx::DecidePinBufferSize(pinNo, allocator, props);
+    if (SUCCEEDED(hr) && pin != nullptr) pin->SetBufferCount(props->cBuffers);
+    return hr;
+  }
+
+  LONG buffers = 3;
+  using CBaseDmx::SetFirstVideoPin;
+};
+
+// The graph of one test: build, run, look. The destructor stops it.
+class DeliveryRig {
+ public:
+  // Builds the movie, the filter with one pin per track, and one sample
+  // sink per pin. Use under ASSERT_NO_FATAL_FAILURE.
+  void Build(const std::vector<StreamSpec>& streams) {
+    bytes = BuildMovieFile(streams);
+    source = GatedSource::Create(bytes);
+    movie = ParseMovie(source.Get(), 0, CreateSampleEntry);
+    ASSERT_EQ(movie.result, S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph, graph.PutVoid()),
+              S_OK);
+    ASSERT_EQ(graph.As(IID_IMediaControl, control), S_OK);
+    ASSERT_EQ(graph.As(IID_IMediaEventEx, events), S_OK);
+    ASSERT_EQ(graph.As(IID_IMediaSeeking, seeking), S_OK);
+    dmx = Make<TrackDmx>();
+    ASSERT_EQ(graph->AddFilter(dmx.Get(), L"Demux"), S_OK);
+    for (ULONG i = 0; i < movie.source->TrackCount(); ++i) {
+      trakBox& track = movie.Track(i);
+      track.PreparePcmLayout();
+      ASSERT_EQ(dmx->AddOutputPin(FALSE), S_OK);
+      CBaseDmxOutputPin* pin = dmx->GetOutputPin(static_cast<int>(i));
+      pin->SetTrack(&track);
+      pin->SetMaxSampleSize(track.GetMaxSampleSize());
+      if (track.mediaKind == kMediaKindVideo && dmx->FirstVideoPin() == nullptr) dmx->SetFirstVideoPin(pin);
+      if (track.mediaKind == kMediaKindSound && dmx->FirstAudioPin() == nullptr) dmx->SetFirstAudioPin(pin);
+      CSampleSink* sink = nullptr;
+      ASSERT_EQ(CSampleSink::Create(&sink), S_OK);
+      sinks.push_back(ComPtr<CSampleSink>::Attach(sink));
+      ASSERT_EQ(graph->AddFilter(sink, (L"Sink " + std::to_wstring(i)).c_str()), S_OK);
+      ASSERT_EQ(graph->ConnectDirect(pin, sink->GetPin(0), nullptr), S_OK);
+    }
+  }
+
+  ~DeliveryRig() {
+    if (control) control->Stop();
+    if (source) source->Open();
+    if (graph) {
+      for (auto& sink : sinks) graph->RemoveFilter(sink.Get());
+      if (dmx) graph->RemoveFilter(dmx.Get());
+    }
+  }
+
+  // Runs and waits for EC_COMPLETE (or an abort); returns the event code.
+  LONG RunToEnd() {
+    EXPECT_EQ(control->Run(), S_OK);
+    LONG code = 0;
+    EXPECT_EQ(events->WaitForCompletion(10000, &code), S_OK);
+    return code;
+  }
+
+  // The start (100-ns) and the rate, through the graph, while stopped.
+  void SetSegment(REFERENCE_TIME start, double rate = 1.0) {
+    ASSERT_EQ(seeking->SetRate(rate), S_OK);
+    ASSERT_EQ(seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning), S_OK);
+  }
+
+  // The graph's events so far, as (code, param1).
+  std::vector<std::pair<LONG, LONG_PTR>> TakeEvents() {
+    std::vector<std::pair<LONG, LONG_PTR>> taken;
+    LONG code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) taken.emplace_back(code, p1);
+    return taken;
+  }
+
+  // The 0-based numbers of the samples a sink received (their media start).
+  std::vector<LONGLONG> SampleNumbers(size_t pin) const {
+    std::vector<LONGLONG> numbers;
+    for (const SinkSample& sample : sinks[pin]->Samples()) numbers.push_back(sample.mediaStart);
+    return numbers;
+  }
+
+  // Members are destroyed bottom up: the sinks and the filter (with its
+  // pins) before the tracks they point at.
+  std::vector<uint8_t> bytes;
+  ComPtr<GatedSource> source;
+  ParsedMovie movie;
+  ComPtr<IFilterGraph> graph;
+  ComPtr<IMediaControl> control;
+  ComPtr<IMediaEventEx> events;
+  ComPtr<IMediaSeeking> seeking;
+  ComPtr<TrackDmx> dmx;
+  std::vector<ComPtr<CSampleSink>> sinks;
+};
+
+}  // namespace dmxtest

@@ -1,0 +1,271 @@
+// The delivery loop as a player sees it: which samples arrive, in which
+// order, with which times, marks and bytes, for segments, rates, seeks and
+// the per-format byte handling.
+#include "delivery_fixture.h"
+
+#include "engine/output_pin.h"
+#include "platform/crc32.h"
+#include "platform/fourcc.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace dmxtest;
+
+constexpr REFERENCE_TIME kSecond = 10000000;
+
+// "K" for a sample marked sync, "d" for a delta sample; one letter per sample.
+std::string SyncPattern(const CSampleSink& sink) {
+  std::string pattern;
+  for (const SinkSample& sample : sink.Samples()) pattern += sample.sync ? 'K' : 'd';
+  return pattern;
+}
+
+StreamSpec SowtStream(int count) {
+  StreamSpec spec;
+  spec.handler = "soun";
+  spec.mediaHeader = "smhd";
+  spec.format = "sowt";
+  spec.entryBody = SoundEntryBody(1, 16, 1000);
+  spec.timescale = 1000;
+  spec.bytesPerSizeUnit = 2;
+  for (int i = 0; i < count; ++i) {
+    spec.durations.push_back(250);
+    spec.samples.push_back({static_cast<uint8_t>(i), 0x10, 0x20, static_cast<uint8_t>(0x80 + i)});
+  }
+  return spec;
+}
+
+TEST(DeliveryLoopTest, EverySampleArrivesOnceInOrderWithItsBytesAndMarks) {
+  StreamSpec video = VideoStream("jpeg", 6);
+  video.syncSamples = std::vector<uint32_t>{1, 4};
+  DeliveryRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.Build({video, SowtStream(8)}));
+  ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
+
+  const std::vector<SinkSample> frames = rig.sinks[0]->Samples();
+  ASSERT_EQ(frames.size(), 6u);
+  EXPECT_EQ(rig.sinks[0]->Sequence(), "NSSSSSSE");
+  EXPECT_EQ(SyncPattern(*rig.sinks[0].Get()), "KddKdd");
+  for (size_t i = 0; i < frames.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(frames[i].crc32, Crc32(video.samples[i].data(), video.samples[i].size()));
+    EXPECT_EQ(frames[i].start, static_cast<REFERENCE_TIME>(i) * kSecond);
+    EXPECT_EQ(frames[i].stop, static_cast<REFERENCE_TIME>(i + 1) * kSecond);
+    EXPECT_EQ(frames[i].mediaStart, static_cast<LONGLONG>(i));
+    EXPECT_EQ(frames[i].mediaStop, static_cast<LONGLONG>(i + 1));
+    EXPECT_EQ(frames[i].discontinuity, i == 0);
+    EXPECT_FALSE(frames[i].preroll);
+  }
+  // "sowt" is already little-endian: delivered as stored.
+  const std::vector<SinkSample> audio = rig.sinks[1]->Samples();
+  ASSERT_EQ(audio.size(), 8u);
+  EXPECT_EQ(audio[3].crc32, Crc32(std::vector<uint8_t>{3, 0x10, 0x20, 0x83}.data(), 4));
+  ASSERT_EQ(rig.sinks[1]->Segments().size(), 1u);
+  EXPECT_EQ(rig.sinks[1]->Segments()[0].stop, MAX_TIME);
+}
+
+TEST(DeliveryLoopTest, StreamTimesAreRelativeToTheSegmentAndDividedByTheRate) {
+  struct Case {
+    REFERENCE_TIME start;
+    double rate;
+    LONGLONG firstSample;
+    REFERENCE_TIME firstStart, firstStop;
+    bool firstPreroll;
+  } const cases[] = {
+      {10 * kSecond, 2.0, 10, 0, kSecond / 2, false},
+      // Sample 10 ends 0.5 ms after the start: preroll.
+      {11 * kSecond - 5000, 1.0, 10, -kSecond + 5000, 5000, true},
+      {11 * kSecond - 20000, 1.0, 10, -kSecond + 20000, 20000, false},
+      {3 * kSecond, 0.5, 3, 0, 2 * kSecond, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.start);
+    DeliveryRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.Build({VideoStream("jpeg", 20)}));
+    rig.SetSegment(c.start, c.rate);
+    ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
+    const std::vector<SinkSample> samples = rig.sinks[0]->Samples();
+    ASSERT_EQ(samples.size(), static_cast<size_t>(20 - c.firstSample));
+    EXPECT_EQ(samples[0].mediaStart, c.firstSample);
+    EXPECT_EQ(samples[0].start, c.firstStart);
+    EXPECT_EQ(samples[0].stop, c.firstStop);
+    EXPECT_EQ(samples[0].preroll, c.firstPreroll);
+    EXPECT_FALSE(samples[1].preroll);
+    // Two samples further on: (12 s - 10 s) / 2 at rate 2.
+    if (c.rate == 2.0) {
+      EXPECT_EQ(samples[2].start, kSecond);
+    }
+  }
+}
+
+TEST(DeliveryLoopTest, SampleEndingBeforeItStartsGetsOneUnitOfDuration) {
+  StreamSpec video = VideoStream("jpeg", 3);
+  video.durations = {1000, -500, 1000};
+  DeliveryRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.Build({video}));
+  ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
+  const std::vector<SinkSample> samples = rig.sinks[0]->Samples();
+  ASSERT_EQ(samples.size(), 3u);
+  EXPECT_EQ(samples[1].start, kSecond);
+  EXPECT_EQ(samples[1].stop, kSecond + 1);
+}
+
+TEST(DeliveryLoopTest, FramedVideoStartsOneKeyFrameBeforeTheStart) {
+  // Key frames 0, 3, 6, 9; the start falls after key frame 6.
+  const struct {
+    const char* format;
+    LONGLONG firstSample;
+  } cases[] = {{"mp4v", 3}, {"jpeg", 6}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    StreamSpec video = VideoStream(c.format, 12);
+    video.syncSamples = std::vector<uint32_t>{1, 4, 7, 10};
+    DeliveryRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.Build({video}));
+    rig.SetSegment(7 * kSecond + kSecond / 2);
+    ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
+    const std::vector<LONGLONG> numbers = rig.SampleNumbers(0);
+    ASSERT_FALSE(numbers.empty());
+    EXPECT_EQ(numbers.front(), c.firstSample);
+    EXPECT_EQ(numbers.back(), 11);
+  }
+}
+
+TEST(DeliveryLoopTest, ReverseVideoDeliversOnlyKeyFramesBackwardsAndReverseAudioOnlyEndOfStream) {
+  StreamSpec video = VideoStream("mp4v", 12);
+  video.syncSamples = std::vector<uint32_t>{1, 4, 7, 10};
+  DeliveryRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.Build({video, SowtStream(8)}));
+  rig.SetSegment(9 * kSecond + kSecond / 2, -1.0);
+  ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
+  EXPECT_EQ(rig.SampleNumbers(0), (std::vector<LONGLONG>{9, 6, 3, 0}));
+  const std::vector<SinkSample> frames = rig.sinks[0]->Samples();
+  // Stream times run forward: the start minus each frame's end.
+  EXPECT_EQ(frames[0].start, -kSecond / 2);
+  EXPECT_EQ(frames[0].stop, kSecond / 2);
+  EXPECT_EQ(frames[1].start, 2 * kSecond + kSecond / 2);
+  ASSERT_EQ(rig.sinks[0]->Segments().size(), 1u);
+  EXPECT_EQ(rig.sinks[0]->Segments()[0].rate, -1.0);
+  EXPECT_EQ(rig.sinks[0]->Segments()[0].stop, 0);
+  EXPECT_EQ(rig.sinks[1]->Sequence(), "E");
+}
+
+TEST(DeliveryLoopTest, TimedTextDeliversTheTextAfterItsLength) {
+  StreamSpec text;
+  text.handler = "sbtl";
+  text.mediaHeader = "nmhd";
+  text.format = "tx3g";
+  text.entryBody.assign(38, 0);
+  text.durations = {1000, 1000};
+  text.samples = {{0, 3, 'a', 'b', 'c', 0, 0, 0, 8, 's', 't', 'y', 'l'}, {0, 0}};
+  DeliveryRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.Build({text}));
+  ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
+  const std::vector<SinkSample> samples = rig.sinks[0]->Samples();
+  ASSERT_EQ(samples.size(), 2u);
+  EXPECT_EQ(samples[0].length, 3);
+  EXPECT_EQ(samples[0].crc32, Crc32(reinterpret_cast<const BYTE*>("abc"), 3));
+  EXPECT_EQ(samples[1].length, 0);
+}
+
+TEST(DeliveryLoopTest, BigEndianPcmIsSwappedAndYuv2ChromaIsBiased) {
+  StreamSpec twos = SowtStream(2);
+  twos.format = "twos";
+  twos.samples = {{0x12, 0x34, 0x56, 0x78}, {0xAB, 0xCD, 0x00, 0x01}};
+  StreamSpec yuv2 = VideoStream("yuv2", 1, 1000, 8);
+  yuv2.samples = {{0x00, 0x00, 0x10, 0xF0, 0x20, 0x7F, 0x30, 0x80}};
+  DeliveryRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.Build({twos, yuv2}));
+  ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
+  const std::vector<uint8_t> swapped = {0x34, 0x12, 0x78, 0x56};
+  ASSERT_EQ(rig.sinks[0]->Samples().size(), 2u);
+  EXPECT_EQ(rig.sinks[0]->Samples()[0].crc32, Crc32(swapped.data(), swapped.size()));
+  const std::vector<uint8_t> converted = {0x00, 0x80, 0x10, 0x70, 0x20, 0xFF, 0x30, 0x00};
+  ASSERT_EQ(rig.sinks[1]->Samples().size(), 1u);
+  EXPECT_EQ(rig.sinks[1]->Samples()[0].crc32, Crc32(converted.data(), converted.size()));
+  // The sample sink is no video renderer: the conversion ran in place.
+  ASSERT_NE(rig.dmx->GetOutputPin(1)->Converter(), nullptr);
+  EXPECT_EQ(rig.dmx->GetOutputPin(0)->Converter(), nullptr);
+}
+
+TEST(DeliveryLoopTest, FlushingSeekWhileRunningRestartsEveryPinFromTheNewKeyFrame) {
+  StreamSpec video = VideoStream("jpeg", 12);
+  video.syncSamples = std::vector<uint32_t>{1, 5, 9};
+  DeliveryRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.Build({video}));
+  // Hold the pin in its fourth sample's read.
+  rig.source->CloseAt(8 + 3 * 40);
+  ASSERT_EQ(rig.control->Run(), S_OK);
+  ASSERT_TRUE(rig.source->WaitUntilHeld());
+  LONGLONG start = 6 * kSecond;
+  ASSERT_EQ(rig.seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning), S_OK);
+  rig.source->Open();
+  LONG code = 0;
+  ASSERT_EQ(rig.events->WaitForCompletion(10000, &code), S_OK);
+  // Three samples, the stop (its end-of-stream goes into the flush), then
+  // the new segment from key frame 4.
+  const std::string sequence = rig.sinks[0]->Sequence();
+  EXPECT_EQ(sequence.substr(0, 4), "NSSS") << sequence;
+  EXPECT_NE(sequence.find("BF"), std::string::npos) << sequence;
+  EXPECT_EQ(sequence.substr(sequence.find('F') + 1), "NSSSSSSSSE") << sequence;
+  const std::vector<LONGLONG> numbers = rig.SampleNumbers(0);
+  EXPECT_EQ(std::vector<LONGLONG>(numbers.begin() + 3, numbers.end()),
+            (std::vector<LONGLONG>{4, 5, 6, 7, 8, 9, 10, 11}));
+  const std::vector<SinkSample> samples = rig.sinks[0]->Samples();
+  EXPECT_TRUE(samples[3].discontinuity);
+  EXPECT_EQ(samples[3].start, -2 * kSecond);
+  EXPECT_EQ(rig.sinks[0]->Segments().back().start, 6 * kSecond);
+}
+
+TEST(DeliveryLoopTest, SeekWithoutFlushResendsTheSegmentWithoutEndOfStream) {
+  DeliveryRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.Build({VideoStream("jpeg", 12)}));
+  rig.source->CloseAt(8 + 3 * 40);
+  ASSERT_EQ(rig.control->Run(), S_OK);
+  ASSERT_TRUE(rig.source->WaitUntilHeld());
+  LONGLONG start = 8 * kSecond;
+  ASSERT_EQ(rig.seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning | AM_SEEKING_NoFlush, nullptr,
+                                   AM_SEEKING_NoPositioning),
+            S_OK);
+  rig.source->Open();
+  LONG code = 0;
+  ASSERT_EQ(rig.events->WaitForCompletion(10000, &code), S_OK);
+  // The sample in progress still goes out, then the loop starts over.
+  EXPECT_EQ(rig.sinks[0]->Sequence(), "NSSSSNSSSSE");
+  EXPECT_EQ(rig.SampleNumbers(0), (std::vector<LONGLONG>{0, 1, 2, 3, 8, 9, 10, 11}));
+  const std::vector<SinkSample> samples = rig.sinks[0]->Samples();
+  // Only the first sample of the Process call is discontinuous.
+  for (size_t i = 1; i < samples.size(); ++i) EXPECT_FALSE(samples[i].discontinuity) << i;
+  EXPECT_EQ(samples[4].start, 0);
+}
+
+TEST(DeliveryLoopTest, StopWhileAReadWaitsEndsTheWorker) {
+  DeliveryRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.Build({VideoStream("jpeg", 4), SowtStream(4)}));
+  rig.source->CloseAt(8 + 40);
+  ASSERT_EQ(rig.control->Pause(), S_OK);
+  ASSERT_TRUE(rig.source->WaitUntilHeld());
+  ASSERT_EQ(rig.control->Stop(), S_OK);
+  EXPECT_FALSE(rig.dmx->GetOutputPin(0)->ThreadExists());
+  EXPECT_FALSE(rig.dmx->GetOutputPin(1)->ThreadExists());
+}
+
+TEST(DeliveryLoopTest, BrokenTableIsReportedToTheGraphAsAnAbort) {
+  // A chunk claiming no samples: the lookup of sample 0 fails.
+  StreamSpec video = VideoStream("jpeg", 2);
+  DeliveryRig rig;
+  ASSERT_NO_FATAL_FAILURE(rig.Build({video}));
+  rig.movie.Track(0).sampleTable->sampleToChunk[0].samplesPerChunk = 0;
+  EXPECT_EQ(rig.control->Run(), S_OK);
+  LONG code = 0;
+  ASSERT_EQ(rig.events->WaitForCompletion(10000, &code), S_OK);
+  EXPECT_EQ(code, EC_ERRORABORT);
+  const auto events = rig.TakeEvents();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front(), std::make_pair(LONG{EC_ERRORABORT}, LONG_PTR{VFW_E_INVALID_FILE_FORMAT}));
+  EXPECT_EQ(rig.sinks[0]->Sequence(), "N");
+}
+
+}  // namespace
