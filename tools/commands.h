@@ -6,3 +6,6 @@
 int RunBoxesCommand(int argc, char** argv);
 int RunSamplesCommand(int argc, char** argv);
 int RunInfoCommand(int argc, char** argv);
+int RunPlayCommand(int argc, char** argv);
+int RunDumpCommand(int argc, char** argv);
+int RunExtractCommand(int argc, char** argv);
