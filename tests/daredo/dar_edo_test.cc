@@ -1,0 +1,264 @@
+// The ISO demultiplexer filter: what its input accepts, what a connect
+// builds or refuses, how its pins size their buffers, its seeking answers,
+// and seeks and rates applied to a running graph over real files.
+#include "iso_graph.h"
+
+#include "container/trak_box.h"
+#include "platform/fourcc.h"
+#include "platform/media_guids.h"
+#include "platform/mem_allocator.h"
+#include "support/box_builder.h"
+#include "support/movie_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <unistd.h>
+
+namespace {
+
+using namespace isotest;
+
+constexpr REFERENCE_TIME kSecond = 10000000;
+
+// A file that removes itself.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::vector<uint8_t>& bytes)
+      : path_(::testing::TempDir() + "dar_edo_test_" + std::to_string(getpid()) + "_" + std::to_string(counter_++) +
+              ".mp4") {
+    std::ofstream(path_, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  ~TemporaryFile() { std::remove(path_.c_str()); }
+  const std::string& Path() const { return path_; }
+
+ private:
+  static inline int counter_ = 0;
+  std::string path_;
+};
+
+TEST(DarEdoInputTest, AcceptsStreamsOfItsFileSubtypesOnly) {
+  IsoGraph graph;
+  ASSERT_EQ(graph.Open(DataPath("mjpeg.mov")), S_OK);
+  const struct {
+    GUID majortype;
+    GUID subtype;
+    HRESULT expected;
+  } cases[] = {
+      {MEDIATYPE_Stream, FourCCSubtype(FourCC("VISO")), S_OK},
+      {MEDIATYPE_Stream, FourCCSubtype(FourCC("OSIV")), S_OK},
+      {MEDIATYPE_Stream, FourCCSubtype(FourCC("VFLV")), S_OK},
+      {MEDIATYPE_Stream, FourCCSubtype(FourCC("VISM")), S_OK},
+      {MEDIATYPE_Stream, MEDIASUBTYPE_QTMovie, S_OK},
+      {MEDIATYPE_Stream, MEDIASUBTYPE_IsoMp4Family, S_OK},
+      {MEDIATYPE_Stream, GUID_NULL, S_OK},
+      {GUID_NULL, FourCCSubtype(FourCC("VISO")), S_OK},
+      {MEDIATYPE_Stream, FourCCSubtype(FourCC("AVI ")), S_FALSE},
+      {MEDIATYPE_Video, FourCCSubtype(FourCC("VISO")), S_FALSE},
+  };
+  for (const auto& c : cases) {
+    CMediaType mt(&c.majortype);
+    mt.SetSubtype(&c.subtype);
+    EXPECT_EQ(graph.dmx->CheckPinMediaType(0, &mt), c.expected) << GuidToString(c.subtype);
+  }
+  CMediaType offered;
+  ASSERT_EQ(graph.dmx->GetPinMediaType(0, 0, &offered), S_OK);
+  EXPECT_EQ(offered.majortype, MEDIATYPE_Stream);
+  EXPECT_EQ(offered.subtype, FourCCSubtype(FourCC("VISO")));
+  EXPECT_EQ(graph.dmx->GetPinMediaType(0, 1, &offered), VFW_S_NO_MORE_ITEMS);
+}
+
+TEST(DarEdoConnectTest, RefusalsLeaveNoSourcesAndNoPins) {
+  // An "ftyp" alone: the walk ends cleanly, but there is nothing to play.
+  const TemporaryFile noMovie({0, 0, 0, 16, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm', 0, 0, 2, 0});
+  CMediaType manifest(&MEDIATYPE_Stream);
+  const GUID vism = FourCCSubtype(FourCC("VISM"));
+  manifest.SetSubtype(&vism);
+  const struct {
+    const std::string path;
+    const AM_MEDIA_TYPE* type;
+    HRESULT expected;
+  } cases[] = {
+      {noMovie.Path(), nullptr, VFW_E_INVALID_FILE_FORMAT},
+      // Manifests are not read yet.
+      {DataPath("mjpeg.mov"), &manifest, E_NOTIMPL},
+  };
+  for (const auto& c : cases) {
+    IsoGraph graph;
+    EXPECT_EQ(graph.Open(c.path, c.type), c.expected) << c.path;
+    EXPECT_EQ(graph.dmx->LastConnectResult(), c.expected);
+    EXPECT_EQ(graph.dmx->SourceCount(), 0u);
+    EXPECT_EQ(graph.dmx->GetOutputPinCount(), 0);
+  }
+}
+
+TEST(DarEdoConnectTest, TracksWithoutSampleEntriesConnectWithoutPins) {
+  TrackSpec track;
+  track.format = "";
+  track.stts = {{2, 20}};
+  track.stsc = {{1, 2, 1}};
+  track.sizes = {4, 4};
+  track.chunkOffsets = {8};
+  BoxBuilder b;
+  b.Box("mdat", [&] { b.Zeros(8); });
+  WriteMovie(b, {track});
+  const TemporaryFile file(b.Data());
+  IsoGraph graph;
+  ASSERT_EQ(graph.Open(file.Path()), S_OK);
+  EXPECT_EQ(graph.dmx->SourceCount(), 1u);
+  EXPECT_EQ(graph.dmx->GetOutputPinCount(), 0);
+}
+
+TEST(DarEdoConnectTest, PinsFollowTheTracksWithSubtitlesHidden) {
+  IsoGraph graph;
+  ASSERT_EQ(graph.Open(DataPath("tx3g.mp4")), S_OK);
+  ASSERT_EQ(graph.dmx->GetOutputPinCount(), 2);
+  EXPECT_EQ(std::wstring(graph.dmx->GetOutputPin(0)->Name()), L"Output 01");
+  EXPECT_EQ(std::wstring(graph.dmx->GetOutputPin(1)->Name()), L"~Output 02");
+  EXPECT_EQ(graph.dmx->FirstVideoPin(), graph.dmx->GetOutputPin(0));
+  EXPECT_EQ(graph.dmx->FirstAudioPin(), nullptr);
+  // Reconnecting starts over: the same pins, no more.
+  ASSERT_EQ(graph.graph->Disconnect(graph.sourceOut.Get()), S_OK);
+  ASSERT_EQ(graph.graph->Disconnect(graph.dmx->GetPin(0)), S_OK);
+  EXPECT_EQ(graph.dmx->GetOutputPinCount(), 0);
+  EXPECT_EQ(graph.dmx->SourceCount(), 0u);
+  ASSERT_EQ(graph.graph->ConnectDirect(graph.sourceOut.Get(), graph.dmx->GetPin(0), nullptr), S_OK);
+  EXPECT_EQ(graph.dmx->GetOutputPinCount(), 2);
+
+  IsoGraph av;
+  ASSERT_EQ(av.Open(DataPath("h264_bframes.mp4")), S_OK);
+  EXPECT_EQ(av.dmx->FirstAudioPin(), av.dmx->GetOutputPin(1));
+}
+
+TEST(DarEdoBufferTest, CountIsAboutTenMegabytesOfTheLargestSampleWithinTwoToThirtyTwo) {
+  IsoGraph graph;
+  ASSERT_EQ(graph.Open(DataPath("mjpeg.mov")), S_OK);
+  CBaseDmxOutputPin* pin = graph.dmx->GetOutputPin(0);
+  const struct {
+    DWORD maxSampleSize;
+    LONG count, size;
+  } cases[] = {
+      {3333334, 2, 3333334}, {5000000, 2, 5000000}, {312500, 32, 312500},
+      {1000, 32, 1000},      {1000000, 10, 1000000},
+      // A track of empty samples still gets buffers.
+      {0, 32, 4096},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.maxSampleSize);
+    pin->SetMaxSampleSize(c.maxSampleSize);
+    ComPtr<IMemAllocator> allocator;
+    ASSERT_EQ(CreateMemoryAllocator(allocator.Put()), S_OK);
+    ALLOCATOR_PROPERTIES props{1, 1, 1, 0};
+    ASSERT_EQ(graph.dmx->DecidePinBufferSize(1, allocator.Get(), &props), S_OK);
+    ALLOCATOR_PROPERTIES actual{};
+    ASSERT_EQ(allocator->GetProperties(&actual), S_OK);
+    EXPECT_EQ(actual.cBuffers, c.count);
+    EXPECT_EQ(actual.cbBuffer, c.size);
+    EXPECT_EQ(pin->BufferCount(), c.count);
+  }
+}
+
+TEST(DarEdoSeekingTest, DurationPositionAndFramesComeFromTheTracks) {
+  IsoGraph graph;
+  ASSERT_EQ(graph.Open(DataPath("h264_bframes.mp4")), S_OK);
+  ComPtr<IMediaSeeking> seeking;
+  ASSERT_EQ(graph.filter.As(IID_IDmxFilterSeeking, seeking), S_OK);
+  // Audio is the longer track: 97024 / 48000 s.
+  LONGLONG duration = 0;
+  ASSERT_EQ(seeking->GetDuration(&duration), S_OK);
+  EXPECT_EQ(duration, 20213333);
+  LONGLONG stop = 0;
+  ASSERT_EQ(seeking->GetStopPosition(&stop), S_OK);
+  EXPECT_EQ(stop, duration);
+  EXPECT_EQ(graph.dmx->IsRateSupported(-1.0), TRUE);
+  EXPECT_EQ(seeking->SetRate(0.0), E_INVALIDARG);
+
+  LONGLONG time = 0, frame = 0;
+  ASSERT_EQ(graph.dmx->FrameToTime(24, &time), S_OK);
+  EXPECT_EQ(time, kSecond);
+  ASSERT_EQ(graph.dmx->TimeToFrame(kSecond + 1, &frame), S_OK);
+  EXPECT_EQ(frame, 24);
+  ASSERT_EQ(seeking->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
+  ASSERT_EQ(seeking->GetDuration(&duration), S_OK);
+  EXPECT_EQ(duration, 48);
+
+  // Without video there are no frames to count.
+  IsoGraph audio;
+  ASSERT_EQ(audio.Open(DataPath("aac_only.m4a")), S_OK);
+  ComPtr<IMediaSeeking> audioSeeking;
+  ASSERT_EQ(audio.filter.As(IID_IDmxFilterSeeking, audioSeeking), S_OK);
+  EXPECT_EQ(audioSeeking->SetTimeFormat(&TIME_FORMAT_FRAME), E_NOTIMPL);
+  EXPECT_EQ(audioSeeking->IsUsingTimeFormat(&TIME_FORMAT_MEDIA_TIME), S_OK);
+  EXPECT_EQ(audio.dmx->TimeToFrame(kSecond, &frame), E_NOTIMPL);
+  ASSERT_EQ(audio.dmx->FrameToTime(7, &time), S_OK);
+  EXPECT_EQ(time, 7);
+}
+
+TEST(DarEdoSeekingTest, FragmentedMovieStopsAtTheEndOfItsFragmentsNotItsHeaders) {
+  IsoGraph graph;
+  ASSERT_EQ(graph.Open(DataPath("frag_empty_moov.mp4")), S_OK);
+  ComPtr<IMediaSeeking> seeking;
+  ASSERT_EQ(graph.filter.As(IID_IDmxFilterSeeking, seeking), S_OK);
+  LONGLONG stop = 0;
+  ASSERT_EQ(seeking->GetStopPosition(&stop), S_OK);
+  EXPECT_EQ(stop, MAX_TIME);
+  // The preload reached the first 5 s; every track has a typical sample
+  // duration for the frame conversions.
+  for (int k = 0; k < graph.dmx->GetOutputPinCount(); ++k) {
+    trakBox* track = graph.dmx->GetOutputPin(k)->Track();
+    EXPECT_GT(track->fixedSampleDuration, 0) << k;
+    EXPECT_GT(graph.dmx->GetOutputPin(k)->MaxSampleSize(), 0u) << k;
+  }
+}
+
+TEST(DarEdoPlaybackTest, FlushingSeekWhileRunningRestartsEveryPinFromTheNewKeyFrame) {
+  IsoGraph graph;
+  ASSERT_EQ(graph.Open(DataPath("h264_bframes.mp4")), S_OK);
+  ASSERT_NO_FATAL_FAILURE(graph.ConnectSinks());
+  ASSERT_EQ(graph.RunToEnd(), EC_COMPLETE);
+  graph.ClearRecords();
+  LONGLONG start = kSecond;
+  ASSERT_EQ(graph.seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning),
+            S_OK);
+  ASSERT_EQ(graph.WaitForEnd(), EC_COMPLETE);
+  // Video restarts a key frame before the one at 1 s (frame 12 of GOPs of
+  // 12), audio at the frame holding 1 s.
+  const struct {
+    LONGLONG firstSample;
+    size_t samples;
+  } expected[] = {{12, 36}, {46, 49}};
+  for (size_t k = 0; k < 2; ++k) {
+    SCOPED_TRACE(k);
+    const std::string sequence = graph.sinks[k]->Sequence();
+    EXPECT_EQ(sequence, "BFN" + std::string(expected[k].samples, 'S') + "E");
+    const std::vector<SinkSample> samples = graph.sinks[k]->Samples();
+    ASSERT_FALSE(samples.empty());
+    EXPECT_EQ(samples.front().mediaStart, expected[k].firstSample);
+    EXPECT_TRUE(samples.front().discontinuity);
+    EXPECT_LE(samples.front().start, 0);
+    EXPECT_EQ(graph.sinks[k]->Segments().back().start, kSecond);
+  }
+  // The position follows delivery.
+  LONGLONG current = 0;
+  ASSERT_EQ(graph.seeking->GetCurrentPosition(&current), S_OK);
+  EXPECT_GT(current, kSecond);
+}
+
+TEST(DarEdoPlaybackTest, RateChangeWhileRunningRestampsTheStreams) {
+  IsoGraph graph;
+  ASSERT_EQ(graph.Open(DataPath("mjpeg.mov")), S_OK);
+  ASSERT_NO_FATAL_FAILURE(graph.ConnectSinks());
+  ASSERT_EQ(graph.RunToEnd(), EC_COMPLETE);
+  graph.ClearRecords();
+  ASSERT_EQ(graph.seeking->SetRate(2.0), S_OK);
+  // The graph keeps its completion from before: the sinks tell the end.
+  ASSERT_NO_FATAL_FAILURE(graph.WaitForEveryEndOfStream());
+  // 6 frames of 1/12 s at twice the speed.
+  const std::vector<SinkSample> samples = graph.sinks[0]->Samples();
+  ASSERT_EQ(samples.size(), 6u);
+  EXPECT_EQ(samples[1].start, kSecond / 12 / 2);
+  EXPECT_EQ(graph.sinks[0]->Segments().back().rate, 2.0);
+}
+
+}  // namespace
