@@ -1,12 +1,16 @@
-// isodmx info [--json] INPUT: each source's movie header and, per track, the
-// track fields, its sample entry and the media types the track offers, read
-// with the container model alone. The pins' media types are filled in once
-// the graph runs behind this command; until then "pins" is empty.
+// isodmx info [--json] INPUT: connects the demultiplexer to the input through
+// the graph and prints each of its sources' movie header and, per track, the
+// track fields, its sample entry and the media types the track offers, then
+// every output pin with its media types. When the connection fails, the
+// sources are what a parse without the graph kept, and the result is the
+// connection's.
 #include "commands.h"
+#include "graph_session.h"
 #include "json_writer.h"
 #include "parsed_input.h"
 #include "tool_common.h"
 
+#include "engine/output_pin.h"
 #include "platform/critical_section.h"
 #include "platform/format_blocks.h"
 #include "platform/fourcc.h"
@@ -333,10 +337,9 @@ void WriteTrackJson(JsonWriter& json, trakBox& track) {
   json.EndObject();
 }
 
-void WriteSourceJson(JsonWriter& json, const ParsedSource& parsed) {
-  const CDarEdoSource& source = *parsed.source;
+void WriteSourceJson(JsonWriter& json, const std::string& location, const CDarEdoSource& source) {
   json.BeginObject();
-  json.Key("location").String(parsed.location);
+  json.Key("location").String(location);
   json.Key("wantedTrackId").UInt(source.wantedTrackId);
   json.Key("fragmented").Bool(source.fragmented != 0);
   json.Key("movie");
@@ -377,9 +380,8 @@ void PrintSampleEntryText(const SampleEntry& entry) {
   std::printf("    codecConfig=%s\n    payload=%d bytes\n", Hex(entry.codecConfig).c_str(), entry.payload.Length());
 }
 
-void PrintSourceText(const ParsedSource& parsed) {
-  const CDarEdoSource& source = *parsed.source;
-  std::printf("source %s%s\n", parsed.location.c_str(), source.fragmented ? " (fragmented)" : "");
+void PrintSourceText(const std::string& location, const CDarEdoSource& source) {
+  std::printf("source %s%s\n", location.c_str(), source.fragmented ? " (fragmented)" : "");
   if (source.movieHeader) {
     std::printf("movie timescale=%u duration=%" PRId64 " (100 ns) matrix=%s\n", source.movieHeader->timescale,
                 source.movieHeader->durationRef, MatrixText(source.movieHeader->matrix).c_str());
@@ -404,6 +406,48 @@ void PrintSourceText(const ParsedSource& parsed) {
   }
 }
 
+// Every media type an output pin offers, in its order.
+std::vector<CMediaType> PinMediaTypes(CBaseDmxOutputPin& pin) {
+  std::vector<CMediaType> types;
+  for (int index = 0; index < kMaxMediaTypes; ++index) {
+    CMediaType type;
+    if (pin.GetMediaType(index, &type) != S_OK) break;
+    types.push_back(type);
+  }
+  return types;
+}
+
+void WritePinJson(JsonWriter& json, const PinInfo& pin) {
+  json.BeginObject();
+  json.Key("name").String(NarrowName(pin.name));
+  json.Key("trackId").UInt(pin.trackId);
+  json.Key("mediaTypes").BeginArray();
+  for (const CMediaType& type : PinMediaTypes(*pin.pin)) WriteMediaTypeJson(json, type);
+  json.EndArray();
+  json.EndObject();
+}
+
+void PrintPinText(const PinInfo& pin) {
+  std::printf("pin %s track %u\n", NarrowName(pin.name).c_str(), pin.trackId);
+  const std::vector<CMediaType> types = PinMediaTypes(*pin.pin);
+  for (size_t index = 0; index < types.size(); ++index) PrintMediaTypeText(static_cast<int>(index), types[index]);
+}
+
+// The sources to show with their locations: the filter's, or those of a
+// parse without the graph when the filter has none.
+std::vector<std::pair<std::string, const CDarEdoSource*>> SourcesToShow(GraphSession& session,
+                                                                         const std::string& input,
+                                                                         const ParsedInput& parsed) {
+  std::vector<std::pair<std::string, const CDarEdoSource*>> sources;
+  CDarEdo* demux = session.Demux();
+  if (demux != nullptr && demux->SourceCount() > 0) {
+    for (size_t i = 0; i < demux->SourceCount(); ++i) sources.emplace_back(input, &demux->Source(i));
+    return sources;
+  }
+  for (const ParsedSource& source : parsed.sources) sources.emplace_back(source.location, source.source.get());
+  return sources;
+}
+
 }  // namespace
 
 int RunInfoCommand(int argc, char** argv) {
@@ -411,8 +455,13 @@ int RunInfoCommand(int argc, char** argv) {
   if (!ParseToolArguments(argc, argv, kUsage, {}, {}, &arguments)) return 2;
   const std::string& input = arguments.positional.front();
 
+  GraphSession session;
+  const HRESULT hr = session.Open(input);
   ParsedInput parsed;
-  const HRESULT hr = OpenParsedInput(input, &parsed);
+  // A refused connection leaves the filter without sources; a parse of its
+  // own shows how far the input got. Its result is the connection's.
+  if (FAILED(hr)) OpenParsedInput(input, &parsed);
+  const auto sources = SourcesToShow(session, input, parsed);
 
   if (arguments.json) {
     JsonWriter json;
@@ -420,13 +469,16 @@ int RunInfoCommand(int argc, char** argv) {
     json.Key("input").String(input);
     json.Key("result").String(HResultHex(hr));
     json.Key("sources").BeginArray();
-    for (const ParsedSource& source : parsed.sources) WriteSourceJson(json, source);
+    for (const auto& [location, source] : sources) WriteSourceJson(json, location, *source);
     json.EndArray();
-    json.Key("pins").BeginArray().EndArray();
+    json.Key("pins").BeginArray();
+    for (const PinInfo& pin : session.Pins()) WritePinJson(json, pin);
+    json.EndArray();
     json.EndObject();
     std::printf("%s\n", json.Text().c_str());
   } else {
-    for (const ParsedSource& source : parsed.sources) PrintSourceText(source);
+    for (const auto& [location, source] : sources) PrintSourceText(location, *source);
+    for (const PinInfo& pin : session.Pins()) PrintPinText(pin);
   }
   if (FAILED(hr)) PrintFailure("info", hr);
   return ExitStatusFor(hr);

@@ -99,7 +99,6 @@ TEST(InfoCommandTest, RealFileShowsMovieTracksAndEntries) {
   const auto document = JsonValue::Parse(run.out);
   ASSERT_TRUE(document) << run.out;
   EXPECT_EQ((*document)["result"].String(), "0x00000000");
-  EXPECT_EQ((*document)["pins"].Size(), 0u);
   const JsonValue& source = (*document)["sources"][0];
   EXPECT_FALSE(source["fragmented"].Bool());
   EXPECT_EQ(source["movie"]["timescale"].Int(), 1000);
@@ -130,6 +129,20 @@ TEST(InfoCommandTest, RealFileShowsMovieTracksAndEntries) {
   EXPECT_EQ(sound["channelCount"].Int(), 2);
   EXPECT_EQ(sound["sampleRate"].Int(), 48000);
   EXPECT_EQ(sound["codecConfig"].String(), "119056e500");
+
+  // One output pin per track, offering the track's media types.
+  const JsonValue& pins = (*document)["pins"];
+  ASSERT_EQ(pins.Size(), 2u);
+  for (size_t k = 0; k < 2; ++k) {
+    EXPECT_EQ(pins[k]["name"].String(), k == 0 ? "Output 01" : "Output 02");
+    EXPECT_EQ(pins[k]["trackId"].Int(), static_cast<int64_t>(k + 1));
+    const JsonValue& offered = source["tracks"][k]["mediaTypes"];
+    ASSERT_EQ(pins[k]["mediaTypes"].Size(), offered.Size());
+    for (size_t i = 0; i < offered.Size(); ++i) {
+      EXPECT_EQ(pins[k]["mediaTypes"][i]["subtype"].String(), offered[i]["subtype"].String());
+      EXPECT_EQ(pins[k]["mediaTypes"][i]["extra"].String(), offered[i]["extra"].String());
+    }
+  }
 }
 
 TEST(InfoCommandTest, RotationComesFromTheTrackMatrix) {
