@@ -1,0 +1,121 @@
+// A player's worst afternoon: a thousand random seeks (with and without
+// flush), rate changes (reverse included) and state changes on a playing
+// graph, then a disconnect and a reconnect. Nothing may deadlock, every
+// worker and queue thread must be gone at the end, and the graph must still
+// play the file to its end.
+#include "iso_graph.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <mutex>
+#include <random>
+#include <thread>
+
+namespace {
+
+using namespace isotest;
+
+constexpr int kOperations = 1000;
+// Far beyond what the operations take, even under a sanitizer.
+constexpr auto kWatchdogLimit = std::chrono::minutes(4);
+
+size_t ThreadCount() {
+  size_t count = 0;
+  DIR* tasks = opendir("/proc/self/task");
+  if (tasks == nullptr) return 0;
+  while (const dirent* entry = readdir(tasks)) {
+    if (entry->d_name[0] != '.') ++count;
+  }
+  closedir(tasks);
+  return count;
+}
+
+// Aborts the process with a message if the test does not finish in time:
+// a deadlock must fail the run, not hang it.
+class Watchdog {
+ public:
+  Watchdog() : thread_([this] {
+      std::unique_lock<std::mutex> hold(lock_);
+      if (!done_.wait_for(hold, kWatchdogLimit, [this] { return finished_; })) {
+        std::fprintf(stderr, "stress test stuck: deadlock\n");
+        std::abort();
+      }
+    }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      finished_ = true;
+    }
+    done_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  std::thread thread_;
+};
+
+TEST(DarEdoStressTest, RandomSeeksRatesAndStateChangesNeitherDeadlockNorLeakThreads) {
+  Watchdog watchdog;
+  const size_t threadsBefore = ThreadCount();
+  {
+    IsoGraph graph;
+    ASSERT_EQ(graph.Open(DataPath("h264_bframes.mp4")), S_OK);
+    ASSERT_NO_FATAL_FAILURE(graph.ConnectSinks());
+    LONGLONG duration = 0;
+    ASSERT_EQ(graph.seeking->GetDuration(&duration), S_OK);
+
+    std::mt19937 random(20240517);
+    const double rates[] = {-2.0, -1.0, 0.5, 1.0, 2.0, 4.0};
+    ASSERT_EQ(graph.control->Run(), S_OK);
+    for (int i = 0; i < kOperations; ++i) {
+      const unsigned operation = random() % 10;
+      if (operation < 5) {
+        LONGLONG start = static_cast<LONGLONG>(random() % static_cast<unsigned>(duration + 1));
+        LONGLONG stop = static_cast<LONGLONG>(random() % static_cast<unsigned>(duration + 1));
+        const DWORD noFlush = random() % 3 == 0 ? AM_SEEKING_NoFlush : 0;
+        const DWORD stopFlags = random() % 2 == 0 ? AM_SEEKING_AbsolutePositioning : AM_SEEKING_NoPositioning;
+        EXPECT_TRUE(SUCCEEDED(graph.seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning | noFlush, &stop,
+                                                           stopFlags | noFlush)));
+      } else if (operation < 7) {
+        EXPECT_EQ(graph.seeking->SetRate(rates[random() % std::size(rates)]), S_OK);
+      } else if (operation == 7) {
+        EXPECT_EQ(graph.control->Stop(), S_OK);
+      } else if (operation == 8) {
+        EXPECT_TRUE(SUCCEEDED(graph.control->Pause()));
+      } else {
+        EXPECT_TRUE(SUCCEEDED(graph.control->Run()));
+      }
+    }
+    ASSERT_EQ(graph.control->Stop(), S_OK);
+    for (int k = 0; k < graph.dmx->GetOutputPinCount(); ++k) {
+      EXPECT_FALSE(graph.dmx->GetOutputPin(k)->ThreadExists()) << k;
+      EXPECT_FALSE(graph.dmx->GetOutputPin(k)->HasOutputQueue()) << k;
+    }
+
+    // Disconnect everything and connect again: the new pins play the whole
+    // file from the start.
+    for (auto& sink : graph.sinks) graph.graph->RemoveFilter(sink.Get());
+    graph.sinks.clear();
+    ASSERT_EQ(graph.graph->Disconnect(graph.sourceOut.Get()), S_OK);
+    ASSERT_EQ(graph.graph->Disconnect(graph.dmx->GetPin(0)), S_OK);
+    ASSERT_EQ(graph.dmx->GetOutputPinCount(), 0);
+    ASSERT_EQ(graph.graph->ConnectDirect(graph.sourceOut.Get(), graph.dmx->GetPin(0), nullptr), S_OK);
+    ASSERT_NO_FATAL_FAILURE(graph.ConnectSinks());
+    ASSERT_EQ(graph.seeking->SetRate(1.0), S_OK);
+    graph.ClearRecords();
+    ASSERT_EQ(graph.RunToEnd(), EC_COMPLETE);
+    EXPECT_EQ(graph.sinks[0]->Samples().size(), 48u);
+    EXPECT_EQ(graph.sinks[1]->Samples().size(), 95u);
+  }
+  EXPECT_EQ(ThreadCount(), threadsBefore);
+}
+
+}  // namespace
