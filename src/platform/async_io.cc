@@ -72,8 +72,17 @@ HRESULT CAsyncIo::WaitForNext(DWORD timeoutMs, void** context, DWORD_PTR* user, 
 
 HRESULT CAsyncIo::SyncRead(LONGLONG position, LONG length, BYTE* buffer, LONG* actual) {
   *actual = 0;
+  if (position < 0 || length < 0) return E_INVALIDARG;
+  // Most reads lie inside the stream: one read, and no size query (a system
+  // call per sample) unless the read comes up short.
+  HRESULT hr = m_source->SyncRead(position, length, buffer);
+  if (hr == S_OK) {
+    *actual = length;
+    return S_OK;
+  }
+  if (FAILED(hr)) return hr;
   LONGLONG total = 0;
-  HRESULT hr = m_source->Length(&total, nullptr);
+  hr = m_source->Length(&total, nullptr);
   if (FAILED(hr)) return hr;
   if (position < 0 || length < 0) return E_INVALIDARG;
   const LONG available = position >= total ? 0 : static_cast<LONG>(std::min<LONGLONG>(length, total - position));
