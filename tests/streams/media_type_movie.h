@@ -28,14 +28,11 @@ struct MediaTypeTrack {
   std::vector<std::vector<uint8_t>> samples = {{0, 0, 0, 0}};
   uint32_t timescale = 600;
   int32_t sampleDelta = 20;
-  // Written as "stsz" with a constant size instead of per-sample sizes.
-  uint32_t constantSize = 0;
   std::optional<std::vector<uint32_t>> syncSamples;
 };
 
 inline ParsedMovie ParseMediaTypeMovie(const MediaTypeTrack& spec) {
   BoxBuilder b;
-  constexpr uint32_t kMdatHeader = 8;
   b.Box("mdat", [&] {
     for (const auto& sample : spec.samples) b.Bytes(sample);
   });
@@ -47,13 +44,8 @@ inline ParsedMovie ParseMediaTypeMovie(const MediaTypeTrack& spec) {
   track.timescale = spec.timescale;
   track.stts = {{static_cast<uint32_t>(spec.samples.size()), spec.sampleDelta}};
   track.stsc = {{1, static_cast<uint32_t>(spec.samples.size()), 1}};
-  if (spec.constantSize != 0) {
-    track.constantSize = spec.constantSize;
-    track.constantCount = static_cast<uint32_t>(spec.samples.size());
-  } else {
-    for (const auto& sample : spec.samples) track.sizes.push_back(static_cast<uint32_t>(sample.size()));
-  }
-  track.chunkOffsets = {kMdatHeader};
+  for (const auto& sample : spec.samples) track.sizes.push_back(static_cast<uint32_t>(sample.size()));
+  track.chunkOffsets = {8};  // after the "mdat" header
   track.syncSamples = spec.syncSamples;
   WriteMovie(b, {track});
   return ParseMovie(b, 0, CreateSampleEntry);
@@ -64,17 +56,7 @@ inline std::vector<uint8_t> VisualEntryBody(uint16_t width, uint16_t height, con
                                             uint16_t depth = 24) {
   BoxBuilder b;
   WriteVisualFields(b, width, height, depth);
-  b.Bytes(children);
-  return b.Data();
-}
-
-// A sound description version 0 after the common fields, then `children`.
-inline std::vector<uint8_t> SoundEntryBody(uint16_t channels, uint16_t bits, uint32_t rate,
-                                           const std::vector<uint8_t>& children = {}) {
-  BoxBuilder b;
-  WriteSoundV0(b, channels, bits, rate << 16);
-  b.Bytes(children);
-  return b.Data();
+  return b.Bytes(children).Data();
 }
 
 // Media type `index` of the movie's only track.
@@ -94,4 +76,11 @@ Block FormatBlock(const CMediaType& type) {
 inline std::vector<uint8_t> BlockTail(const CMediaType& type, size_t offset) {
   if (!type.pbFormat || type.cbFormat < offset) return {};
   return std::vector<uint8_t>(type.pbFormat + offset, type.pbFormat + type.cbFormat);
+}
+
+// The bytes of a packed format structure, to compare whole blocks.
+template <class Block>
+std::vector<uint8_t> BytesOf(const Block& block) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(&block);
+  return std::vector<uint8_t>(bytes, bytes + sizeof block);
 }

@@ -1,5 +1,7 @@
 // Sample entries of the real files in tests/data, parsed as the filter
 // parses them, against the facts ffprobe reported (the *.facts.json files).
+#include "test_files.h"
+
 #include "support/box_builder.h"
 
 #include "container/dar_edo_source.h"
@@ -11,19 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace {
-
-std::vector<uint8_t> LoadTestFile(const std::string& name) {
-  std::ifstream file(std::string(ISODMX_TEST_DATA) + "/" + name, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 std::string Hex(const CBuffer& buffer) {
   static const char kDigits[] = "0123456789abcdef";
@@ -41,8 +34,7 @@ struct StreamFacts {
   DWORD trackId;
   const char* format;
   // Video: picture size. Audio: channels (0: not compared) and rate.
-  DWORD first;
-  DWORD second;
+  DWORD first, second;
   // ffprobe's extradata: the avcC/hvcC payload, the AudioSpecificConfig or
   // VOL from the ES descriptor, or the timed-text entry after its common
   // fields.
@@ -133,30 +125,23 @@ INSTANTIATE_TEST_SUITE_P(TestData, SampleEntryFilesTest, ::testing::ValuesIn(kSt
                            return name;
                          });
 
+// ffprobe: the MP3 files differ in their object type (MPEG-1 and MPEG-2
+// audio); hevc_sar has a 4:3 sample aspect.
 TEST(SampleEntryFilesExtrasTest, HevcPaspAndMp3ObjectTypes) {
-  struct Row {
-    const char* file;
-    DWORD objectType;
-  };
-  // ffprobe: hevc_sar has a 4:3 sample aspect; the MP3 files differ in
-  // their object type (MPEG-1 and MPEG-2 audio).
-  for (const Row& row : {Row{"mp3_in_mp4.mp4", 0x6B}, Row{"mp3_22khz.mp4", 0x69}, Row{"aac_only.m4a", 0x40}}) {
-    const std::vector<uint8_t> bytes = LoadTestFile(row.file);
+  const std::pair<const char*, DWORD> rows[] = {{"mp3_in_mp4.mp4", 0x6B}, {"mp3_22khz.mp4", 0x69}, {"aac_only.m4a", 0x40}, {"hevc_sar.mp4", 0}};
+  for (const auto& [file, objectType] : rows) {
+    const std::vector<uint8_t> bytes = LoadTestFile(file);
     ComPtr<IAsyncReader> reader = MakeMemoryReader(bytes);
     CDarEdoSource source(reader.Get(), 1, CreateSampleEntry);
-    ASSERT_EQ(source.ParseFile(), S_OK) << row.file;
-    ASSERT_EQ(source.TrackCount(), 1u) << row.file;
-    EXPECT_EQ(source.Track(0)->sampleEntry->objectTypeIndication, row.objectType) << row.file;
+    ASSERT_EQ(source.ParseFile(), S_OK) << file;
+    ASSERT_EQ(source.TrackCount(), 1u) << file;
+    const SampleEntry& entry = *source.Track(0)->sampleEntry;
+    if (const auto* video = dynamic_cast<const VideoSampleEntry*>(&entry)) {
+      EXPECT_EQ(std::vector<DWORD>({video->hasPixelAspect, video->pixelAspectH, video->pixelAspectV}), std::vector<DWORD>({1, 4, 3}));
+    } else {
+      EXPECT_EQ(entry.objectTypeIndication, objectType) << file;
+    }
   }
-  const std::vector<uint8_t> bytes = LoadTestFile("hevc_sar.mp4");
-  ComPtr<IAsyncReader> reader = MakeMemoryReader(bytes);
-  CDarEdoSource source(reader.Get(), 0, CreateSampleEntry);
-  ASSERT_EQ(source.ParseFile(), S_OK);
-  const auto* video = dynamic_cast<const VideoSampleEntry*>(source.Track(0)->sampleEntry.get());
-  ASSERT_NE(video, nullptr);
-  EXPECT_EQ(video->hasPixelAspect, 1);
-  EXPECT_EQ(video->pixelAspectH, 4u);
-  EXPECT_EQ(video->pixelAspectV, 3u);
 }
 
 }  // namespace

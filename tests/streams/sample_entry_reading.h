@@ -1,6 +1,6 @@
 // Test helpers for sample entries: the fixed fields of visual and sound
-// entries written with the box builder, and an entry read the way the track
-// reads it (fixed fields, then the payload).
+// entries written with the box builder, an entry read the way the track
+// reads it (fixed fields, then the payload), and ES descriptors.
 #pragma once
 
 #include "support/box_builder.h"
@@ -16,18 +16,14 @@
 // Media kinds as the track's "minf" walk records them.
 inline constexpr DWORD kTestKindVideo = 1;
 inline constexpr DWORD kTestKindSound = 2;
-inline constexpr DWORD kTestKindNull = 4;
 
 // The 8 bytes every entry begins with.
-inline void WriteCommonFields(BoxBuilder& b, uint16_t dataReferenceIndex = 1) {
-  b.Zeros(6).U16(dataReferenceIndex);
-}
+inline void WriteCommonFields(BoxBuilder& b) { b.Zeros(6).U16(1); }
 
 // The 70 bytes of a visual sample entry after the common fields.
 inline void WriteVisualFields(BoxBuilder& b, uint16_t width, uint16_t height, uint16_t depth = 24) {
   b.Zeros(16).U16(width).U16(height).U32(0x00480000).U32(0x00480000).U32(0).U16(1);
-  b.U8(5).Text("tests").Zeros(26);
-  b.U16(depth).U16(0xFFFF);
+  b.U8(5).Text("tests").Zeros(26).U16(depth).U16(0xFFFF);
 }
 
 // Sound description version 0 (also the ISO audio entry) after the common
@@ -47,18 +43,17 @@ struct ReadEntryResult {
 };
 
 // Reads the entry box at the start of `b` as a track of `mediaKind` would:
-// the header, ReadFixedFields with `remaining` (the entry's payload size when
-// negative) and, when that succeeded, ReadPayload.
-inline ReadEntryResult ReadEntry(DWORD mediaKind, const BoxBuilder& b, LONGLONG remaining = -1) {
+// the header, ReadFixedFields and, when that succeeded, ReadPayload.
+inline ReadEntryResult ReadEntry(DWORD mediaKind, const BoxBuilder& b) {
   ReadEntryResult result;
   ComPtr<IAsyncReader> reader = b.Reader();
   LONGLONG position = 0;
-  LONGLONG headerRemaining = static_cast<LONGLONG>(b.Size());
+  LONGLONG remaining = static_cast<LONGLONG>(b.Size());
   Box header;
-  if (header.ReadHeader(reader.Get(), &position, &headerRemaining) != S_OK) return result;
+  if (header.ReadHeader(reader.Get(), &position, &remaining) != S_OK) return result;
   result.entry.reset(CreateSampleEntry(mediaKind, header, nullptr));
-  LONGLONG entryRemaining = remaining < 0 ? header.size : remaining;
-  result.fixedFields = result.entry->ReadFixedFields(reader.Get(), &position, &entryRemaining);
+  remaining = header.size;
+  result.fixedFields = result.entry->ReadFixedFields(reader.Get(), &position, &remaining);
   if (result.fixedFields == S_OK) result.payload = result.entry->ReadPayload(reader.Get(), &position);
   return result;
 }
@@ -73,41 +68,32 @@ struct EsDescriptorSpec {
   bool longSizes = false;
 };
 
-inline void AppendDescriptorSize(std::vector<uint8_t>& out, size_t size, bool longSize) {
-  if (longSize) {
-    out.insert(out.end(), {0x80, 0x80, 0x80});
-  }
-  out.push_back(static_cast<uint8_t>(size & 0x7F));
-}
-
 inline std::vector<uint8_t> BuildEsDescriptor(const EsDescriptorSpec& spec) {
-  std::vector<uint8_t> specific = {0x05};
-  AppendDescriptorSize(specific, spec.decoderSpecificInfo.size(), spec.longSizes);
-  specific.insert(specific.end(), spec.decoderSpecificInfo.begin(), spec.decoderSpecificInfo.end());
-
-  std::vector<uint8_t> decoderBody = {spec.objectType, 0x15, 0x00, 0x01, 0x00, 0x00, 0x01,
-                                      0xF4, 0x00,      0x00, 0x01, 0xF4, 0x00};
-  if (!spec.decoderSpecificInfo.empty()) decoderBody.insert(decoderBody.end(), specific.begin(), specific.end());
-  std::vector<uint8_t> decoder = {0x04};
-  AppendDescriptorSize(decoder, decoderBody.size(), spec.longSizes);
-  decoder.insert(decoder.end(), decoderBody.begin(), decoderBody.end());
-
-  std::vector<uint8_t> esBody = {0x00, 0x01, spec.esFlags};
-  if (spec.esFlags & 0x80) esBody.insert(esBody.end(), {0x00, 0x02});
-  if (spec.esFlags & 0x40) {
-    esBody.push_back(static_cast<uint8_t>(spec.url.size()));
-    esBody.insert(esBody.end(), spec.url.begin(), spec.url.end());
+  const auto descriptor = [&](uint8_t tag, const std::vector<uint8_t>& body) {
+    std::vector<uint8_t> out = {tag};
+    if (spec.longSizes) out.insert(out.end(), {0x80, 0x80, 0x80});
+    out.push_back(static_cast<uint8_t>(body.size() & 0x7F));
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+  };
+  std::vector<uint8_t> decoder = {spec.objectType, 0x15, 0x00, 0x01, 0x00, 0x00, 0x01, 0xF4, 0, 0, 0x01, 0xF4, 0};
+  if (!spec.decoderSpecificInfo.empty()) {
+    const std::vector<uint8_t> specific = descriptor(0x05, spec.decoderSpecificInfo);
+    decoder.insert(decoder.end(), specific.begin(), specific.end());
   }
-  if (spec.esFlags & 0x20) esBody.insert(esBody.end(), {0x00, 0x03});
-  esBody.insert(esBody.end(), decoder.begin(), decoder.end());
-  esBody.insert(esBody.end(), {0x06, 0x01, 0x02});
-
-  std::vector<uint8_t> es = {0x03};
-  AppendDescriptorSize(es, esBody.size(), spec.longSizes);
-  es.insert(es.end(), esBody.begin(), esBody.end());
-  return es;
+  std::vector<uint8_t> es = {0x00, 0x01, spec.esFlags};
+  if (spec.esFlags & 0x80) es.insert(es.end(), {0x00, 0x02});
+  if (spec.esFlags & 0x40) es.push_back(static_cast<uint8_t>(spec.url.size()));
+  if (spec.esFlags & 0x40) es.insert(es.end(), spec.url.begin(), spec.url.end());
+  if (spec.esFlags & 0x20) es.insert(es.end(), {0x00, 0x03});
+  const std::vector<uint8_t> decoderConfig = descriptor(0x04, decoder);
+  es.insert(es.end(), decoderConfig.begin(), decoderConfig.end());
+  es.insert(es.end(), {0x06, 0x01, 0x02});
+  return descriptor(0x03, es);
 }
 
-inline void WriteEsds(BoxBuilder& b, const EsDescriptorSpec& spec) {
+inline std::vector<uint8_t> EsdsBox(const EsDescriptorSpec& spec) {
+  BoxBuilder b;
   b.FullBox("esds", 0, 0, [&] { b.Bytes(BuildEsDescriptor(spec)); });
+  return b.Data();
 }

@@ -1,5 +1,7 @@
 #include "streams/video_object_layer.h"
 
+#include "bit_writer.h"
+
 #include "streams/bit_reader.h"
 
 #include <gtest/gtest.h>
@@ -9,258 +11,127 @@
 
 namespace {
 
-// Writes fields most significant bit first; the last byte is zero-padded.
-class BitWriter {
- public:
-  BitWriter& Put(uint32_t value, int count) {
-    for (int i = count - 1; i >= 0; --i) {
-      if (bits_ % 8 == 0) bytes_.push_back(0);
-      if ((value >> i) & 1) bytes_.back() |= static_cast<uint8_t>(0x80 >> (bits_ % 8));
-      ++bits_;
-    }
-    return *this;
-  }
-  const std::vector<uint8_t>& Bytes() const { return bytes_; }
-
- private:
-  std::vector<uint8_t> bytes_;
-  size_t bits_ = 0;
-};
+using Bytes = std::vector<uint8_t>;
 
 struct VolSpec {
   bool objectLayerIdentifier = false;
   uint32_t aspectRatioInfo = 1;
-  uint32_t parWidth = 0;
-  uint32_t parHeight = 0;
-  bool controlParameters = false;
+  uint32_t parWidth = 0, parHeight = 0;
   bool vbvParameters = false;
   uint32_t shape = 0;
   uint32_t resolution = 25;
-  bool fixedRate = false;
-  int incrementBits = 0;
+  int incrementBits = 0;  // 0: no fixed increment
   uint32_t increment = 0;
-  uint32_t width = 320;
-  uint32_t height = 240;
+  uint32_t width = 320, height = 240;
 };
 
-std::vector<uint8_t> BuildVolHeader(const VolSpec& s) {
+Bytes BuildVolHeader(const VolSpec& s) {
   BitWriter w;
-  w.Put(0, 1).Put(1, 8).Put(s.objectLayerIdentifier, 1);
-  if (s.objectLayerIdentifier) w.Put(0xF, 4).Put(0x7, 3);
-  w.Put(s.aspectRatioInfo, 4);
-  if (s.aspectRatioInfo == 15) w.Put(s.parWidth, 8).Put(s.parHeight, 8);
-  w.Put(s.controlParameters, 1);
-  if (s.controlParameters) {
-    w.Put(1, 2).Put(1, 1).Put(s.vbvParameters, 1);
-    // All ones, so a reader that skips too little sees a non-rectangular shape.
-    if (s.vbvParameters) {
-      for (int i = 0; i < 79; ++i) w.Put(1, 1);
-    }
-  }
-  w.Put(s.shape, 2).Put(1, 1).Put(s.resolution, 16).Put(1, 1).Put(s.fixedRate, 1);
-  if (s.fixedRate) w.Put(s.increment, s.incrementBits);
-  w.Put(1, 1).Put(s.width, 13).Put(1, 1).Put(s.height, 13).Put(1, 1).Put(0, 1);
-  return w.Bytes();
+  w.Bits(0, 1).Bits(1, 8).Flag(s.objectLayerIdentifier);
+  if (s.objectLayerIdentifier) w.Bits(0xF, 4).Bits(0x7, 3);
+  w.Bits(s.aspectRatioInfo, 4);
+  if (s.aspectRatioInfo == 15) w.Bits(s.parWidth, 8).Bits(s.parHeight, 8);
+  w.Flag(s.vbvParameters);  // vol_control_parameters
+  // All ones, so a reader that skips too little sees a non-rectangular shape.
+  if (s.vbvParameters) w.Bits(1, 2).Flag(true).Flag(true).Bits(0x7FFF, 15).Bits(0xFFFFFFFFFFFFFFFF, 64);
+  w.Bits(s.shape, 2).Flag(true).Bits(s.resolution, 16).Flag(true).Flag(s.incrementBits > 0);
+  if (s.incrementBits > 0) w.Bits(s.increment, s.incrementBits);
+  return w.Flag(true).Bits(s.width, 13).Flag(true).Bits(s.height, 13).Flag(true).Flag(false).Bytes();
 }
 
-VideoObjectLayerFields EntryFields() {
-  VideoObjectLayerFields fields;
-  fields.width = 640;
-  fields.height = 480;
-  return fields;
+// What the header leaves in fields that started as a 640x480 entry.
+std::string Parse(const Bytes& vol, size_t size) {
+  VideoObjectLayerFields f;
+  f.width = 640, f.height = 480;
+  const HRESULT hr = ParseVideoObjectLayerHeader(vol.data(), size, &f);
+  const std::string result = hr == S_OK ? "ok" : hr == E_FAIL ? "fail" : hr == kVideoObjectLayerIncomplete ? "short" : "?";
+  return result + " " + std::to_string(f.width) + "x" + std::to_string(f.height) + " aspect " +
+         std::to_string(f.hasPixelAspect) + " " + std::to_string(f.pixelAspectH) + ":" + std::to_string(f.pixelAspectV);
+}
+std::string Parse(const VolSpec& spec) {
+  const Bytes vol = BuildVolHeader(spec);
+  return Parse(vol, vol.size());
 }
 
 TEST(BitReaderTest, ReadPastTheEndConsumesNothing) {
-  const uint8_t bytes[] = {0xA5, 0x0F};
+  const uint8_t bytes[] = {0xA5, 0x0F, 0xDE, 0xAD, 0xBE, 0xEF};
   CBitReader reader(bytes, sizeof bytes);
   DWORD value = 0;
   ASSERT_TRUE(reader.Read(3, &value));
   EXPECT_EQ(value, 5u);
-  EXPECT_FALSE(reader.Read(14, &value));
-  EXPECT_EQ(reader.BitsLeft(), 13u);
+  EXPECT_FALSE(reader.Read(46, &value));
   ASSERT_TRUE(reader.Read(13, &value));
   EXPECT_EQ(value, 0x050Fu);
+  EXPECT_FALSE(reader.Read(33, &value));
+  EXPECT_EQ(reader.BitsLeft(), 32u);
+  ASSERT_TRUE(reader.Read(32, &value));
+  EXPECT_EQ(value, 0xDEADBEEFu);
   EXPECT_FALSE(reader.Skip(1));
 }
 
-TEST(BitReaderTest, ThirtyTwoBitReadKeepsEveryBit) {
-  const uint8_t bytes[] = {0xDE, 0xAD, 0xBE, 0xEF};
-  CBitReader reader(bytes, sizeof bytes);
-  DWORD value = 0;
-  ASSERT_TRUE(reader.Read(32, &value));
-  EXPECT_EQ(value, 0xDEADBEEFu);
-}
-
-TEST(VideoObjectLayerTest, FfmpegSimpleProfileHeaderGivesItsPictureSize) {
-  // The VOL of tests/data/mpeg4_part2.mp4's DecoderSpecificInfo after 00 00 01 20.
-  const std::vector<uint8_t> vol = {0x00, 0xc4, 0x8d, 0x88, 0x00, 0xc5, 0x05, 0x84, 0x12, 0x14, 0x63};
-  VideoObjectLayerFields fields = EntryFields();
-  EXPECT_EQ(ParseVideoObjectLayerHeader(vol.data(), vol.size(), &fields), S_OK);
-  EXPECT_EQ(fields.width, 176);
-  EXPECT_EQ(fields.height, 144);
-  EXPECT_EQ(fields.hasPixelAspect, 0);
-}
-
-struct AspectRow {
-  uint32_t code;
-  DWORD h;
-  DWORD v;
-};
-
-TEST(VideoObjectLayerTest, AspectRatioCodesMapToTheirPixelAspect) {
-  const AspectRow rows[] = {{2, 12, 11}, {3, 10, 11}, {4, 16, 11}, {5, 40, 33}};
-  for (const AspectRow& row : rows) {
-    VolSpec spec;
-    spec.aspectRatioInfo = row.code;
-    const std::vector<uint8_t> vol = BuildVolHeader(spec);
-    VideoObjectLayerFields fields = EntryFields();
-    ASSERT_EQ(ParseVideoObjectLayerHeader(vol.data(), vol.size(), &fields), S_OK) << row.code;
-    EXPECT_EQ(fields.hasPixelAspect, 1) << row.code;
-    EXPECT_EQ(fields.pixelAspectH, row.h) << row.code;
-    EXPECT_EQ(fields.pixelAspectV, row.v) << row.code;
-  }
-}
-
-TEST(VideoObjectLayerTest, SquareAndReservedAspectCodesLeaveTheRatioAlone) {
-  for (uint32_t code : {0u, 1u, 6u, 14u}) {
-    VolSpec spec;
-    spec.aspectRatioInfo = code;
-    const std::vector<uint8_t> vol = BuildVolHeader(spec);
-    VideoObjectLayerFields fields = EntryFields();
-    ASSERT_EQ(ParseVideoObjectLayerHeader(vol.data(), vol.size(), &fields), S_OK) << code;
-    EXPECT_EQ(fields.hasPixelAspect, 0) << code;
-    EXPECT_EQ(fields.pixelAspectH, 1u) << code;
-  }
-}
-
-TEST(VideoObjectLayerTest, ExtendedAspectReadsParWidthAndHeight) {
-  VolSpec spec;
-  spec.aspectRatioInfo = 15;
-  spec.parWidth = 64;
-  spec.parHeight = 45;
-  spec.width = 720;
-  spec.height = 576;
-  const std::vector<uint8_t> vol = BuildVolHeader(spec);
-  VideoObjectLayerFields fields = EntryFields();
-  ASSERT_EQ(ParseVideoObjectLayerHeader(vol.data(), vol.size(), &fields), S_OK);
-  EXPECT_EQ(fields.hasPixelAspect, 1);
-  EXPECT_EQ(fields.pixelAspectH, 64u);
-  EXPECT_EQ(fields.pixelAspectV, 45u);
-  EXPECT_EQ(fields.width, 720);
-  EXPECT_EQ(fields.height, 576);
-}
-
-TEST(VideoObjectLayerTest, OptionalBlocksAreSkippedByTheirExactWidth) {
-  VolSpec spec;
-  spec.objectLayerIdentifier = true;
-  spec.controlParameters = true;
-  spec.vbvParameters = true;
-  spec.width = 1920;
-  spec.height = 1088;
-  const std::vector<uint8_t> vol = BuildVolHeader(spec);
-  VideoObjectLayerFields fields = EntryFields();
-  ASSERT_EQ(ParseVideoObjectLayerHeader(vol.data(), vol.size(), &fields), S_OK);
-  EXPECT_EQ(fields.width, 1920);
-  EXPECT_EQ(fields.height, 1088);
-}
-
-TEST(VideoObjectLayerTest, FixedIncrementWidthFollowsTheResolution) {
-  struct Row {
-    uint32_t resolution;
-    int bits;
-    uint32_t increment;
+TEST(VideoObjectLayerTest, HeaderGivesSizeAndPixelAspect) {
+  const auto spec = [](auto change) {
+    VolSpec s;
+    change(s);
+    return s;
   };
-  // 30000 - 1 needs 15 bits; 1 - 1 still takes 1; 65535 - 1 needs all 16.
-  const Row rows[] = {{30000, 15, 1001}, {1, 1, 1}, {65535, 16, 2}, {2, 1, 1}, {3, 2, 1}};
-  for (const Row& row : rows) {
-    VolSpec spec;
-    spec.resolution = row.resolution;
-    spec.fixedRate = true;
-    spec.incrementBits = row.bits;
-    spec.increment = row.increment;
-    spec.width = 352;
-    spec.height = 288;
-    const std::vector<uint8_t> vol = BuildVolHeader(spec);
-    VideoObjectLayerFields fields = EntryFields();
-    ASSERT_EQ(ParseVideoObjectLayerHeader(vol.data(), vol.size(), &fields), S_OK) << row.resolution;
-    EXPECT_EQ(fields.width, 352) << row.resolution;
-    EXPECT_EQ(fields.height, 288) << row.resolution;
-  }
-}
-
-TEST(VideoObjectLayerTest, InvalidTimingOrShapeFailsAndKeepsTheEntrySize) {
-  VolSpec nonRectangular;
-  nonRectangular.shape = 1;
-  nonRectangular.aspectRatioInfo = 3;
-  VolSpec zeroResolution;
-  zeroResolution.resolution = 0;
-  VolSpec zeroIncrement;
-  zeroIncrement.fixedRate = true;
-  zeroIncrement.resolution = 30;
-  zeroIncrement.incrementBits = 5;
-  zeroIncrement.increment = 0;
-  for (const VolSpec& spec : {nonRectangular, zeroResolution, zeroIncrement}) {
-    const std::vector<uint8_t> vol = BuildVolHeader(spec);
-    VideoObjectLayerFields fields = EntryFields();
-    EXPECT_EQ(ParseVideoObjectLayerHeader(vol.data(), vol.size(), &fields), E_FAIL);
-    EXPECT_EQ(fields.width, 640);
-    EXPECT_EQ(fields.height, 480);
-  }
-}
-
-TEST(VideoObjectLayerTest, NonRectangularShapeKeepsTheAspectReadBeforeIt) {
-  VolSpec spec;
-  spec.shape = 2;
-  spec.aspectRatioInfo = 3;
-  const std::vector<uint8_t> vol = BuildVolHeader(spec);
-  VideoObjectLayerFields fields = EntryFields();
-  EXPECT_EQ(ParseVideoObjectLayerHeader(vol.data(), vol.size(), &fields), E_FAIL);
-  EXPECT_EQ(fields.pixelAspectH, 10u);
-  EXPECT_EQ(fields.pixelAspectV, 11u);
+  const std::pair<VolSpec, const char*> rows[] = {
+      {spec([](VolSpec& s) { s.aspectRatioInfo = 2; }), "ok 320x240 aspect 1 12:11"},
+      {spec([](VolSpec& s) { s.aspectRatioInfo = 3; }), "ok 320x240 aspect 1 10:11"},
+      {spec([](VolSpec& s) { s.aspectRatioInfo = 4; }), "ok 320x240 aspect 1 16:11"},
+      {spec([](VolSpec& s) { s.aspectRatioInfo = 5; }), "ok 320x240 aspect 1 40:33"},
+      // Square, forbidden and reserved codes leave the ratio alone.
+      {spec([](VolSpec& s) { s.aspectRatioInfo = 0; }), "ok 320x240 aspect 0 1:1"},
+      {spec([](VolSpec& s) { s.aspectRatioInfo = 1; }), "ok 320x240 aspect 0 1:1"},
+      {spec([](VolSpec& s) { s.aspectRatioInfo = 6; }), "ok 320x240 aspect 0 1:1"},
+      {spec([](VolSpec& s) { s.aspectRatioInfo = 14; }), "ok 320x240 aspect 0 1:1"},
+      {spec([](VolSpec& s) { s.aspectRatioInfo = 15, s.parWidth = 64, s.parHeight = 45, s.width = 720, s.height = 576; }),
+       "ok 720x576 aspect 1 64:45"},
+      // Optional blocks are skipped by their exact width.
+      {spec([](VolSpec& s) { s.objectLayerIdentifier = s.vbvParameters = true, s.width = 1920, s.height = 1088; }),
+       "ok 1920x1088 aspect 0 1:1"},
+      // The fixed increment takes as many bits as resolution - 1 needs, at least one.
+      {spec([](VolSpec& s) { s.resolution = 30000, s.incrementBits = 15, s.increment = 1001; }), "ok 320x240 aspect 0 1:1"},
+      {spec([](VolSpec& s) { s.resolution = 1, s.incrementBits = 1, s.increment = 1; }), "ok 320x240 aspect 0 1:1"},
+      {spec([](VolSpec& s) { s.resolution = 2, s.incrementBits = 1, s.increment = 1; }), "ok 320x240 aspect 0 1:1"},
+      {spec([](VolSpec& s) { s.resolution = 3, s.incrementBits = 2, s.increment = 1; }), "ok 320x240 aspect 0 1:1"},
+      {spec([](VolSpec& s) { s.resolution = 65535, s.incrementBits = 16, s.increment = 2; }), "ok 320x240 aspect 0 1:1"},
+      // Bad shape or timing fail and keep the entry's size, but not the aspect read before.
+      {spec([](VolSpec& s) { s.shape = 1, s.aspectRatioInfo = 3; }), "fail 640x480 aspect 1 10:11"},
+      {spec([](VolSpec& s) { s.shape = 2; }), "fail 640x480 aspect 0 1:1"},
+      {spec([](VolSpec& s) { s.resolution = 0; }), "fail 640x480 aspect 0 1:1"},
+      {spec([](VolSpec& s) { s.resolution = 30, s.incrementBits = 5, s.increment = 0; }), "fail 640x480 aspect 0 1:1"},
+  };
+  for (const auto& [vol, expected] : rows) EXPECT_EQ(Parse(vol), expected);
 }
 
 TEST(VideoObjectLayerTest, RunningOutOfBitsIsIncompleteAtEveryCut) {
   VolSpec spec;
   spec.aspectRatioInfo = 2;
-  const std::vector<uint8_t> vol = BuildVolHeader(spec);
+  const Bytes vol = BuildVolHeader(spec);
   // The height's last bit is the header's 64th; every shorter cut stops early.
-  for (size_t cut = 0; cut < 8; ++cut) {
-    VideoObjectLayerFields fields = EntryFields();
-    EXPECT_EQ(ParseVideoObjectLayerHeader(vol.data(), cut, &fields), kVideoObjectLayerIncomplete) << cut;
-    EXPECT_EQ(fields.height, 480) << cut;
-  }
-  VideoObjectLayerFields fields = EntryFields();
-  EXPECT_EQ(ParseVideoObjectLayerHeader(vol.data(), 8, &fields), S_OK);
+  EXPECT_EQ(Parse(vol, 0), "short 640x480 aspect 0 1:1");
+  EXPECT_EQ(Parse(vol, 7), "short 320x480 aspect 1 12:11");
+  for (size_t cut = 1; cut < 7; ++cut) EXPECT_EQ(Parse(vol, cut).substr(0, 6), "short ") << cut;
+  EXPECT_EQ(Parse(vol, 8), "ok 320x240 aspect 1 12:11");
 }
 
-TEST(VideoObjectLayerScanTest, SkipsOtherStartCodesToTheFirstLayer) {
-  // Visual object sequence, visual object and video object before the layer.
-  const std::vector<uint8_t> config = {0x00, 0x00, 0x01, 0xb0, 0x01, 0x00, 0x00, 0x01, 0xb5, 0x89, 0x13,
-                                       0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x20, 0x00, 0xc4, 0x8d,
-                                       0x88, 0x00, 0xc5, 0x05, 0x84, 0x12, 0x14, 0x63};
-  VideoObjectLayerFields fields = EntryFields();
+TEST(VideoObjectLayerScanTest, FindsTheFirstLayerStartCodeWithRoomAfterIt) {
+  // ffmpeg's configuration in tests/data/mpeg4_part2.mp4: visual object
+  // sequence, visual object and video object before the 176x144 layer.
+  const Bytes config = {0x00, 0x00, 0x01, 0xb0, 0x01, 0x00, 0x00, 0x01, 0xb5, 0x89, 0x13, 0x00, 0x00, 0x01, 0x00,
+                        0x00, 0x00, 0x01, 0x20, 0x00, 0xc4, 0x8d, 0x88, 0x00, 0xc5, 0x05, 0x84, 0x12, 0x14, 0x63};
+  VideoObjectLayerFields fields;
   HRESULT result = E_UNEXPECTED;
   ASSERT_TRUE(ParseFirstVideoObjectLayer(config.data(), config.size(), &fields, &result));
   EXPECT_EQ(result, S_OK);
-  EXPECT_EQ(fields.width, 176);
-  EXPECT_EQ(fields.height, 144);
-}
-
-TEST(VideoObjectLayerScanTest, StartCodeNearTheEndEndsTheScan) {
-  // Four bytes after the prefix: too few to look at.
-  const std::vector<uint8_t> config = {0x00, 0x00, 0x01, 0x20, 0x00, 0xc4, 0x8d};
-  VideoObjectLayerFields fields = EntryFields();
-  HRESULT result = E_UNEXPECTED;
-  EXPECT_FALSE(ParseFirstVideoObjectLayer(config.data(), config.size(), &fields, &result));
-  EXPECT_EQ(result, E_UNEXPECTED);
-}
-
-TEST(VideoObjectLayerScanTest, ConfigWithoutLayerFindsNothing) {
-  const std::vector<uint8_t> config = {0x00, 0x00, 0x01, 0xb0, 0x01, 0x00, 0x00, 0x01, 0xb5, 0x89, 0x13, 0x00};
-  VideoObjectLayerFields fields = EntryFields();
-  HRESULT result = S_OK;
-  EXPECT_FALSE(ParseFirstVideoObjectLayer(config.data(), config.size(), &fields, &result));
-  EXPECT_FALSE(ParseFirstVideoObjectLayer(nullptr, 0, &fields, &result));
+  EXPECT_EQ(std::make_pair(fields.width, fields.height), std::make_pair(WORD{176}, WORD{144}));
+  // Without a layer start code, or with fewer than 5 bytes after one, nothing is parsed.
+  for (const Bytes& none : {Bytes(config.begin(), config.begin() + 12), Bytes{0x00, 0x00, 0x01, 0x20, 0x00, 0xc4, 0x8d}, Bytes{}}) {
+    result = E_UNEXPECTED;
+    EXPECT_FALSE(ParseFirstVideoObjectLayer(none.data(), none.size(), &fields, &result));
+    EXPECT_EQ(result, E_UNEXPECTED);
+  }
 }
 
 }  // namespace
