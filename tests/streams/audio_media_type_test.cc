@@ -27,52 +27,47 @@ Bytes Esds(uint8_t objectType, const Bytes& specificInfo = {}) {
   return EsdsBox(spec);
 }
 
-// One second of samples: 1024-byte samples of 1024 ticks at the entry's rate.
-MediaTypeTrack SoundTrack(const char* format, uint16_t channels, uint16_t bits, uint32_t rate, const Bytes& children = {},
-                          std::vector<Bytes> samples = {}) {
+// By default one second of 1024-byte samples, each 1024 ticks at the entry's rate.
+ParsedMovie SoundMovie(const char* format, uint16_t channels, uint16_t bits, uint32_t rate, const Bytes& children = {},
+                       std::vector<Bytes> samples = {}) {
   MediaTypeTrack track;
-  track.handler = "soun";
-  track.mediaHeader = "smhd";
-  track.format = format;
+  track.handler = "soun", track.mediaHeader = "smhd", track.format = format;
   BoxBuilder b;
   WriteSoundV0(b, channels, bits, rate << 16);
   track.entryBody = b.Bytes(children).Data();
-  track.timescale = rate;
-  track.sampleDelta = 1024;
+  track.timescale = rate, track.sampleDelta = 1024;
   track.samples = samples.empty() ? std::vector<Bytes>(rate / 1024, Bytes(1024)) : std::move(samples);
-  return track;
+  return ParseMediaTypeMovie(track);
 }
 
-Bytes Concat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+// Type `index` as its subtype and whole format block.
+std::pair<std::string, Bytes> TypeOf(const ParsedMovie& movie, int index) {
+  CMediaType type;
+  const HRESULT hr = TrackType(movie, index, &type);
+  if (hr != S_OK) return {HResultName(hr), {}};
+  EXPECT_EQ(type.majortype, MEDIATYPE_Audio);
+  EXPECT_EQ(type.formattype, FORMAT_WaveFormatEx);
+  return {GuidToString(type.subtype), BlockTail(type, 0)};
+}
+
+template <class Block>
+Bytes BlockWith(const Block& block, const Bytes& extra = {}) {
+  Bytes bytes = BytesOf(block);
+  bytes.insert(bytes.end(), extra.begin(), extra.end());
+  return bytes;
 }
 
 TEST(AudioMediaTypeTest, AacOffersThreeTypesAllWithTheConfigsChannelsAndRate) {
-  // AAC-LC, 48 kHz, mono, in an entry that claims stereo at 44.1 kHz.
-  const Bytes config = AudioSpecificConfig(2, 3, 1);
-  const Bytes children = Esds(0x40, config);
+  // AAC-LC, 48 kHz, mono, in an entry that claims stereo at 44.1 kHz;
   // 400 bytes over 2048 / 44100 s.
-  const ParsedMovie movie = ParseMediaTypeMovie(SoundTrack("mp4a", 2, 16, 44100, children, {Bytes(300), Bytes(100)}));
-  ASSERT_EQ(movie.result, S_OK);
-  const std::pair<const char*, Bytes> rows[] = {
-      {"{6134706D-5349-4D4F-4544-494154595045}", children},
-      {"{6134706D-0000-0010-8000-00AA00389B71}", config},
-      {"{000000FF-0000-0010-8000-00AA00389B71}", config},
-  };
-  for (int index = 0; index < 3; ++index) {
-    const auto& [subtype, extra] = rows[index];
-    CMediaType type;
-    ASSERT_EQ(TrackType(movie, index, &type), S_OK) << index;
-    EXPECT_EQ(type.majortype, MEDIATYPE_Audio);
-    EXPECT_EQ(GuidToString(type.subtype), subtype) << index;
-    EXPECT_EQ(type.formattype, FORMAT_WaveFormatEx);
-    const WAVEFORMATEX expected = {0x00FF, 1, 48000, 8613, 1, 16, static_cast<WORD>(extra.size())};
-    EXPECT_EQ(BlockTail(type, 0), Concat(BytesOf(expected), extra)) << index;
-  }
-  CMediaType type;
-  EXPECT_EQ(TrackType(movie, 3, &type), VFW_S_NO_MORE_ITEMS);
-  EXPECT_EQ(TrackType(movie, -1, &type), E_INVALIDARG);
+  const Bytes config = AudioSpecificConfig(2, 3, 1), children = Esds(0x40, config);
+  const ParsedMovie movie = SoundMovie("mp4a", 2, 16, 44100, children, {Bytes(300), Bytes(100)});
+  const auto wave = [](const Bytes& extra) { return WAVEFORMATEX{0x00FF, 1, 48000, 8613, 1, 16, WORD(extra.size())}; };
+  EXPECT_EQ(TypeOf(movie, 0), std::make_pair(std::string("{6134706D-5349-4D4F-4544-494154595045}"), BlockWith(wave(children), children)));
+  EXPECT_EQ(TypeOf(movie, 1), std::make_pair(std::string("{6134706D-0000-0010-8000-00AA00389B71}"), BlockWith(wave(config), config)));
+  EXPECT_EQ(TypeOf(movie, 2), std::make_pair(std::string("{000000FF-0000-0010-8000-00AA00389B71}"), BlockWith(wave(config), config)));
+  EXPECT_EQ(TypeOf(movie, 3).first, "VFW_S_NO_MORE_ITEMS");
+  EXPECT_EQ(TypeOf(movie, -1).first, "E_INVALIDARG");
 }
 
 TEST(AudioMediaTypeTest, AudioSpecificConfigSetsChannelsAndRateOnlyWhenItCan) {
@@ -86,78 +81,56 @@ TEST(AudioMediaTypeTest, AudioSpecificConfigSetsChannelsAndRateOnlyWhenItCan) {
       {"configuration 7 is 7.1", AudioSpecificConfig(2, 3, 7), 8, 48000},
       {"configuration 0 keeps the channels", AudioSpecificConfig(2, 8, 0), 6, 16000},
       {"explicit rate", BitWriter().Bits(2, 5).Bits(15, 4).Bits(12345, 24).Bits(1, 4).Bytes(), 1, 12345},
-      {"escaped object type 32 is not listed", BitWriter().Bits(31, 5).Bits(0, 6).Bits(3, 4).Bits(1, 4).Bytes(), 6, 22050},
+      {"escaped object type 32 is no AAC", BitWriter().Bits(31, 5).Bits(0, 6).Bits(3, 4).Bits(1, 4).Bytes(), 6, 22050},
       {"SBR object type is not listed", AudioSpecificConfig(5, 3, 2), 6, 22050},
       {"reserved frequency index 13", AudioSpecificConfig(2, 13, 2), 6, 22050},
       {"one byte is too short", {0x12}, 6, 22050},
       {"explicit rate cut short", BitWriter().Bits(2, 5).Bits(15, 4).Bits(0, 8).Bytes(), 6, 22050},
   };
   for (const auto& row : rows) {
-    const ParsedMovie movie = ParseMediaTypeMovie(SoundTrack("mp4a", 6, 16, 22050, Esds(0x40, row.config)));
     CMediaType type;
-    ASSERT_EQ(TrackType(movie, 1, &type), S_OK) << row.name;
+    ASSERT_EQ(TrackType(SoundMovie("mp4a", 6, 16, 22050, Esds(0x40, row.config)), 1, &type), S_OK) << row.name;
     const WAVEFORMATEX wfx = FormatBlock<WAVEFORMATEX>(type);
     EXPECT_EQ(std::make_pair(wfx.nChannels, wfx.nSamplesPerSec), std::make_pair(row.channels, row.rate)) << row.name;
   }
 }
 
-TEST(AudioMediaTypeTest, MpegAudioFramesAreDescribedByTheirFirstHeader) {
-  const struct {
-    const char* name;
-    uint8_t objectType;
-    Bytes header;
-    WAVEFORMATEX wfx;
-  } rows[] = {
-      // MPEG-1 layer III, 128 kbit/s, 44100 Hz, joint stereo.
-      {"MPEG-1 audio", 0x6B, {0xFF, 0xFB, 0x90, 0x64, 0x55}, {0x55, 2, 44100, 16000, 417, 0, 12}},
-      // MPEG-2 layer III at 24 kHz, mono; the MPEG-1 table reads index 4 as 56k.
-      {"MPEG-2 audio", 0x69, {0xFF, 0xF3, 0x44, 0xC4, 0x55}, {0x55, 1, 24000, 7000, 336, 0, 12}},
-  };
-  for (const auto& row : rows) {
-    const ParsedMovie movie =
-        ParseMediaTypeMovie(SoundTrack("mp4a", 2, 16, 44100, Esds(row.objectType), {row.header, Bytes(64)}));
-    CMediaType type;
-    ASSERT_EQ(TrackType(movie, 1, &type), S_OK) << row.name;
-    EXPECT_EQ(GuidToString(type.subtype), "{00000055-0000-0010-8000-00AA00389B71}") << row.name;
-    const MPEGLAYER3WAVEFORMAT expected = {row.wfx, 1, 2, 1152, 1, 1393};
-    EXPECT_EQ(BlockTail(type, 0), BytesOf(expected)) << row.name;
-    EXPECT_EQ(TrackType(movie, 2, &type), VFW_S_NO_MORE_ITEMS) << row.name;
+TEST(AudioMediaTypeTest, MpegAudioIsDescribedByItsFirstFrameHeader) {
+  // MPEG-1 layer III, 128 kbit/s, 44100 Hz, joint stereo; MPEG-2 layer III
+  // at 24 kHz, mono, where the MPEG-1 table reads index 4 as 56k.
+  const std::pair<uint8_t, Bytes> tracks[] = {{0x6B, {0xFF, 0xFB, 0x90, 0x64, 0x55}}, {0x69, {0xFF, 0xF3, 0x44, 0xC4}}};
+  const MPEGLAYER3WAVEFORMAT expected[] = {{{0x55, 2, 44100, 16000, 417, 0, 12}, 1, 2, 1152, 1, 1393},
+                                           {{0x55, 1, 24000, 7000, 336, 0, 12}, 1, 2, 1152, 1, 1393}};
+  for (int i = 0; i < 2; ++i) {
+    const ParsedMovie movie = SoundMovie("mp4a", 2, 16, 44100, Esds(tracks[i].first), {tracks[i].second, Bytes(64)});
+    EXPECT_EQ(TypeOf(movie, 1), std::make_pair(std::string("{00000055-0000-0010-8000-00AA00389B71}"), BlockWith(expected[i])));
+    EXPECT_EQ(TypeOf(movie, 2).first, "VFW_S_NO_MORE_ITEMS");
   }
-}
-
-TEST(AudioMediaTypeTest, LayerOneAndTwoHeadersGiveTheMpeg1Format) {
-  const struct {
-    const char* name;
-    Bytes header;
-    MPEG1WAVEFORMAT expected;
-  } rows[] = {
-      // 192 kbit/s, 48 kHz, stereo, private, copyright, emphasis 1, no CRC.
-      {"layer II", {0xFF, 0xFD, 0xA5, 0x09}, {{0x50, 2, 48000, 24000, 576, 0, 22}, 2, 192000, 1, 1, 1, 0x1B, 0, 0}},
-      // 32 kbit/s, 44.1 kHz, single channel, mode extension 2, original, CRC.
-      {"layer I", {0xFF, 0xFE, 0x10, 0xE4}, {{0x50, 1, 44100, 4000, 32, 0, 22}, 1, 32000, 8, 4, 0, 0x14, 0, 0}},
-      // Free format: no bit rate, so no frame size.
-      {"free format", {0xFF, 0xFD, 0x08, 0x40}, {{0x50, 2, 32000, 0, 1, 0, 22}, 2, 0, 2, 1, 0, 0x18, 0, 0}},
+  // Layer II 192 kbit/s 48 kHz stereo, private, copyright, emphasis 1, no
+  // CRC; layer I 32 kbit/s 44.1 kHz single channel, mode extension 2,
+  // original, CRC; free format, so no frame size.
+  const std::pair<Bytes, MPEG1WAVEFORMAT> layers[] = {
+      {{0xFF, 0xFD, 0xA5, 0x09}, {{0x50, 2, 48000, 24000, 576, 0, 22}, 2, 192000, 1, 1, 1, 0x1B, 0, 0}},
+      {{0xFF, 0xFE, 0x10, 0xE4}, {{0x50, 1, 44100, 4000, 32, 0, 22}, 1, 32000, 8, 4, 0, 0x14, 0, 0}},
+      {{0xFF, 0xFD, 0x08, 0x40}, {{0x50, 2, 32000, 0, 1, 0, 22}, 2, 0, 2, 1, 0, 0x18, 0, 0}},
   };
-  for (const auto& row : rows) {
+  for (const auto& [header, block] : layers) {
     MpegAudioFormat format;
-    ASSERT_EQ(ParseMpegAudioHeader(row.header.data(), row.header.size(), &format), S_OK) << row.name;
-    EXPECT_EQ(Bytes(format.Bytes(), format.Bytes() + format.size), BytesOf(row.expected)) << row.name;
+    ASSERT_EQ(ParseMpegAudioHeader(header.data(), header.size(), &format), S_OK);
+    EXPECT_EQ(Bytes(format.Bytes(), format.Bytes() + format.size), BlockWith(block));
   }
 }
 
 TEST(AudioMediaTypeTest, UnreadableFrameHeaderFailsTheRequest) {
   // Layer field 0, one byte, the sync bits only.
   for (const Bytes& first : {Bytes{0xFF, 0xF9, 0x90, 0x64}, Bytes{0xFF}, Bytes{0xFF, 0xF0}}) {
-    const ParsedMovie movie = ParseMediaTypeMovie(SoundTrack("mp4a", 2, 16, 44100, Esds(0x6B), {first, Bytes(64)}));
-    CMediaType type;
-    EXPECT_EQ(TrackType(movie, 1, &type), E_FAIL) << first.size();
+    EXPECT_EQ(TypeOf(SoundMovie("mp4a", 2, 16, 44100, Esds(0x6B), {first, Bytes(64)}), 1).first, "E_FAIL");
   }
-  const ParsedMovie movie = ParseMediaTypeMovie(SoundTrack("mp4a", 2, 16, 44100, Esds(0x6B)));
+  const ParsedMovie movie = SoundMovie("mp4a", 2, 16, 44100, Esds(0x6B));
   ComPtr<MemorySource> failing = MemorySource::Create({});
   failing->FailReadsFrom(0, E_ABORT);
   movie.Track(0).SetReader(failing.Get());
-  CMediaType type;
-  EXPECT_EQ(TrackType(movie, 1, &type), E_ABORT);
+  EXPECT_EQ(TypeOf(movie, 1).first, "E_ABORT");
 }
 
 TEST(AudioMediaTypeTest, FormatsWithFixedFieldsTheEntryGetsWrong) {
@@ -170,20 +143,16 @@ TEST(AudioMediaTypeTest, FormatsWithFixedFieldsTheEntryGetsWrong) {
   } rows[] = {
       {"twos", 2, 16, 44100, "{00000001-0000-0010-8000-00AA00389B71}", {1, 2, 44100, 176400, 4, 16, 0}},
       {"raw ", 2, 8, 22050, "{00000001-0000-0010-8000-00AA00389B71}", {1, 2, 22050, 44100, 2, 8, 0}},
-      // Companded audio is 8 bits, whatever the entry says; the rate is the track's bytes per second.
+      // Companded audio is 8 bits whatever the entry says; AMR has one rate and channel.
       {"ulaw", 1, 16, 8000, "{00000007-0000-0010-8000-00AA00389B71}", {7, 1, 8000, 8000, 1, 8, 0}},
       {"alaw", 1, 16, 8000, "{00000006-0000-0010-8000-00AA00389B71}", {6, 1, 8000, 8000, 1, 8, 0}},
-      // AMR has one rate and one channel.
       {"samr", 2, 8, 44100, "{726D6173-5349-4D4F-4544-494154595045}", {0, 1, 8000, 44100, 1, 16, 0}},
       {"sawb", 2, 8, 44100, "{62776173-5349-4D4F-4544-494154595045}", {0, 1, 16000, 44100, 1, 16, 0}},
   };
   for (const auto& row : rows) {
-    const ParsedMovie movie = ParseMediaTypeMovie(SoundTrack(row.format, row.channels, row.bits, row.rate));
-    CMediaType type;
-    ASSERT_EQ(TrackType(movie, 0, &type), S_OK) << row.format;
-    EXPECT_EQ(GuidToString(type.subtype), row.subtype) << row.format;
-    EXPECT_EQ(BlockTail(type, 0), BytesOf(row.offered)) << row.format;
-    EXPECT_EQ(TrackType(movie, 1, &type), VFW_S_NO_MORE_ITEMS) << row.format;
+    const ParsedMovie movie = SoundMovie(row.format, row.channels, row.bits, row.rate);
+    EXPECT_EQ(TypeOf(movie, 0), std::make_pair(std::string(row.subtype), BlockWith(row.offered))) << row.format;
+    EXPECT_EQ(TypeOf(movie, 1).first, "VFW_S_NO_MORE_ITEMS") << row.format;
   }
 }
 
@@ -193,8 +162,7 @@ TEST(AudioMediaTypeTest, WmaHandsOnTheStoredWaveFormat) {
                         0x10, 0x00, 0x0A, 0x00, 0x00, 0x88, 0x00, 0x00, 0x0F, 0x00, 0x00, 0x00, 0x00, 0x00};
   for (const Bytes& body : {stored, Bytes(stored.begin(), stored.begin() + 17)}) {
     BoxBuilder wfex;
-    wfex.Box("wfex", [&] { wfex.Bytes(body); });
-    const ParsedMovie movie = ParseMediaTypeMovie(SoundTrack("wma ", 2, 16, 44100, wfex.Data()));
+    const ParsedMovie movie = SoundMovie("wma ", 2, 16, 44100, wfex.Box("wfex", [&] { wfex.Bytes(body); }).Data());
     CMediaType type;
     const HRESULT hr = movie.Track(0).sampleEntry->GetMediaType(0, &type, nullptr);
     if (body.size() < sizeof(WAVEFORMATEX)) {

@@ -16,127 +16,100 @@
 
 namespace {
 
-using h265_test::Bytes;
+using namespace h265_test;
 
 // An access unit delimiter: a unit that is no parameter set.
-const Bytes kDelimiterSample = {0, 0, 0, 3, 0x46, 0x01, 0x50};
+const Bytes kDelimiter = {0, 0, 0, 3, 0x46, 0x01, 0x50};
 
 class HevcDimensionProbeTest : public ::testing::Test {
  protected:
-  static MediaTypeTrack Track(const Bytes& children, std::vector<Bytes> samples = {kDelimiterSample},
-                              uint16_t width = 0, uint16_t height = 0, const char* format = "hvc1") {
+  // Parses an "hvc1" track whose entry has the size and children given, and
+  // asks for media type 0.
+  void Probe(const Bytes& children, std::vector<Bytes> samples = {kDelimiter}, uint16_t width = 0,
+             uint16_t height = 0, const char* format = "hvc1") {
     MediaTypeTrack track;
     track.format = format;
     track.entryBody = VisualEntryBody(width, height, children);
     track.samples = std::move(samples);
-    return track;
+    movie_ = ParseMediaTypeMovie(track);
+    if (source_) movie_.Track(0).SetReader(source_.Get());
+    ASSERT_EQ(TrackType(movie_, 0, &type_), S_OK);
   }
-  static const VideoSampleEntry& Video(const ParsedMovie& movie) {
-    return dynamic_cast<const VideoSampleEntry&>(*movie.Track(0).sampleEntry);
-  }
-  // The payload the probe leaves: one hvcC box built from `sets` alone.
+  const VideoSampleEntry& Video() const { return dynamic_cast<const VideoSampleEntry&>(*movie_.Track(0).sampleEntry); }
   static Bytes HvcC(const Bytes& record) {
     BoxBuilder b;
-    b.Box("hvcC", [&] { b.Bytes(record); });
-    return b.Data();
-  }
-  static Bytes BoxOf(const Bytes& sets) {
-    Bytes box;
-    EXPECT_EQ(BuildHvcC(sets.data(), sets.size(), &box, kHvcCBoxIncomplete), S_OK);
-    return box;
+    return b.Box("hvcC", [&] { b.Bytes(record); }).Data();
   }
 
+  ParsedMovie movie_;
+  CMediaType type_;
+  // When set, the track reads through it.
+  ComPtr<MemorySource> source_;
   // A muxer's hvcC box for a 176x104 stream cropped to 176x100, and the
   // stream's own VPS, SPS and PPS.
   const Bytes box_ = LoadTestFile("hevc/crop_420_176x100.hvcC");
   const Bytes record_{box_.begin() + 8, box_.end()};
   const Bytes stream_ = LoadTestFile("hevc/crop_420_176x100.hevc");
-  const Bytes sets_{stream_.begin(), stream_.begin() + 84};
 };
 
 TEST_F(HevcDimensionProbeTest, ConfigGivesTheCroppedSizeAndBecomesTheOnlyPayloadBox) {
+  Bytes rebuilt;
+  ASSERT_EQ(BuildHvcC(stream_.data(), 84, &rebuilt, kHvcCBoxIncomplete), S_OK);
   BoxBuilder children;
   children.Bytes(box_).Box("btrt", [&] { children.Zeros(12); });
   for (const char* format : {"hvc1", "hev1"}) {
-    const ParsedMovie movie = ParseMediaTypeMovie(Track(children.Data(), {kDelimiterSample}, 0, 100, format));
-    CMediaType type;
-    ASSERT_EQ(TrackType(movie, 0, &type), S_OK) << format;
-    EXPECT_EQ(Video(movie).width, 176) << format;
-    EXPECT_EQ(Video(movie).height, 100) << format;
-    EXPECT_EQ(Slice(Video(movie).payload), BoxOf(sets_)) << format;
-    const BITMAPINFOHEADER bitmap = FormatBlock<VIDEOINFOHEADER>(type).bmiHeader;
+    Probe(children.Data(), {kDelimiter}, 0, 100, format);
+    EXPECT_EQ(std::make_pair(Video().width, Video().height), std::make_pair(WORD{176}, WORD{100})) << format;
+    EXPECT_EQ(Slice(Video().payload), rebuilt) << format;
+    const BITMAPINFOHEADER bitmap = FormatBlock<VIDEOINFOHEADER>(type_).bmiHeader;
     EXPECT_EQ(std::make_pair(bitmap.biWidth, bitmap.biHeight), std::make_pair(176, 100)) << format;
-    EXPECT_EQ(BlockTail(type, sizeof(VIDEOINFOHEADER)), BoxOf(sets_)) << format;
+    EXPECT_EQ(BlockTail(type_, sizeof(VIDEOINFOHEADER)), rebuilt) << format;
     // The FourCC type keeps the configuration as the file had it.
-    ASSERT_EQ(TrackType(movie, 1, &type), S_OK) << format;
-    EXPECT_EQ(BlockTail(type, sizeof(VIDEOINFOHEADER)), record_) << format;
+    ASSERT_EQ(TrackType(movie_, 1, &type_), S_OK) << format;
+    EXPECT_EQ(BlockTail(type_, sizeof(VIDEOINFOHEADER)), record_) << format;
   }
-}
-
-TEST_F(HevcDimensionProbeTest, EntryWithASizeIsLeftAsWritten) {
-  const ParsedMovie movie = ParseMediaTypeMovie(Track(box_, {kDelimiterSample}, 640, 360));
-  CMediaType type;
-  ASSERT_EQ(TrackType(movie, 0, &type), S_OK);
-  EXPECT_EQ(Video(movie).width, 640);
-  EXPECT_EQ(Video(movie).height, 360);
-  EXPECT_EQ(Slice(Video(movie).payload), box_);
-  EXPECT_EQ(Video(movie).dimensionsProbed, 0);
+  Probe(box_, {kDelimiter}, 640, 360);
+  EXPECT_EQ(std::make_pair(Video().width, Video().height), std::make_pair(WORD{640}, WORD{360})) << "a size is kept";
+  EXPECT_EQ(Slice(Video().payload), box_);
 }
 
 TEST_F(HevcDimensionProbeTest, ParameterSetsInSampleTwoAreFoundAfterReadingThreeSamples) {
-  using namespace h265_test;
-  const Bytes sets = LengthPrefixed({MakeVps(), MakeSps(), MakePps()});  // 176x104
-  const ParsedMovie movie = ParseMediaTypeMovie(Track({}, {kDelimiterSample, kDelimiterSample, sets, kDelimiterSample}));
-  // Watch the probe's reads from here on.
-  Bytes copy(8 + 7 + 7);
-  copy.insert(copy.end(), sets.begin(), sets.end());
-  ComPtr<MemorySource> source = MemorySource::Create(copy);
-  movie.Track(0).SetReader(source.Get());
-  CMediaType type;
-  ASSERT_EQ(TrackType(movie, 0, &type), S_OK);
-  EXPECT_EQ(Video(movie).width, 176);
-  EXPECT_EQ(Video(movie).height, 104);
+  const Bytes sets = AnnexB({MakeVps(), MakeSps(), MakePps()}, true);  // 176x104
+  Bytes file(8 + 7 + 7);
+  file.insert(file.end(), sets.begin(), sets.end());
+  source_ = MemorySource::Create(file);
+  Probe({}, {kDelimiter, kDelimiter, sets, kDelimiter});
+  EXPECT_EQ(std::make_pair(Video().width, Video().height), std::make_pair(WORD{176}, WORD{104}));
   std::vector<LONGLONG> positions;
-  for (const MemorySource::ReadCall& read : source->Reads()) positions.push_back(read.position);
+  for (const MemorySource::ReadCall& read : source_->Reads()) positions.push_back(read.position);
   EXPECT_EQ(positions, (std::vector<LONGLONG>{8, 15, 22}));
 }
 
 TEST_F(HevcDimensionProbeTest, ProbeRunsOnceEvenWhenItFindsNothing) {
-  const ParsedMovie movie = ParseMediaTypeMovie(Track({}));
-  ComPtr<MemorySource> source = MemorySource::Create(Bytes(8 + 7));
-  movie.Track(0).SetReader(source.Get());
-  CMediaType type;
-  ASSERT_EQ(TrackType(movie, 0, &type), S_OK);
-  ASSERT_EQ(TrackType(movie, 1, &type), S_OK);
-  EXPECT_EQ(source->ReadCount(), 1u);
+  source_ = MemorySource::Create(Bytes(8 + 7));
+  Probe({});
+  ASSERT_EQ(TrackType(movie_, 1, &type_), S_OK);
+  EXPECT_EQ(source_->ReadCount(), 1u);
 }
 
 TEST_F(HevcDimensionProbeTest, MalformedOrMissingParameterSetsLeaveTheEntryAlone) {
   // The record holds a 24-byte VPS, a 41-byte SPS and a 7-byte PPS, each in an array of its own.
-  Bytes malformedSps = record_;
+  Bytes malformedSps = record_, noPps(record_.begin(), record_.end() - 12);
   malformedSps[23 + 29 + 5 + 2] |= 0x0E;  // sps_max_sub_layers_minus1 7
-  Bytes noPps(record_.begin(), record_.end() - 12);
   noPps[22] = 2;
-  const Bytes sets = h265_test::LengthPrefixed({h265_test::MakeVps(), h265_test::MakeSps(), h265_test::MakePps()});
-  const struct {
-    const char* name;
-    Bytes children;
-    std::vector<Bytes> samples;
-  } rows[] = {
-      {"malformed SPS", HvcC(malformedSps), {kDelimiterSample}},
-      {"no PPS", HvcC(noPps), {kDelimiterSample}},
-      {"record cut short", Bytes(box_.begin(), box_.end() - 5), {kDelimiterSample}},
-      {"sets only in sample 4", {}, {kDelimiterSample, kDelimiterSample, kDelimiterSample, kDelimiterSample, sets}},
-      {"length prefix past the sample", {}, {{0, 0, 1, 0, 0x40, 0x01}}},
+  const Bytes sets = AnnexB({MakeVps(), MakeSps(), MakePps()}, true);
+  const std::pair<Bytes, std::vector<Bytes>> rows[] = {
+      {HvcC(malformedSps), {kDelimiter}},
+      {HvcC(noPps), {kDelimiter}},
+      {Bytes(box_.begin(), box_.end() - 5), {kDelimiter}},
+      {{}, {kDelimiter, kDelimiter, kDelimiter, kDelimiter, sets}},  // only sample 4 has them
+      {{}, {{0, 0, 1, 0, 0x40, 0x01}}},                            // a length past the sample
   };
-  for (const auto& row : rows) {
-    const ParsedMovie movie = ParseMediaTypeMovie(Track(row.children, row.samples));
-    CMediaType type;
-    ASSERT_EQ(TrackType(movie, 0, &type), S_OK) << row.name;
-    EXPECT_EQ(Video(movie).width, 0) << row.name;
-    EXPECT_EQ(Video(movie).height, 0) << row.name;
-    EXPECT_EQ(Slice(Video(movie).payload), row.children) << row.name;
-    EXPECT_EQ(Video(movie).dimensionsProbed, 1) << row.name;
+  for (const auto& [children, samples] : rows) {
+    Probe(children, samples);
+    EXPECT_EQ(std::make_pair(Video().width, Video().height), std::make_pair(WORD{0}, WORD{0}));
+    EXPECT_EQ(Slice(Video().payload), children);
+    EXPECT_EQ(Video().dimensionsProbed, 1);
   }
 }
 
@@ -150,16 +123,13 @@ TEST_F(HevcDimensionProbeTest, RewrittenConfigKeepsTheVuiAspectRatio) {
   children.Box("hvcC", [&] {
     for (size_t i = 0; i + 1 < hex.size(); i += 2) children.U8(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
   });
-  children.Box("pasp", [&] { children.U32(4).U32(3); });
-  const ParsedMovie movie = ParseMediaTypeMovie(Track(children.Data()));
-  CMediaType type;
-  ASSERT_EQ(TrackType(movie, 0, &type), S_OK);
-  const VIDEOINFOHEADER2 header = FormatBlock<VIDEOINFOHEADER2>(type);
+  Probe(children.Box("pasp", [&] { children.U32(4).U32(3); }).Data());
+  const VIDEOINFOHEADER2 header = FormatBlock<VIDEOINFOHEADER2>(type_);
   EXPECT_EQ(std::make_pair(header.bmiHeader.biWidth, header.bmiHeader.biHeight), std::make_pair(176, 144));
   EXPECT_EQ(std::make_pair(header.dwPictAspectRatioX, header.dwPictAspectRatioY), std::make_pair(235u, 144u));
   std::vector<BYTE> startCodes;
   H265StreamInfo info;
-  const Bytes payload = Slice(Video(movie).payload);
+  const Bytes payload = Slice(Video().payload);
   ASSERT_EQ(ParseH265Config(payload.data(), payload.size(), &startCodes, &info), S_OK);
   EXPECT_EQ(std::vector<uint32_t>({info.hasSampleAspect, info.sampleAspectW, info.sampleAspectH}),
             std::vector<uint32_t>({1, 4, 3}));

@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -30,40 +30,36 @@ Bytes Stream(const SpsSpec& sps = {}, const PpsSpec& pps = {}, std::optional<Tim
 }
 
 template <class Change>
-SpsSpec Sps(Change change) {
-  SpsSpec spec;
-  change(spec);
-  return spec;
+Bytes Stream(Change change, const PpsSpec& pps = {}, std::optional<Timing> vpsTiming = {}) {
+  SpsSpec sps;
+  change(sps);
+  return Stream(sps, pps, vpsTiming);
 }
 
 // What a bitstream dump shows: display size, frame rate, bit depths, sample
 // aspect (whether given, then the ratio), scan.
-std::string Describe(const H265StreamInfo& i) {
-  char text[128];
-  std::snprintf(text, sizeof text, "%dx%d %.3f fps %u/%u bits sar %u %u:%u %s", i.pictureWidth, i.pictureHeight,
-                i.frameRate, i.bitDepthLuma, i.bitDepthChroma, i.hasSampleAspect, i.sampleAspectW, i.sampleAspectH,
-                i.progressive ? "progressive" : "interlaced");
-  return text;
-}
-
 std::string Describe(const Bytes& stream) {
-  H265StreamInfo info;
-  const HRESULT hr = Parse(stream, &info);
-  return hr == S_OK ? Describe(info) : "failed " + std::to_string(hr);
+  H265StreamInfo i;
+  const HRESULT hr = Parse(stream, &i);
+  char text[128];
+  std::snprintf(text, sizeof text, "%dx%d %.3f fps %u/%u bits sar %u %u:%u%s", i.pictureWidth, i.pictureHeight,
+                i.frameRate, i.bitDepthLuma, i.bitDepthChroma, i.hasSampleAspect, i.sampleAspectW, i.sampleAspectH,
+                i.progressive ? "" : " interlaced");
+  return hr == S_OK ? text : "failed " + std::to_string(hr);
 }
 
 // Facts that an independent bitstream dump reported for the committed streams.
 TEST(MiniParserH265RealStreamsTest, DerivesWhatADecoderWouldShow) {
   const std::pair<const char*, const char*> cases[] = {
       // Coded 176x104; the window's bottom offset 2 counts chroma rows.
-      {"crop_420_176x100.hevc", "176x100 24.000 fps 8/8 bits sar 0 0:0 progressive"},
+      {"crop_420_176x100.hevc", "176x100 24.000 fps 8/8 bits sar 0 0:0"},
       // 4:2:2 coded 176x104: right offset 3 counts column pairs, bottom 4 single rows.
-      {"crop_422_170x100.hevc", "170x100 24.000 fps 8/8 bits sar 0 0:0 progressive"},
-      {"main10_176x100.hevc", "176x100 24.000 fps 10/10 bits sar 0 0:0 progressive"},
-      {"sar_table_4x3.hevc", "176x144 24.000 fps 8/8 bits sar 1 4:3 progressive"},
-      {"sar_extended_5x3.hevc", "176x144 24.000 fps 8/8 bits sar 1 5:3 progressive"},
-      {"no_timing.hevc", "176x100 30.000 fps 8/8 bits sar 0 0:0 progressive"},
-      {"vps_timing_30000_1001.hevc", "176x100 29.970 fps 8/8 bits sar 0 0:0 progressive"},
+      {"crop_422_170x100.hevc", "170x100 24.000 fps 8/8 bits sar 0 0:0"},
+      {"main10_176x100.hevc", "176x100 24.000 fps 10/10 bits sar 0 0:0"},
+      {"sar_table_4x3.hevc", "176x144 24.000 fps 8/8 bits sar 1 4:3"},
+      {"sar_extended_5x3.hevc", "176x144 24.000 fps 8/8 bits sar 1 5:3"},
+      {"no_timing.hevc", "176x100 30.000 fps 8/8 bits sar 0 0:0"},
+      {"vps_timing_30000_1001.hevc", "176x100 29.970 fps 8/8 bits sar 0 0:0"},
   };
   for (const auto& [file, facts] : cases) EXPECT_EQ(Describe(LoadTestFile(std::string("hevc/") + file)), facts);
 }
@@ -71,122 +67,110 @@ TEST(MiniParserH265RealStreamsTest, DerivesWhatADecoderWouldShow) {
 TEST(MiniParserH265Test, DerivesSizeAspectAndRateFromTheSyntax) {
   // Window offsets left 1, right 2, top 3, bottom 4 on the 176x104 picture.
   const auto cropped = [](uint32_t chroma, bool planes = false) {
-    return Sps([&](SpsSpec& s) {
+    return Stream([&](SpsSpec& s) {
       s.chromaFormatIdc = chroma, s.separateColourPlane = planes;
       s.cropLeft = 1, s.cropRight = 2, s.cropTop = 3, s.cropBottom = 4;
     });
   };
   const auto aspect = [](int idc, uint32_t w = 0, uint32_t h = 0) {
-    return Sps([&](SpsSpec& s) { s.vui = true, s.aspectRatioIdc = idc, s.sarWidth = w, s.sarHeight = h; });
+    return Stream([&](SpsSpec& s) { s.vui = true, s.aspectRatioIdc = idc, s.sarWidth = w, s.sarHeight = h; });
   };
-  const auto timed = [](std::optional<Timing> vui) {
-    return Sps([&](SpsSpec& s) { s.vui = true, s.vuiTiming = vui, s.vuiHrd = vui.has_value(); });
+  const auto timed = [](std::optional<Timing> vui, std::optional<Timing> vps = {}) {
+    return Stream([&](SpsSpec& s) { s.vui = true, s.vuiTiming = vui, s.vuiHrd = vui.has_value(); }, {}, vps);
   };
-  // Each option shifts every later field; the aspect ratio at the end of the
-  // SPS and the bit depth before it show that the reader kept its place.
+  // Each option shifts every later field; the bit depths and the aspect ratio
+  // after it show that the reader kept its place.
   const auto optional = [](auto change) {
-    return Stream(Sps([&](SpsSpec& s) {
-      s.bitDepthLumaMinus8 = 2, s.bitDepthChromaMinus8 = 1, s.vui = true;
-      s.aspectRatioIdc = 255, s.sarWidth = 8, s.sarHeight = 9, s.vuiTiming = Timing{1, 48}, s.vuiHrd = true;
-      s.minSpatialSegmentationIdc = 200;
+    return Stream([&](SpsSpec& s) {
+      s.bitDepthLumaMinus8 = 2, s.bitDepthChromaMinus8 = 1, s.vui = true, s.aspectRatioIdc = 255;
+      s.sarWidth = 8, s.sarHeight = 9, s.vuiTiming = Timing{1, 48}, s.vuiHrd = true, s.minSpatialSegmentationIdc = 200;
       change(s);
-    }), {0, 0, true, true, -30});  // with tiles, range extension and the lowest QP at 10 bits
+    }, {0, 0, true, true, -30});  // tiles, range extension and the lowest QP 10 bits allow
   };
-  const std::string optionalFacts = "176x104 48.000 fps 10/9 bits sar 1 8:9 progressive";
-  const struct {
-    const char* name;
-    Bytes stream;
-    std::string facts;
-  } cases[] = {
-      {"monochrome window counts samples", Stream(cropped(0)), "173x97 30.000 fps 8/8 bits sar 0 0:0 progressive"},
-      {"4:2:0 window counts chroma pairs", Stream(cropped(1)), "170x90 30.000 fps 8/8 bits sar 0 0:0 progressive"},
-      {"4:2:2 window counts pairs across", Stream(cropped(2)), "170x97 30.000 fps 8/8 bits sar 0 0:0 progressive"},
-      {"4:4:4 window counts samples", Stream(cropped(3)), "173x97 30.000 fps 8/8 bits sar 0 0:0 progressive"},
-      {"separate planes count samples", Stream(cropped(3, true)), "173x97 30.000 fps 8/8 bits sar 0 0:0 progressive"},
-      {"no aspect information", Stream(aspect(-1)), "176x104 30.000 fps 8/8 bits sar 0 0:0 progressive"},
-      {"square pixels say nothing", Stream(aspect(1)), "176x104 30.000 fps 8/8 bits sar 0 0:0 progressive"},
-      {"table entry 2", Stream(aspect(2)), "176x104 30.000 fps 8/8 bits sar 1 12:11 progressive"},
-      {"table entry 13", Stream(aspect(13)), "176x104 30.000 fps 8/8 bits sar 1 160:99 progressive"},
-      {"table entry 16", Stream(aspect(16)), "176x104 30.000 fps 8/8 bits sar 1 2:1 progressive"},
-      {"reserved entry 17", Stream(aspect(17)), "176x104 30.000 fps 8/8 bits sar 0 0:0 progressive"},
-      {"extended ratio", Stream(aspect(255, 64, 45)), "176x104 30.000 fps 8/8 bits sar 1 64:45 progressive"},
-      {"extended ratio with a zero", Stream(aspect(255, 0, 45)), "176x104 30.000 fps 8/8 bits sar 0 0:0 progressive"},
-      {"VPS timing wins over the VUI", Stream(timed(Timing{1, 25}), {}, Timing{1, 50}), "176x104 50.000 fps 8/8 bits sar 0 0:0 progressive"},
-      {"VUI timing", Stream(timed(Timing{1, 25})), "176x104 25.000 fps 8/8 bits sar 0 0:0 progressive"},
-      {"a zero VPS tick falls to the VUI", Stream(timed(Timing{2, 50}), {}, Timing{0, 50}), "176x104 25.000 fps 8/8 bits sar 0 0:0 progressive"},
-      {"a zero VUI time scale falls to 30", Stream(timed(Timing{1, 0})), "176x104 30.000 fps 8/8 bits sar 0 0:0 progressive"},
-      {"unsigned 32-bit timing", Stream({}, {}, Timing{0x80000000u, 0xFFFFFFFFu}), "176x104 2.000 fps 8/8 bits sar 0 0:0 progressive"},
-      {"plain", optional([](SpsSpec&) {}), optionalFacts},
-      {"scaling lists", optional([](SpsSpec& s) { s.scalingList = true; }), optionalFacts},
-      {"PCM", optional([](SpsSpec& s) { s.pcm = true; }), optionalFacts},
-      {"predicted reference picture sets", optional([](SpsSpec& s) { s.predictedRefPicSets = true; }), optionalFacts},
-      {"three temporal sub-layers", optional([](SpsSpec& s) { s.maxSubLayersMinus1 = 2; }), optionalFacts},
-      {"the most reference pictures",
-       optional([](SpsSpec& s) { s.numShortTermRefPicSets = 64, s.numLongTermRefPics = 32; }), optionalFacts},
+  const char* const kOptional = "176x104 48.000 fps 10/9 bits sar 1 8:9";
+  const std::pair<Bytes, const char*> cases[] = {
+      {cropped(0), "173x97 30.000 fps 8/8 bits sar 0 0:0"},  // monochrome counts samples
+      {cropped(1), "170x90 30.000 fps 8/8 bits sar 0 0:0"},  // 4:2:0 counts pairs
+      {cropped(2), "170x97 30.000 fps 8/8 bits sar 0 0:0"},  // 4:2:2 counts pairs across, rows down
+      {cropped(3), "173x97 30.000 fps 8/8 bits sar 0 0:0"},
+      {cropped(3, true), "173x97 30.000 fps 8/8 bits sar 0 0:0"},
+      {aspect(-1), "176x104 30.000 fps 8/8 bits sar 0 0:0"},
+      {aspect(1), "176x104 30.000 fps 8/8 bits sar 0 0:0"},  // square pixels say nothing
+      {aspect(2), "176x104 30.000 fps 8/8 bits sar 1 12:11"},
+      {aspect(13), "176x104 30.000 fps 8/8 bits sar 1 160:99"},
+      {aspect(16), "176x104 30.000 fps 8/8 bits sar 1 2:1"},
+      {aspect(17), "176x104 30.000 fps 8/8 bits sar 0 0:0"},  // reserved
+      {aspect(255, 64, 45), "176x104 30.000 fps 8/8 bits sar 1 64:45"},
+      {aspect(255, 0, 45), "176x104 30.000 fps 8/8 bits sar 0 0:0"},
+      // VPS timing wins over the VUI's; a zero term falls to the next source, at last 30 fps.
+      {timed(Timing{1, 25}, Timing{1, 50}), "176x104 50.000 fps 8/8 bits sar 0 0:0"},
+      {timed(Timing{1, 25}), "176x104 25.000 fps 8/8 bits sar 0 0:0"},
+      {timed(Timing{2, 50}, Timing{0, 50}), "176x104 25.000 fps 8/8 bits sar 0 0:0"},
+      {timed(Timing{1, 0}), "176x104 30.000 fps 8/8 bits sar 0 0:0"},
+      {timed({}, Timing{0x80000000u, 0xFFFFFFFFu}), "176x104 2.000 fps 8/8 bits sar 0 0:0"},  // unsigned
+      {optional([](SpsSpec&) {}), kOptional},
+      {optional([](SpsSpec& s) { s.scalingList = true; }), kOptional},
+      {optional([](SpsSpec& s) { s.pcm = true; }), kOptional},
+      {optional([](SpsSpec& s) { s.predictedRefPicSets = true; }), kOptional},
+      {optional([](SpsSpec& s) { s.maxSubLayersMinus1 = 2; }), kOptional},
+      {optional([](SpsSpec& s) { s.numShortTermRefPicSets = 64, s.numLongTermRefPics = 32; }), kOptional},
   };
-  for (const auto& c : cases) EXPECT_EQ(Describe(c.stream), c.facts) << c.name;
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(Describe(cases[i].first), cases[i].second) << "case " << i;
 }
 
 TEST(MiniParserH265Test, StreamsWithoutAllThreeSetsAreIncomplete) {
   Bytes otherLayerPps = MakePps();
   otherLayerPps[1] |= 0x08;  // nuh_layer_id 1
-  const struct {
-    const char* name;
-    Bytes stream;
-  } cases[] = {
-      {"empty", {}},
-      {"no PPS", AnnexB({MakeVps(), MakeSps(), kSlice})},
-      {"no VPS", AnnexB({MakeSps(), MakePps(), kSlice})},
-      {"SPS last without a following start code", AnnexB({MakeVps(), MakePps(), MakeSps()})},
-      {"VPS last without a following start code", AnnexB({MakeSps(), MakePps(), MakeVps()})},
+  const Bytes cases[] = {
+      {},
+      AnnexB({MakeVps(), MakeSps(), kSlice}),
+      AnnexB({MakeSps(), MakePps(), kSlice}),
+      // The last unit has no start code after it to end it.
+      AnnexB({MakeVps(), MakePps(), MakeSps()}),
+      AnnexB({MakeSps(), MakePps(), MakeVps()}),
       // From its start code on, fewer than 9 bytes are left for this PPS.
-      {"a tiny PPS at the very end", AnnexB({MakeVps(), MakeSps(), {0x44, 0x01, 0xC1}})},
-      {"parameter sets of another layer", AnnexB({MakeVps(), MakeSps(), otherLayerPps, kSlice})},
+      AnnexB({MakeVps(), MakeSps(), {0x44, 0x01, 0xC1}}),
+      AnnexB({MakeVps(), MakeSps(), otherLayerPps, kSlice}),
   };
-  for (const auto& c : cases) EXPECT_EQ(Parse(c.stream), kParameterSetsIncomplete) << c.name;
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(Parse(cases[i]), kParameterSetsIncomplete) << "case " << i;
 }
 
 TEST(MiniParserH265Test, OutOfRangeValuesAreMalformed) {
-  Bytes eightSubLayersVps = MakeVps();
+  Bytes eightSubLayersVps = MakeVps(), eightSubLayersSps = MakeSps();
   eightSubLayersVps[3] = (eightSubLayersVps[3] & 0xF1) | 0x0E;
-  Bytes eightSubLayersSps = MakeSps();
   eightSubLayersSps[2] |= 0x0E;
-  const struct {
-    const char* name;
-    Bytes stream;
-  } cases[] = {
-      {"sps_seq_parameter_set_id 16", Stream(Sps([](SpsSpec& s) { s.id = 16; }))},
-      {"pps_pic_parameter_set_id 64", Stream({}, {64, 0})},
-      {"pps_seq_parameter_set_id 16", Stream({}, {0, 16})},
-      {"chroma_format_idc 4", Stream(Sps([](SpsSpec& s) { s.chromaFormatIdc = 4; }))},
-      {"bit depth 17", Stream(Sps([](SpsSpec& s) { s.bitDepthLumaMinus8 = 9; }))},
-      {"65 short-term sets", Stream(Sps([](SpsSpec& s) { s.numShortTermRefPicSets = 65; }))},
-      {"33 long-term pictures", Stream(Sps([](SpsSpec& s) { s.numLongTermRefPics = 33; }))},
-      {"zero width", Stream(Sps([](SpsSpec& s) { s.width = 0; }))},
-      {"width not a multiple of the coding block", Stream(Sps([](SpsSpec& s) { s.width = 170; }))},
-      {"window as wide as the picture", Stream(Sps([](SpsSpec& s) { s.cropLeft = 44, s.cropRight = 44; }))},
-      {"window offsets near 2^32", Stream(Sps([](SpsSpec& s) { s.cropTop = 0xFFFFFFFE, s.cropBottom = 2; }))},
-      {"min_spatial_segmentation_idc 4096",
-       Stream(Sps([](SpsSpec& s) { s.vui = true, s.minSpatialSegmentationIdc = 4096; }))},
-      {"init_qp_minus26 below -26 at 8 bits", Stream({}, {0, 0, false, false, -27})},
-      {"init_qp_minus26 above 25", Stream({}, {0, 0, false, false, 26})},
+  const std::pair<const char*, Bytes> cases[] = {
+      {"sps_seq_parameter_set_id 16", Stream([](SpsSpec& s) { s.id = 16; })},
+      {"pps_pic_parameter_set_id 64", Stream(SpsSpec{}, {64, 0})},
+      {"pps_seq_parameter_set_id 16", Stream(SpsSpec{}, {0, 16})},
+      {"chroma_format_idc 4", Stream([](SpsSpec& s) { s.chromaFormatIdc = 4; })},
+      {"bit depth 17", Stream([](SpsSpec& s) { s.bitDepthLumaMinus8 = 9; })},
+      {"65 short-term sets", Stream([](SpsSpec& s) { s.numShortTermRefPicSets = 65; })},
+      {"33 long-term pictures", Stream([](SpsSpec& s) { s.numLongTermRefPics = 33; })},
+      {"zero width", Stream([](SpsSpec& s) { s.width = 0; })},
+      {"width not a multiple of the coding block", Stream([](SpsSpec& s) { s.width = 170; })},
+      {"window as wide as the picture", Stream([](SpsSpec& s) { s.cropLeft = 44, s.cropRight = 44; })},
+      {"window offsets near 2^32", Stream([](SpsSpec& s) { s.cropTop = 0xFFFFFFFE, s.cropBottom = 2; })},
+      {"min_spatial_segmentation_idc 4096", Stream([](SpsSpec& s) { s.vui = true, s.minSpatialSegmentationIdc = 4096; })},
+      {"init_qp_minus26 below -26 at 8 bits", Stream(SpsSpec{}, {0, 0, false, false, -27})},
+      {"init_qp_minus26 above 25", Stream(SpsSpec{}, {0, 0, false, false, 26})},
       {"vps_max_sub_layers_minus1 7", AnnexB({eightSubLayersVps, MakeSps(), MakePps(), kSlice})},
       {"sps_max_sub_layers_minus1 7", AnnexB({MakeVps(), eightSubLayersSps, MakePps(), kSlice})},
   };
-  for (const auto& c : cases) EXPECT_EQ(Parse(c.stream), kMalformedBitstream) << c.name;
+  for (const auto& [name, stream] : cases) EXPECT_EQ(Parse(stream), kMalformedBitstream) << name;
 }
 
-// Under the sanitizers these show that no cut or corruption reads outside
-// the data or loops.
+// Under the sanitizers: no cut or corruption reads outside the data or loops.
 TEST(MiniParserH265Test, TruncatedOrCorruptedSetsEndCleanly) {
   const Bytes stream = LoadTestFile("hevc/sar_extended_5x3.hevc");
   ASSERT_GT(stream.size(), 120u);
   for (size_t size = 0; size <= 120; ++size) Parse(Bytes(stream.begin(), stream.begin() + size));
-
   std::mt19937 random(12345);
-  const Bytes heads[] = {MakeVps(Timing{1, 25}), MakeSps(Sps([](SpsSpec& s) {
-                           s.vui = true, s.vuiTiming = Timing{1, 25}, s.vuiHrd = true, s.scalingList = true;
-                         })),
+  const Bytes heads[] = {MakeVps(Timing{1, 25}), MakeSps([] {
+                           SpsSpec s;
+                           s.vui = s.vuiHrd = s.scalingList = true, s.vuiTiming = Timing{1, 25};
+                           return s;
+                         }()),
                          MakePps({0, 0, true, true, 0})};
   for (int round = 0; round < 3000; ++round) {
     Bytes units[3] = {heads[0], heads[1], heads[2]};
@@ -203,71 +187,59 @@ TEST(MiniParserH265FeedTest, CollectsUntilTheParameterSetsAreComplete) {
   // VPS 24, SPS 41 and PPS 7 bytes behind their four-byte start codes end at
   // 84; the slice's three-byte start code and two header bytes have to
   // arrive (89 bytes) before the PPS counts.
-  const struct {
-    size_t chunk, fedAtCompletion;
-  } cases[] = {{1, 89}, {2, 90}, {7, 91}, {45, 90}, {200, 200}};
-  for (const auto& c : cases) {
+  const std::pair<size_t, size_t> cases[] = {{1, 89}, {2, 90}, {7, 91}, {45, 90}, {200, 200}};
+  for (const auto& [chunk, fedAtCompletion] : cases) {
     CMiniParserH265 parser;
     CMediaType early;
     EXPECT_EQ(parser.GetMediaType(&early), VFW_E_NOT_FOUND);
     size_t fed = 0;
     HRESULT hr = S_FALSE;
-    for (; hr == S_FALSE && fed < stream.size(); fed += c.chunk) hr = parser.Feed(stream.data() + fed, LONG(c.chunk));
-    ASSERT_EQ(hr, S_OK) << c.chunk;
-    EXPECT_EQ(fed, c.fedAtCompletion) << c.chunk;
+    for (; hr == S_FALSE && fed < stream.size(); fed += chunk) hr = parser.Feed(stream.data() + fed, LONG(chunk));
+    ASSERT_EQ(hr, S_OK) << chunk;
+    EXPECT_EQ(fed, fedAtCompletion) << chunk;
     EXPECT_EQ(parser.Feed(stream.data(), 3), S_OK);
     EXPECT_EQ(parser.StreamInfo().pictureHeight, 100);
   }
-}
-
-TEST(MiniParserH265FeedTest, UnitCutByTheEndOfAFeedIsNotJudgedYet) {
-  const Bytes stream = Stream();
+  // A unit cut by the end of a feed is not judged until its end arrives.
+  const Bytes built = Stream();
   const size_t cut = AnnexB({MakeVps(), MakeSps(), MakePps()}).size() - 2;
-  // Read as it stands, the cut PPS runs out of bits.
-  ASSERT_EQ(ParseH265StartCodes(stream.data(), cut, nullptr), kMalformedBitstream);
+  ASSERT_EQ(ParseH265StartCodes(built.data(), cut, nullptr), kMalformedBitstream);
   CMiniParserH265 parser;
-  EXPECT_EQ(parser.Feed(stream.data(), LONG(cut)), S_FALSE);
-  EXPECT_EQ(parser.Feed(stream.data() + cut, LONG(stream.size() - cut)), S_OK);
-  EXPECT_EQ(parser.StreamInfo().pictureWidth, 176);
+  EXPECT_EQ(parser.Feed(built.data(), LONG(cut)), S_FALSE);
+  EXPECT_EQ(parser.Feed(built.data() + cut, LONG(built.size() - cut)), S_OK);
 }
 
 TEST(MiniParserH265FeedTest, MediaTypeCarriesDisplaySizeAndParameterSets) {
   const Bytes stream = LoadTestFile("hevc/crop_420_176x100.hevc");
   CMiniParserH265 parser;
   ASSERT_EQ(parser.Feed(stream.data(), LONG(stream.size())), S_OK);
-  CMediaType mediaType;
-  ASSERT_EQ(parser.GetMediaType(&mediaType), S_OK);
-  EXPECT_EQ(*mediaType.Type(), MEDIATYPE_Video);
-  EXPECT_EQ(GuidToString(*mediaType.Subtype()), "{35363248-0000-0010-8000-00AA00389B71}");
-  EXPECT_EQ(*mediaType.FormatType(), FORMAT_VideoInfo);
-  EXPECT_TRUE(mediaType.IsTemporalCompressed());
-  ASSERT_GE(mediaType.FormatLength(), sizeof(VIDEOINFOHEADER));
+  CMediaType type;
+  ASSERT_EQ(parser.GetMediaType(&type), S_OK);
+  EXPECT_EQ(*type.Type(), MEDIATYPE_Video);
+  EXPECT_EQ(GuidToString(*type.Subtype()), "{35363248-0000-0010-8000-00AA00389B71}");
+  EXPECT_EQ(*type.FormatType(), FORMAT_VideoInfo);
+  EXPECT_TRUE(type.IsTemporalCompressed());
+  ASSERT_GE(type.FormatLength(), sizeof(VIDEOINFOHEADER));
   VIDEOINFOHEADER header;
-  std::memcpy(&header, mediaType.Format(), sizeof header);
-  EXPECT_EQ(header.bmiHeader.biWidth, 176);
-  EXPECT_EQ(header.bmiHeader.biHeight, 100);
-  EXPECT_EQ(header.bmiHeader.biCompression, FourCCAsDword("H265"));
-  EXPECT_EQ(header.AvgTimePerFrame, 416667);
-  // The extra bytes are the stream's VPS, SPS and PPS, from the first start
-  // code's 00 00 01 on.
-  const size_t extra = mediaType.FormatLength() - sizeof header;
-  EXPECT_EQ(header.bmiHeader.biSize, sizeof(BITMAPINFOHEADER) + extra);
-  EXPECT_EQ(Bytes(mediaType.Format() + sizeof header, mediaType.Format() + mediaType.FormatLength()),
-            Bytes(stream.begin() + 1, stream.begin() + 84));
+  std::memcpy(&header, type.Format(), sizeof header);
+  const BITMAPINFOHEADER& bitmap = header.bmiHeader;
+  // The extra bytes are the stream's VPS, SPS and PPS, from the first start code's 00 00 01 on.
+  EXPECT_EQ(std::vector<int64_t>({bitmap.biSize, bitmap.biWidth, bitmap.biHeight, bitmap.biCompression, header.AvgTimePerFrame}),
+            std::vector<int64_t>({40 + 83, 176, 100, FourCCAsDword("H265"), 416667}));
+  EXPECT_EQ(Bytes(type.Format() + sizeof header, type.Format() + type.FormatLength()), Bytes(stream.begin() + 1, stream.begin() + 84));
 }
 
 TEST(MiniParserH265FeedTest, FailuresStay) {
   CMiniParserH265 parser;
-  const Bytes stream = Stream(Sps([](SpsSpec& s) { s.id = 16; }));
+  const Bytes stream = Stream([](SpsSpec& s) { s.id = 16; });
   EXPECT_EQ(parser.Feed(stream.data(), LONG(stream.size())), kMalformedBitstream);
   EXPECT_EQ(parser.Feed(stream.data(), 4), kMalformedBitstream);
   CMiniParserH265 fresh;
   EXPECT_EQ(fresh.Feed(nullptr, 4), E_INVALIDARG);
   // Without parameter sets the collected bytes stop growing at 1 MiB.
-  CMiniParserH265 starved;
   const Bytes zeros(256 << 10, 0);
-  for (int i = 0; i < 4; ++i) ASSERT_EQ(starved.Feed(zeros.data(), LONG(zeros.size())), S_FALSE) << i;
-  EXPECT_EQ(starved.Feed(zeros.data(), 1), VFW_E_BUFFER_OVERFLOW);
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(fresh.Feed(zeros.data(), LONG(zeros.size())), S_FALSE) << i;
+  EXPECT_EQ(fresh.Feed(zeros.data(), 1), VFW_E_BUFFER_OVERFLOW);
 }
 
 }  // namespace

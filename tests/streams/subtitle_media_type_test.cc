@@ -13,17 +13,12 @@ namespace {
 TEST(SubtitleMediaTypeTest, TimedTextIsUtf8SubtitlesInTheTracksLanguage) {
   const ParsedMovie movie = ParseMovie(MakeMemoryReader(LoadTestFile("tx3g.mp4")).Get(), 0, CreateSampleEntry);
   ASSERT_EQ(movie.result, S_OK);
-  trakBox& text = movie.Track(1);
-  ASSERT_EQ(text.FormatFourCC(), FourCC("tx3g"));
   CMediaType type;
-  ASSERT_EQ(text.GetTrackMediaType(0, &type), S_OK);
-  EXPECT_EQ(type.majortype, MEDIATYPE_Subtitle);
-  EXPECT_EQ(type.subtype, MEDIASUBTYPE_UTF8);
-  EXPECT_EQ(type.formattype, FORMAT_SubtitleInfo);
-  SUBTITLEINFO expected{520, "eng", {}};
-  EXPECT_EQ(BlockTail(type, 0), BytesOf(expected));
-  EXPECT_EQ(text.GetTrackMediaType(1, &type), VFW_S_NO_MORE_ITEMS);
-
+  ASSERT_EQ(movie.Track(1).GetTrackMediaType(0, &type), S_OK);
+  EXPECT_EQ(std::make_tuple(type.majortype, type.subtype, type.formattype),
+            std::make_tuple(MEDIATYPE_Subtitle, MEDIASUBTYPE_UTF8, FORMAT_SubtitleInfo));
+  EXPECT_EQ(BlockTail(type, 0), BytesOf(SUBTITLEINFO{520, "eng", {}}));
+  EXPECT_EQ(movie.Track(1).GetTrackMediaType(1, &type), VFW_S_NO_MORE_ITEMS);
   MediaTypeTrack other;
   other.handler = "text", other.mediaHeader = "nmhd", other.format = "text";
   other.entryBody = std::vector<uint8_t>(40);
