@@ -130,7 +130,9 @@ HRESULT GraphSession::ConnectSinks(CStreamSink::Mode mode, const std::string& ou
     info.sink = ComPtr<CStreamSink>::Attach(sink);
     RETURN_IF_FAILED(m_graph->AddFilter(sink, (L"Sink " + info.name).c_str()));
     RETURN_IF_FAILED(m_graph->ConnectDirect(info.pin, sink->GetPin(0), nullptr));
-    info.pin->ConnectionMediaType(&info.mediaType);
+    // The pin copies into an empty record, as the interface asks.
+    CMediaType connected;
+    if (SUCCEEDED(info.pin->ConnectionMediaType(&connected))) info.mediaType = connected;
   }
   return S_OK;
 }
