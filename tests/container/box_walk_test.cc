@@ -1,44 +1,36 @@
-// The box walk: dispatch through a table of member handlers, and the guards
-// that keep a malformed size from looping, stepping back or dispatching on a
-// header that was never read.
+// The box walk: dispatch through a table of member handlers, the guards that
+// keep a malformed size from looping, stepping back or dispatching on a
+// header that was never read; and the box tree that reads with the same walk.
 #include "support/box_builder.h"
 #include "support/memory_source.h"
 
+#include "container/box_tree.h"
 #include "container/box_walk.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <tuple>
 
 namespace {
 
-// A container that handles "leaf" (records its payload size), "fail"
-// (E_FAIL), "stop" (S_FALSE) and "nest" (its own walk); the rest is skipped.
-class RecordingContainer {
- public:
-  explicit RecordingContainer(IAsyncReader* source) : source_(source) {}
-
+// Handles "leaf" (records its payload size), "fail" (E_FAIL), "stop"
+// (S_FALSE) and "nest" (its own walk); the rest is skipped.
+struct RecordingContainer {
   HRESULT Walk(LONGLONG* position, Box& container) {
     static constexpr ChildHandler<RecordingContainer> kChildren[] = {
-        {FourCC("leaf"), &RecordingContainer::OnLeaf},
-        {FourCC("fail"), &RecordingContainer::OnFail},
-        {FourCC("stop"), &RecordingContainer::OnStop},
-        {FourCC("nest"), &RecordingContainer::OnNest},
-    };
-    return WalkChildren(*this, kChildren, source_, position, container);
+        {FourCC("leaf"), &RecordingContainer::OnLeaf}, {FourCC("nest"), &RecordingContainer::OnNest},
+        {FourCC("fail"), &RecordingContainer::OnEnd},  {FourCC("stop"), &RecordingContainer::OnEnd}};
+    return WalkChildren(*this, kChildren, source, position, container);
   }
-
-  std::string visits;
-
- private:
   HRESULT OnLeaf(LONGLONG* position, LONGLONG* remaining, Box& child) {
     RETURN_IF_FAILED(ClaimChild(remaining, child));
     visits += "leaf" + std::to_string(child.size) + " ";
-    child.Fields(source_, position).SkipRest();
+    child.Fields(source, position).SkipRest();
     return S_OK;
   }
-  HRESULT OnFail(LONGLONG*, LONGLONG*, Box&) { return E_FAIL; }
-  HRESULT OnStop(LONGLONG*, LONGLONG*, Box&) { return S_FALSE; }
+  HRESULT OnEnd(LONGLONG*, LONGLONG*, Box& child) { return child.type == FourCC("fail") ? E_FAIL : S_FALSE; }
   HRESULT OnNest(LONGLONG* position, LONGLONG* remaining, Box& child) {
     RETURN_IF_FAILED(ClaimChild(remaining, child));
     visits += "( ";
@@ -47,151 +39,123 @@ class RecordingContainer {
     return S_OK;
   }
 
-  IAsyncReader* source_;
+  IAsyncReader* source;
+  std::string visits = {};
 };
 
-struct WalkOutcome {
-  HRESULT result;
-  LONGLONG position;
-  std::string visits;
-};
-
-// Reads the top box of `bytes` as the container and walks it.
-WalkOutcome WalkTopBox(ComPtr<IAsyncReader> reader) {
+// Reads the top box of `source` as the container and walks it: the result,
+// the visits and where the walk left position.
+std::tuple<HRESULT, std::string, LONGLONG> WalkTopBox(IAsyncReader* source) {
   Box container;
-  LONGLONG position = 0;
-  LONGLONG remaining = INT64_MAX;
-  WalkOutcome outcome{container.ReadHeader(reader.Get(), &position, &remaining), 0, ""};
-  RecordingContainer owner(reader.Get());
-  if (outcome.result == S_OK) outcome.result = owner.Walk(&position, container);
-  outcome.position = position;
-  outcome.visits = owner.visits;
-  return outcome;
+  LONGLONG position = 0, remaining = INT64_MAX;
+  EXPECT_EQ(container.ReadHeader(source, &position, &remaining), S_OK);
+  RecordingContainer owner{source};
+  const HRESULT hr = owner.Walk(&position, container);
+  return {hr, owner.visits, position};
 }
 
-WalkOutcome WalkTopBox(const BoxBuilder& b) { return WalkTopBox(b.Reader()); }
-
-TEST(BoxWalkTest, KnownChildrenAreDispatchedAndOthersSkipped) {
-  BoxBuilder b;
-  b.Box("moov", [&] {
-    b.Box("leaf", [&] { b.Zeros(3); });
-    b.Box("udta", [&] { b.Zeros(10); });
-    b.Box("nest", [&] { b.Box("leaf"); b.Box("free", [&] { b.Zeros(2); }); });
-    b.Box("leaf", [&] { b.Zeros(1); });
-  });
-  b.Box("leaf");
-  const WalkOutcome outcome = WalkTopBox(b);
-  EXPECT_EQ(outcome.result, S_OK);
-  EXPECT_EQ(outcome.visits, "leaf3 ( leaf0 ) leaf1 ");
-  EXPECT_EQ(outcome.position, static_cast<LONGLONG>(b.Size()) - 8);
-}
-
-TEST(BoxWalkTest, FirstHandlerResultOtherThanOkEndsTheWalk) {
-  for (const char* ender : {"fail", "stop"}) {
+TEST(BoxWalkTest, ChildrenAreDispatchedAndMalformedSizesEndTheWalk) {
+  const struct {
+    const char* name;
+    std::function<void(BoxBuilder&)> write;
+    HRESULT result;
+    const char* visits;
+    LONGLONG failReadsFrom = 0;
+  } cases[] = {
+      {"known children dispatched, others skipped",
+       [](BoxBuilder& b) {
+         b.Box("leaf", [&] { b.Zeros(3); }).Box("udta", [&] { b.Zeros(10); });
+         b.Box("nest", [&] { b.Box("leaf").Box("free", [&] { b.Zeros(2); }); }).Box("leaf", [&] { b.Zeros(1); });
+       },
+       S_OK, "leaf3 ( leaf0 ) leaf1 "},
+      {"handler failure", [](BoxBuilder& b) { b.Box("leaf").Box("fail").Box("leaf"); }, E_FAIL, "leaf0 "},
+      {"handler S_FALSE", [](BoxBuilder& b) { b.Box("leaf").Box("stop").Box("leaf"); }, S_FALSE, "leaf0 "},
+      {"child larger than its parent", [](BoxBuilder& b) { b.Box(BoxSize::Forced(40), "leaf", [&] { b.Zeros(8); }); },
+       VFW_E_INVALID_FILE_FORMAT, ""},
+      {"unknown child overrunning its container ends there",
+       [](BoxBuilder& b) { b.Box("nest", [&] { b.Box(BoxSize::Forced(4000), "udta", [&] { b.Zeros(8); }); }).Box("leaf"); },
+       S_OK, "( ) leaf0 "},
+      {"child smaller than its header", [](BoxBuilder& b) { b.Box("leaf").Box(BoxSize::Forced(4), "free").Zeros(16); },
+       STG_E_INVALIDHEADER, "leaf0 "},
+      {"stray trailing bytes are stepped over",
+       [](BoxBuilder& b) { b.Box("nest", [&] { b.Box("leaf").Zeros(4); }).Box("leaf", [&] { b.Zeros(2); }); }, S_OK,
+       "( leaf0 ) leaf2 "},
+      {"size-0 child runs to the end of its container only",
+       [](BoxBuilder& b) {
+         b.Box("nest", [&] { b.Box("leaf").Box(BoxSize::ToEnd(), "leaf", [&] { b.Zeros(5); }); }).Box("leaf");
+       },
+       S_OK, "( leaf0 leaf5 ) leaf0 "},
+      {"unreadable child header", [](BoxBuilder& b) { b.Box("leaf").Box("leaf"); }, STG_E_READFAULT, "leaf0 ", 18},
+  };
+  for (const auto& c : cases) {
     BoxBuilder b;
-    b.Box("moov", [&] {
-      b.Box("leaf");
-      b.Box("fail");
-      b.Box("leaf");
-    });
-    std::vector<uint8_t> bytes = b.Data();
-    std::copy(ender, ender + 4, bytes.begin() + 8 + 8 + 4);
-    const WalkOutcome outcome = WalkTopBox(MakeMemoryReader(bytes));
-    EXPECT_EQ(outcome.result, std::string(ender) == "fail" ? E_FAIL : S_FALSE);
-    EXPECT_EQ(outcome.visits, "leaf0 ");
+    b.Box("moov", [&] { c.write(b); }).Zeros(64);
+    ComPtr<MemorySource> source = MemorySource::Create(b.Data());
+    if (c.failReadsFrom != 0) source->FailReadsFrom(c.failReadsFrom, STG_E_READFAULT);
+    const auto [result, visits, position] = WalkTopBox(source.Get());
+    EXPECT_EQ(std::make_tuple(result, visits), std::make_tuple(c.result, std::string(c.visits))) << c.name;
+    EXPECT_TRUE(FAILED(result) || result == S_FALSE || position == LONGLONG(b.Size() - 64)) << c.name;
   }
 }
 
-TEST(BoxWalkTest, ChildLargerThanParentFailsTheWalk) {
-  BoxBuilder b;
-  b.Box("moov", [&] { b.Box(BoxSize::Forced(40), "leaf", [&] { b.Zeros(8); }); });
-  b.Zeros(64);
-  EXPECT_EQ(WalkTopBox(b).result, VFW_E_INVALID_FILE_FORMAT);
-}
-
-TEST(BoxWalkTest, UnknownChildOverrunningItsContainerEndsAtTheContainersEnd) {
-  BoxBuilder b;
-  b.Box("moov", [&] {
-    b.Box("nest", [&] { b.Box(BoxSize::Forced(4000), "udta", [&] { b.Zeros(8); }); });
-    b.Box("leaf");
-  });
-  b.Zeros(64);
-  const WalkOutcome outcome = WalkTopBox(b);
-  EXPECT_EQ(outcome.result, S_OK);
-  EXPECT_EQ(outcome.visits, "( ) leaf0 ");
-}
-
-TEST(BoxWalkTest, ChildSmallerThanItsHeaderFailsInsteadOfLooping) {
-  for (const BoxSize size : {BoxSize::Forced(4), BoxSize::Forced(1 + 0), BoxSize::ForcedLarge(8)}) {
-    BoxBuilder b;
-    b.Box("moov", [&] {
-      b.Box("leaf");
-      b.Box(size, "free");
-      b.Zeros(16);
-    });
-    const WalkOutcome outcome = WalkTopBox(b);
-    EXPECT_EQ(outcome.result, STG_E_INVALIDHEADER);
-    EXPECT_EQ(outcome.visits, "leaf0 ");
-  }
-}
-
-TEST(BoxWalkTest, StrayTrailingBytesCountAsParsedAndAreSteppedOver) {
-  BoxBuilder b;
-  b.Box("moov", [&] {
-    b.Box("nest", [&] { b.Box("leaf").Zeros(4); });
-    b.Box("leaf", [&] { b.Zeros(2); });
-  });
-  const WalkOutcome outcome = WalkTopBox(b);
-  EXPECT_EQ(outcome.result, S_OK);
-  EXPECT_EQ(outcome.visits, "( leaf0 ) leaf2 ");
-}
-
-TEST(BoxWalkTest, ChildOfSizeZeroRunsToTheEndOfItsContainerOnly) {
-  BoxBuilder b;
-  b.Box("moov", [&] {
-    b.Box("nest", [&] {
-      b.Box("leaf");
-      b.Box(BoxSize::ToEnd(), "leaf", [&] { b.Zeros(5); });
-    });
-    b.Box("leaf", [&] { b.Zeros(1); });
-  });
-  EXPECT_EQ(WalkTopBox(b).visits, "( leaf0 leaf5 ) leaf1 ");
-}
-
+// Without a length the walk goes on until a header read comes back short.
 TEST(BoxWalkTest, ContainerOfSizeZeroIsWalkedToTheEndOfTheSource) {
   BoxBuilder b;
-  b.Box(BoxSize::ToEnd(), "moov", [&] {
-    b.Box("leaf", [&] { b.Zeros(2); });
-    b.Box("leaf");
-  });
-  WalkOutcome outcome = WalkTopBox(b);
-  EXPECT_EQ(outcome.result, S_OK);
-  EXPECT_EQ(outcome.visits, "leaf2 leaf0 ");
-
-  // Without a length the walk goes on until a header read comes back short.
-  ComPtr<MemorySource> source = MemorySource::Create(b.Data());
-  source->FailLength(E_NOTIMPL);
-  outcome = WalkTopBox(ComPtr<IAsyncReader>(source.Get()));
-  EXPECT_EQ(outcome.result, S_FALSE);
-  EXPECT_EQ(outcome.visits, "leaf2 leaf0 ");
+  b.Box(BoxSize::ToEnd(), "moov", [&] { b.Box("leaf", [&] { b.Zeros(2); }).Box("leaf"); });
+  for (const HRESULT length : {S_OK, E_NOTIMPL}) {
+    ComPtr<MemorySource> source = MemorySource::Create(b.Data());
+    if (FAILED(length)) source->FailLength(length);
+    const auto [result, visits, position] = WalkTopBox(source.Get());
+    EXPECT_EQ(std::make_tuple(result, visits), std::make_tuple(FAILED(length) ? S_FALSE : S_OK, "leaf2 leaf0 "));
+  }
 }
 
-TEST(BoxWalkTest, ChildHeaderThatCannotBeReadEndsTheWalkWithItsResult) {
-  BoxBuilder b;
-  b.Box("moov", [&] {
-    b.Box("leaf");
-    b.Box("leaf");
-  });
-  ComPtr<MemorySource> source = MemorySource::Create(b.Data());
-  source->FailReadsFrom(18, STG_E_READFAULT);
-  const WalkOutcome outcome = WalkTopBox(ComPtr<IAsyncReader>(source.Get()));
-  EXPECT_EQ(outcome.result, STG_E_READFAULT);
-  EXPECT_EQ(outcome.visits, "leaf0 ");
+// "type(child child) type" with offsets left out.
+std::string Shape(const std::vector<BoxNode>& boxes) {
+  std::string text;
+  for (const BoxNode& box : boxes) {
+    text += (text.empty() ? "" : " ") + FourCCText(box.type);
+    if (!box.children.empty()) text += "(" + Shape(box.children) + ")";
+  }
+  return text;
+}
 
-  // Large size without its 8 bytes in the container.
-  BoxBuilder cut;
-  cut.Box("moov", [&] { cut.Box(BoxSize::Forced(1), "leaf").Zeros(4); });
-  EXPECT_EQ(WalkTopBox(cut).result, STG_E_INVALIDHEADER);
+// Sample entries are leaves, whatever their payload holds; a size-0 box at
+// the top runs to the end of the file.
+TEST(BoxTreeTest, ListsKnownContainersWithSampleEntriesAsLeaves) {
+  BoxBuilder b;
+  b.Box("ftyp", [&] { b.FourCC("isom").U32(0x200); }).Box("moov", [&] {
+    b.FullBox("mvhd", 0, 0, [&] { b.Zeros(96); }).Box("trak", [&] {
+      b.Box("mdia", [&] {
+        b.Box("minf", [&] {
+          b.Box("stbl", [&] {
+            b.FullBox("stsd", 0, 0, [&] { b.U32(1).Box("avc1", [&] { b.Zeros(78).Box("avcC"); }); });
+            b.FullBox("stts", 0, 0, [&] { b.U32(0); });
+          });
+        });
+      });
+    });
+  });
+  b.Box(BoxSize::ToEnd(), "mdat", [&] { b.Zeros(20); });
+  std::vector<BoxNode> boxes;
+  ASSERT_EQ(ReadBoxTree(b.Reader().Get(), &boxes), S_OK);
+  EXPECT_EQ(Shape(boxes), "ftyp moov(mvhd trak(mdia(minf(stbl(stsd(avc1) stts))))) mdat");
+  const BoxNode& mvhd = boxes[1].children[0];
+  EXPECT_EQ(std::make_tuple(boxes[1].offset, mvhd.offset, mvhd.headerSize, mvhd.payloadSize, boxes[2].payloadSize),
+            std::make_tuple(16, 24, 8, 100, 20));
+}
+
+TEST(BoxTreeTest, HostileNestingIsListedOnlyToTheDepthLimit) {
+  BoxBuilder b;
+  std::function<void(int)> nest = [&](int level) {
+    if (level > 0) b.Box("moov", [&] { nest(level - 1); });
+  };
+  nest(200);
+  std::vector<BoxNode> boxes;
+  ASSERT_EQ(ReadBoxTree(b.Reader().Get(), &boxes), S_OK);
+  int depth = 0;
+  for (const std::vector<BoxNode>* level = &boxes; !level->empty(); level = &level->front().children) ++depth;
+  EXPECT_EQ(depth, BoxTreeOptions{}.maxDepth + 1);
 }
 
 }  // namespace

@@ -6,200 +6,156 @@
 #include "support/memory_source.h"
 #include "support/movie_builder.h"
 
-#include "container/field_reader.h"
+#include "container/box_tree.h"
 #include "container/trak_box.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <bit>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
 
 namespace {
 
+// (offset, size) of a sample or packet.
+using Place = std::pair<LONGLONG, LONGLONG>;
+
 struct Packet {
-  LONGLONG offset;
-  LONGLONG size;
+  Place place;
   LONGLONG decodeTime;
   bool key;
 };
 
-struct Sample {
-  LONGLONG offset;
-  LONGLONG size;
-  LONGLONG start;
-  bool sync;
-};
-
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
-}
-
-// Boxes (offset, type) directly inside [begin, end).
-std::vector<std::pair<size_t, DWORD>> Children(const std::vector<uint8_t>& bytes, size_t begin, size_t end) {
-  std::vector<std::pair<size_t, DWORD>> boxes;
-  for (size_t at = begin; at + 8 <= end;) {
-    const size_t size = LoadBigEndian32(&bytes[at]);
-    boxes.emplace_back(at, LoadBigEndian32(&bytes[at + 4]));
-    if (size < 8) break;
-    at += size;
+// ffprobe's packets of the stream with this track ID, in file order.
+std::vector<Packet> Packets(const JsonValue& facts, DWORD trackId) {
+  int64_t index = -1;
+  for (const JsonValue& stream : facts["streams"].Array()) {
+    if (stream["id"].Int() == trackId) index = stream["index"].Int();
   }
-  return boxes;
+  std::vector<Packet> packets;
+  for (const JsonValue& p : facts["packets"].Array()) {
+    if (p[0].Int() == index) packets.push_back({{p[1].Int(), p[2].Int()}, p[7].Int(), p[6].String().find('K') != std::string::npos});
+  }
+  std::sort(packets.begin(), packets.end(), [](const Packet& a, const Packet& b) { return a.place < b.place; });
+  return packets;
 }
 
-size_t BoxEnd(const std::vector<uint8_t>& bytes, size_t at) { return at + LoadBigEndian32(&bytes[at]); }
+std::vector<Place> Places(const std::vector<Packet>& packets, size_t first, size_t end) {
+  std::vector<Place> places;
+  for (size_t i = first; i < end; ++i) places.push_back(packets[i].place);
+  return places;
+}
+
+// The delivery loop's walk: the places, and the starts when asked.
+std::vector<Place> Walk(trakBox& track, std::vector<LONGLONG>* starts = nullptr) {
+  std::vector<Place> places;
+  for (LONGLONG s = 0; s < 100000; ++s) {
+    track.LoadFragmentsForSample(s);
+    LONGLONG start = 0, end = 0, offset = 0, size = 0;
+    LONG units = 0;
+    if (track.GetSampleInfo(s, &start, &end, &offset, &size, &units) != S_OK) break;
+    places.emplace_back(offset, size);
+    if (starts != nullptr) starts->push_back(start);
+  }
+  return places;
+}
+
+ParsedMovie Open(const std::vector<uint8_t>& bytes) {
+  ParsedMovie movie = ParseMovie(MemorySource::Create(bytes).Get());
+  EXPECT_EQ(movie.result, S_OK);
+  EXPECT_EQ(movie.source->FindMovieFragmentRandomAccess(), S_OK);
+  return movie;
+}
 
 class FragmentedFileTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     const std::string path = std::string(ISODMX_TEST_DATA) + "/" + GetParam();
-    bytes_ = ReadBytes(path);
-    ASSERT_FALSE(bytes_.empty());
-    const auto text = ReadTextFile(path + ".facts.json");
-    ASSERT_TRUE(text);
-    auto facts = JsonValue::Parse(*text);
-    ASSERT_TRUE(facts);
-    facts_ = std::move(*facts);
-  }
-
-  // ParseFile and the index over `bytes`, as the filter does.
-  void Open(const std::vector<uint8_t>& bytes) {
-    movie_ = ParseMovie(MemorySource::Create(bytes).Get());
-    ASSERT_EQ(movie_.result, S_OK);
-    ASSERT_EQ(movie_.source->FindMovieFragmentRandomAccess(), S_OK);
-  }
-
-  // ffprobe's packets of the stream with this track ID, in file order.
-  std::vector<Packet> Packets(DWORD trackId) const {
-    int64_t index = -1;
-    for (const JsonValue& stream : facts_["streams"].Array()) {
-      if (stream["id"].Int() == trackId) index = stream["index"].Int();
-    }
-    std::vector<Packet> packets;
-    for (const JsonValue& packet : facts_["packets"].Array()) {
-      if (packet[0].Int() != index) continue;
-      packets.push_back({packet[1].Int(), packet[2].Int(), packet[7].Int(),
-                         packet[6].String().find('K') != std::string::npos});
-    }
-    std::sort(packets.begin(), packets.end(), [](const Packet& a, const Packet& b) { return a.offset < b.offset; });
-    return packets;
-  }
-
-  // The delivery loop's walk from sample `first`.
-  static std::vector<Sample> Walk(trakBox& track, LONGLONG first = 0) {
-    std::vector<Sample> samples;
-    for (LONGLONG s = first; s < first + 100000; ++s) {
-      track.LoadFragmentsForSample(s);
-      Sample sample{};
-      LONGLONG end = 0;
-      LONG units = 0;
-      if (track.GetSampleInfo(s, &sample.start, &end, &sample.offset, &sample.size, &units) != S_OK) break;
-      sample.sync = track.IsSyncSample(s) != FALSE;
-      samples.push_back(sample);
-    }
-    return samples;
-  }
-
-  // `samples` are `packets` from `first` on, by offset and size.
-  static void ExpectSamePlaces(const std::vector<Sample>& samples, const std::vector<Packet>& packets, size_t first) {
-    ASSERT_EQ(samples.size(), packets.size() - first);
-    for (size_t i = 0; i < samples.size(); ++i) {
-      EXPECT_EQ(samples[i].offset, packets[first + i].offset) << "sample " << i;
-      EXPECT_EQ(samples[i].size, packets[first + i].size) << "sample " << i;
-    }
+    const auto text = ReadTextFile(path);
+    const auto facts = ReadTextFile(path + ".facts.json");
+    ASSERT_TRUE(text && facts);
+    bytes_.assign(text->begin(), text->end());
+    facts_ = JsonValue::Parse(*facts).value();
   }
 
   std::vector<uint8_t> bytes_;
   JsonValue facts_;
-  ParsedMovie movie_;
 };
 
 // Seeks in these short files stay within reach of reading forward, so the
 // index is used the way it is after a jump whose fragment could not be
 // read: with no table set, every seek jumps.
 TEST_P(FragmentedFileTest, SeekThroughTheIndexStartsAtTheFragmentsKeyFrameWithTheEntrysTime) {
-  Open(bytes_);
-  for (ULONG t = 0; t < movie_.source->TrackCount(); ++t) {
-    trakBox& track = movie_.Track(t);
-    SCOPED_TRACE(testing::Message() << "track " << track.trackId);
-    const std::vector<Packet> packets = Packets(track.trackId);
+  const ParsedMovie movie = Open(bytes_);
+  for (ULONG t = 0; t < movie.source->TrackCount(); ++t) {
+    trakBox& track = movie.Track(t);
+    const std::vector<Packet> packets = Packets(facts_, track.trackId);
     ASSERT_FALSE(track.randomAccessEntries.Empty());
     for (ULONG e = 0; e < track.randomAccessEntries.Count(); ++e) {
       const RandomAccessEntry entry = track.randomAccessEntries[e];
-      SCOPED_TRACE(testing::Message() << "entry at " << entry.time);
+      SCOPED_TRACE(testing::Message() << "track " << track.trackId << " entry at " << entry.time);
       track.sampleTable.reset();
       ASSERT_EQ(track.SelectFragmentForTime(entry.time), S_OK);
-      const std::vector<Sample> samples = Walk(track);
-      ASSERT_FALSE(samples.empty());
-      EXPECT_EQ(samples[0].start, entry.time);
-      EXPECT_TRUE(samples[0].sync);
+      std::vector<LONGLONG> starts;
+      const std::vector<Place> places = Walk(track, &starts);
+      ASSERT_FALSE(starts.empty());
+      EXPECT_EQ(starts[0], entry.time);
+      EXPECT_TRUE(track.IsSyncSample(0));
       // The fragment's first sample of this track is the first packet of
       // the track after its "moof"; from there on the walk reads to the end.
       const auto first = std::find_if(packets.begin(), packets.end(),
-                                      [&](const Packet& p) { return p.offset > entry.fragmentOffset; });
+                                      [&](const Packet& p) { return p.place.first > entry.fragmentOffset; });
       ASSERT_NE(first, packets.end());
       EXPECT_TRUE(first->key);
-      ExpectSamePlaces(samples, packets, first - packets.begin());
-      EXPECT_EQ(samples.back().start - samples[0].start, packets.back().decodeTime - first->decodeTime);
+      EXPECT_EQ(places, Places(packets, first - packets.begin(), packets.size()));
+      EXPECT_EQ(starts.back() - starts[0], packets.back().decodeTime - first->decodeTime);
     }
   }
 }
 
+// The cut falls inside the first run of the last fragment whose first run
+// has more than `kKept` samples, after `kKept` whole samples.
 TEST_P(FragmentedFileTest, CutInALateRunStopsLoadingWithTheSamplesBeforeTheCut) {
-  // The cut falls inside the first run of the last fragment whose first
-  // run has more than `kKept` samples, after `kKept` whole samples.
-  constexpr LONGLONG kKept = 3;
+  constexpr size_t kKept = 3;
+  std::vector<BoxNode> boxes;
+  ASSERT_EQ(ReadBoxTree(MemorySource::Create(bytes_).Get(), &boxes), S_OK);
   size_t cut = 0;
-  size_t cutMoof = 0;
+  LONGLONG cutMoof = 0;
   DWORD cutTrack = 0;
-  for (const auto& [moof, type] : Children(bytes_, 0, bytes_.size())) {
-    if (type != FourCC("moof")) continue;
-    for (const auto& [traf, trafType] : Children(bytes_, moof + 8, BoxEnd(bytes_, moof))) {
-      if (trafType != FourCC("traf")) continue;
-      DWORD trackId = 0;
-      for (const auto& [child, childType] : Children(bytes_, traf + 8, BoxEnd(bytes_, traf))) {
-        if (childType == FourCC("tfhd")) trackId = LoadBigEndian32(&bytes_[child + 12]);
-        if (childType != FourCC("trun")) continue;
-        const DWORD flags = LoadBigEndian32(&bytes_[child + 8]) & 0xFFFFFF;
-        const size_t fields = 16 + ((flags & 0x001) ? 4 : 0) + ((flags & 0x004) ? 4 : 0);
-        const size_t perSample = 4 * std::popcount(flags & 0xF00);
-        if (LoadBigEndian32(&bytes_[child + 12]) > kKept && perSample > 0) {
-          cut = child + fields + kKept * perSample + 2;
-          cutMoof = moof;
-          cutTrack = trackId;
-        }
-        break;
-      }
-      break;
-    }
+  for (const BoxNode& moof : boxes) {
+    if (moof.type != FourCC("moof")) continue;
+    const auto traf = std::find_if(moof.children.begin(), moof.children.end(),
+                                   [](const BoxNode& box) { return box.type == FourCC("traf"); });
+    if (traf == moof.children.end()) continue;
+    // "tfhd" comes first; the first "trun" follows it, with or without a
+    // "tfdt" between.
+    const BoxNode& tfhd = traf->children.front();
+    const auto trun = std::find_if(traf->children.begin(), traf->children.end(),
+                                   [](const BoxNode& box) { return box.type == FourCC("trun"); });
+    if (trun == traf->children.end()) continue;
+    const BYTE* run = &bytes_[trun->offset];
+    const DWORD flags = LoadBigEndian32(run + 8) & 0xFFFFFF;
+    const size_t perSample = 4 * std::popcount(flags & 0xF00);
+    if (LoadBigEndian32(run + 12) <= kKept || perSample == 0) continue;
+    cut = trun->offset + 16 + (flags & 0x001 ? 4 : 0) + (flags & 0x004 ? 4 : 0) + kKept * perSample + 2;
+    cutMoof = moof.offset;
+    cutTrack = LoadBigEndian32(&bytes_[tfhd.offset + 12]);
   }
   ASSERT_NE(cut, 0u);
-  Open(std::vector<uint8_t>(bytes_.begin(), bytes_.begin() + cut));
-  for (ULONG t = 0; t < movie_.source->TrackCount(); ++t) {
-    trakBox& track = movie_.Track(t);
-    SCOPED_TRACE(testing::Message() << "track " << track.trackId);
-    const std::vector<Packet> packets = Packets(track.trackId);
-    const auto before = std::count_if(packets.begin(), packets.end(),
-                                      [&](const Packet& p) { return p.offset < static_cast<LONGLONG>(cutMoof); });
-    const size_t expected = before + (track.trackId == cutTrack ? kKept : 0);
-    ASSERT_LE(expected, packets.size());
-    const std::vector<Sample> samples = Walk(track);
-    std::vector<Packet> kept(packets.begin(), packets.begin() + expected);
-    ExpectSamePlaces(samples, kept, 0);
+  const ParsedMovie movie = Open(std::vector<uint8_t>(bytes_.begin(), bytes_.begin() + cut));
+  for (ULONG t = 0; t < movie.source->TrackCount(); ++t) {
+    trakBox& track = movie.Track(t);
+    const std::vector<Packet> packets = Packets(facts_, track.trackId);
+    const auto before = std::count_if(packets.begin(), packets.end(), [&](const Packet& p) { return p.place.first < cutMoof; });
+    const size_t kept = before + (track.trackId == cutTrack ? kKept : 0);
+    ASSERT_LE(kept, packets.size());
+    EXPECT_EQ(Walk(track), Places(packets, 0, kept)) << "track " << track.trackId;
     EXPECT_NE(track.fragmentScanStatus, S_OK);
   }
 }
 
-std::vector<std::string> FragmentedFixtures() {
-  return {"frag_default_base_moof.mp4", "frag_empty_moov.mp4", "frag_moov_first.mp4", "gst_fragmented.mp4",
-          "smooth.ismv"};
-}
-
-INSTANTIATE_TEST_SUITE_P(RealFiles, FragmentedFileTest, ::testing::ValuesIn(FragmentedFixtures()),
+INSTANTIATE_TEST_SUITE_P(RealFiles, FragmentedFileTest,
+                         ::testing::Values("frag_default_base_moof.mp4", "frag_empty_moov.mp4", "frag_moov_first.mp4",
+                                           "gst_fragmented.mp4", "smooth.ismv"),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                            std::string name = info.param;
                            std::replace(name.begin(), name.end(), '.', '_');
