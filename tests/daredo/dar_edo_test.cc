@@ -203,13 +203,17 @@ TEST(DarEdoSeekingTest, FragmentedMovieStopsAtTheEndOfItsFragmentsNotItsHeaders)
   LONGLONG stop = 0;
   ASSERT_EQ(seeking->GetStopPosition(&stop), S_OK);
   EXPECT_EQ(stop, MAX_TIME);
-  // The preload reached the first 5 s; every track has a typical sample
-  // duration for the frame conversions.
-  for (int k = 0; k < graph.dmx->GetOutputPinCount(); ++k) {
-    trakBox* track = graph.dmx->GetOutputPin(k)->Track();
-    EXPECT_GT(track->fixedSampleDuration, 0) << k;
-    EXPECT_GT(graph.dmx->GetOutputPin(k)->MaxSampleSize(), 0u) << k;
-  }
+  // Every track has a typical sample duration for the frame conversions,
+  // and buffers sized from its format: a 160x90 picture six times over
+  // (read from the VIDEOINFOHEADER2's bitmap header), and 1.5 s of 16-bit
+  // stereo 48 kHz audio ten times over.
+  ASSERT_EQ(graph.dmx->GetOutputPinCount(), 2);
+  for (int k = 0; k < 2; ++k) EXPECT_GT(graph.dmx->GetOutputPin(k)->Track()->fixedSampleDuration, 0) << k;
+  CMediaType video;
+  ASSERT_EQ(graph.dmx->GetOutputPin(0)->GetMediaType(0, &video), S_OK);
+  ASSERT_EQ(video.formattype, FORMAT_VideoInfo2);
+  EXPECT_EQ(graph.dmx->GetOutputPin(0)->MaxSampleSize(), 160u * 90 * 6);
+  EXPECT_EQ(graph.dmx->GetOutputPin(1)->MaxSampleSize(), 2u * 48000 * 2 * 3 / 2 * 10);
 }
 
 TEST(DarEdoPlaybackTest, FlushingSeekWhileRunningRestartsEveryPinFromTheNewKeyFrame) {
@@ -243,6 +247,45 @@ TEST(DarEdoPlaybackTest, FlushingSeekWhileRunningRestartsEveryPinFromTheNewKeyFr
   LONGLONG current = 0;
   ASSERT_EQ(graph.seeking->GetCurrentPosition(&current), S_OK);
   EXPECT_GT(current, kSecond);
+}
+
+TEST(DarEdoPlaybackTest, SeekWithoutFlushOnlyAsksEveryPinToRestart) {
+  IsoGraph graph;
+  ASSERT_EQ(graph.Open(DataPath("h264_bframes.mp4")), S_OK);
+  ASSERT_NO_FATAL_FAILURE(graph.ConnectSinks());
+  ASSERT_EQ(graph.RunToEnd(), EC_COMPLETE);
+  graph.ClearRecords();
+  ComPtr<IMediaSeeking> seeking;
+  ASSERT_EQ(graph.filter.As(IID_IDmxFilterSeeking, seeking), S_OK);
+  LONGLONG start = kSecond;
+  ASSERT_EQ(seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning | AM_SEEKING_NoFlush, nullptr,
+                                  AM_SEEKING_NoPositioning),
+            S_OK);
+  for (int k = 0; k < 2; ++k) {
+    EXPECT_TRUE(graph.dmx->GetOutputPin(k)->IsRestartRequested()) << k;
+    EXPECT_EQ(graph.sinks[static_cast<size_t>(k)]->Sequence(), "") << k;
+  }
+  LONGLONG current = 0;
+  ASSERT_EQ(seeking->GetCurrentPosition(&current), S_OK);
+  EXPECT_EQ(current, kSecond);
+}
+
+TEST(DarEdoPlaybackTest, FileCutWhileConnectedEndsTheStreamsEarlyWithoutACrash) {
+  const std::vector<uint8_t> bytes = [] {
+    std::ifstream in(DataPath("h264_faststart.mp4"), std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  }();
+  const TemporaryFile file(bytes);
+  IsoGraph graph;
+  ASSERT_EQ(graph.Open(file.Path()), S_OK);
+  ASSERT_NO_FATAL_FAILURE(graph.ConnectSinks());
+  // The movie box comes first: half the file keeps it and half the samples.
+  ASSERT_EQ(::truncate(file.Path().c_str(), static_cast<off_t>(bytes.size() / 2)), 0);
+  ASSERT_EQ(graph.RunToEnd(), EC_COMPLETE);
+  const size_t video = graph.sinks[0]->Samples().size();
+  EXPECT_GT(video, 0u);
+  EXPECT_LT(video, 48u);
+  EXPECT_EQ(graph.sinks[0]->EndOfStreamCount(), 1);
 }
 
 TEST(DarEdoPlaybackTest, RateChangeWhileRunningRestampsTheStreams) {
