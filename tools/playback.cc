@@ -116,7 +116,7 @@ void WritePinJson(JsonWriter& json, const PinInfo& pin, bool withSamples) {
   json.EndObject();
 }
 
-void PrintPinText(const PinInfo& pin, bool withSamples) {
+void PrintPinText(const PinInfo& pin, size_t number, bool withSamples) {
   const StreamSummary summary = pin.sink ? pin.sink->Summary() : StreamSummary{};
   std::printf("%s track %u %s %s: %" PRIu64 " samples, %" PRIu64 " bytes, %" PRIu64 " sync, %" PRIu64
               " preroll, %" PRIu64 " discontinuities, first %s, last %s, %s\n",
@@ -128,10 +128,10 @@ void PrintPinText(const PinInfo& pin, bool withSamples) {
     std::printf("  new segment %" PRId64 " .. %" PRId64 " rate %g\n", segment.start, segment.stop, segment.rate);
   }
   if (!withSamples) return;
-  std::printf("  %12s %12s %10s %10s %4s %7s %4s %8s %8s\n", "start", "stop", "mStart", "mStop", "sync", "preroll",
-              "disc", "length", "crc32");
+  std::printf("  %3s %12s %12s %10s %10s %4s %7s %4s %8s %8s\n", "pin", "start", "stop", "mStart", "mStop", "sync",
+              "preroll", "disc", "length", "crc32");
   for (const StreamSample& row : pin.sink->Samples()) {
-    std::printf("  %12s %12s %10s %10s %4d %7d %4d %8d %08x\n", OptionalTimeText(row.start).c_str(),
+    std::printf("  %3zu %12s %12s %10s %10s %4d %7d %4d %8d %08x\n", number, OptionalTimeText(row.start).c_str(),
                 OptionalTimeText(row.stop).c_str(), OptionalTimeText(row.mediaStart).c_str(),
                 OptionalTimeText(row.mediaStop).c_str(), row.sync ? 1 : 0, row.preroll ? 1 : 0,
                 row.discontinuity ? 1 : 0, row.length, row.crc32);
@@ -177,7 +177,7 @@ int RunPlayback(PlaybackCommand command, int argc, char** argv) {
   HRESULT hr = session.Open(input);
   if (SUCCEEDED(hr)) hr = session.ConnectSinks(spec.mode, outputDir);
   if (SUCCEEDED(hr)) hr = session.ApplyOptions(options);
-  if (SUCCEEDED(hr)) hr = session.RunToCompletion(isatty(STDERR_FILENO) != 0 && !arguments.json, &events);
+  if (SUCCEEDED(hr)) hr = session.RunToCompletion(isatty(STDERR_FILENO) != 0, &events);
   const auto elapsedMs =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began).count();
 
@@ -204,7 +204,7 @@ int RunPlayback(PlaybackCommand command, int argc, char** argv) {
     std::printf("%s\n", json.Text().c_str());
   } else {
     for (size_t k = 0; k < pins.size(); ++k) {
-      if (shown(k)) PrintPinText(pins[k], withSamples && pins[k].sink);
+      if (shown(k)) PrintPinText(pins[k], k + 1, withSamples && pins[k].sink);
     }
     for (const GraphEvent& event : events) {
       std::printf("event 0x%02X param1 %s\n", static_cast<unsigned>(event.code),
