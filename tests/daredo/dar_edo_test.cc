@@ -110,6 +110,37 @@ TEST(DarEdoConnectTest, TracksWithoutSampleEntriesConnectWithoutPins) {
   EXPECT_EQ(graph.dmx->GetOutputPinCount(), 0);
 }
 
+TEST(DarEdoConnectTest, TrackWithoutDurationTakesTheMoviesInItsOwnTimescale) {
+  // The movie: 1800 units of 600 per second. A timescale of 0 is none.
+  const struct {
+    uint32_t timescale, duration;
+    DWORD expectedTimescale;
+    ULONGLONG expectedDuration;
+  } cases[] = {{1000, 0, 1000, 3000}, {0, 0, 600, 1800}, {1000, 500, 1000, 500}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.timescale);
+    TrackSpec track;
+    track.format = "jpeg";
+    track.entryBody.assign(70, 0);
+    track.timescale = c.timescale;
+    track.mediaDuration = c.duration;
+    track.stts = {{1, 20}};
+    track.stsc = {{1, 1, 1}};
+    track.sizes = {4};
+    track.chunkOffsets = {8};
+    BoxBuilder b;
+    b.Box("mdat", [&] { b.Zeros(4); });
+    WriteMovie(b, {track});
+    const TemporaryFile file(b.Data());
+    IsoGraph graph;
+    ASSERT_EQ(graph.Open(file.Path()), S_OK);
+    ASSERT_EQ(graph.dmx->GetOutputPinCount(), 1);
+    const trakBox* connected = graph.dmx->GetOutputPin(0)->Track();
+    EXPECT_EQ(connected->timescale, c.expectedTimescale);
+    EXPECT_EQ(connected->mediaDuration, c.expectedDuration);
+  }
+}
+
 TEST(DarEdoConnectTest, PinsFollowTheTracksWithSubtitlesHidden) {
   IsoGraph graph;
   ASSERT_EQ(graph.Open(DataPath("tx3g.mp4")), S_OK);
