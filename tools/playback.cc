@@ -143,8 +143,10 @@ void PrintPinText(const PinInfo& pin, size_t number, bool withSamples) {
 int RunPlayback(PlaybackCommand command, int argc, char** argv) {
   const CommandSpec spec = SpecOf(command);
   ToolArguments arguments;
-  // Each command's own valued option; the others take none.
-  const char* extra = command == PlaybackCommand::kDump ? "--pin" : command == PlaybackCommand::kExtract ? "-o" : "--rate";
+  // Each command's own valued option ("--rate" again for play, which has none).
+  const char* extra = command == PlaybackCommand::kDump      ? "--pin"
+                      : command == PlaybackCommand::kExtract ? "-o"
+                                                             : "--rate";
   if (!ParseToolArguments(argc, argv, spec.usage, {"--frames"}, {"--start", "--stop", "--rate", extra}, &arguments)) {
     return 2;
   }
