@@ -1,4 +1,4 @@
-#include "sample_entry_reading.h"
+#include "sample_entry_fixtures.h"
 
 #include "streams/audio_sample_entry.h"
 
@@ -29,18 +29,13 @@ ReadEntryResult ReadSound(const std::function<void(BoxBuilder&)>& body) {
 const AudioSampleEntry& Audio(const ReadEntryResult& read) { return dynamic_cast<AudioSampleEntry&>(*read.entry); }
 
 TEST(AudioSampleEntryTest, EsdsInsideWaveIsFoundAndLaterChildrenAreNotExamined) {
-  EsDescriptorSpec inWave, afterWave;
-  inWave.decoderSpecificInfo = {0x11, 0x90};
-  inWave.longSizes = true;
-  afterWave.objectType = 0x6B;
-  afterWave.decoderSpecificInfo = {0xEE, 0xEE};
   const ReadEntryResult read = ReadSound([&](BoxBuilder& b) {
     WriteSoundV0(b, 2, 16, 44100u << 16, 1);
     b.U32(1024).U32(0).U32(4).U32(2).Box("wave", [&] {
       b.Box("frma", [&] { b.FourCC("mp4a"); }).Box("mp4a", [&] { b.U32(0); });
-      b.Bytes(EsdsBox(inWave)).U32(8).U32(0);  // terminator
+      b.Bytes(EsdsBox({0x40, {0x11, 0x90}, true})).U32(8).U32(0);  // terminator
     });
-    b.Bytes(EsdsBox(afterWave));
+    b.Bytes(EsdsBox({0x6B, {0xEE, 0xEE}}));
   });
   ASSERT_EQ(read.payload, S_OK);
   EXPECT_EQ(read.entry->objectTypeIndication, 0x40u);
@@ -98,9 +93,7 @@ TEST(AudioSampleEntryTest, SoundDescriptionsCutShortAreInvalidHeader) {
 }
 
 TEST(AudioSampleEntryTest, EsDescriptorSizePastTheCapIsRefusedWithoutOverflow) {
-  EsDescriptorSpec spec;
-  spec.decoderSpecificInfo = {0x11, 0x90};
-  const Bytes good = BuildEsDescriptor(spec);
+  const Bytes good = BuildEsDescriptor({0x40, {0x11, 0x90}});
   // Seven continuation bytes: accumulation stops at 0x1FFFFFFF, still far
   // more than the bytes left, instead of wrapping to something small.
   Bytes huge = {0x03, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x00};

@@ -3,13 +3,11 @@
 // of the first samples) and leaves a well-formed hvcC box as the payload.
 // A decoder sized from a wrong picture, or handed a broken hvcC, fails.
 #include "h265_stream_builder.h"
-#include "media_type_movie.h"
+#include "sample_entry_fixtures.h"
 #include "test_files.h"
 
 #include "streams/hvcc_record.h"
-#include "streams/mini_parser_h265.h"
 #include "streams/video_sample_entry.h"
-#include "support/json_value.h"
 #include "support/memory_source.h"
 
 #include <gtest/gtest.h>
@@ -111,28 +109,6 @@ TEST_F(HevcDimensionProbeTest, MalformedOrMissingParameterSetsLeaveTheEntryAlone
     EXPECT_EQ(Slice(Video().payload), children);
     EXPECT_EQ(Video().dimensionsProbed, 1);
   }
-}
-
-// hevc_sar.mp4: the VUI says 4:3 and so does "pasp". The rewritten hvcC
-// keeps the VUI, and the picture aspect comes from "pasp".
-TEST_F(HevcDimensionProbeTest, RewrittenConfigKeepsTheVuiAspectRatio) {
-  const auto facts = JsonValue::Parse(*ReadTextFile(std::string(ISODMX_TEST_DATA) + "/hevc_sar.mp4.facts.json"));
-  ASSERT_TRUE(facts);
-  const std::string hex = (*facts)["streams"][0]["extradata"].String();
-  BoxBuilder children;
-  children.Box("hvcC", [&] {
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) children.U8(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  });
-  Probe(children.Box("pasp", [&] { children.U32(4).U32(3); }).Data());
-  const VIDEOINFOHEADER2 header = FormatBlock<VIDEOINFOHEADER2>(type_);
-  EXPECT_EQ(std::make_pair(header.bmiHeader.biWidth, header.bmiHeader.biHeight), std::make_pair(176, 144));
-  EXPECT_EQ(std::make_pair(header.dwPictAspectRatioX, header.dwPictAspectRatioY), std::make_pair(235u, 144u));
-  std::vector<BYTE> startCodes;
-  H265StreamInfo info;
-  const Bytes payload = Slice(Video().payload);
-  ASSERT_EQ(ParseH265Config(payload.data(), payload.size(), &startCodes, &info), S_OK);
-  EXPECT_EQ(std::vector<uint32_t>({info.hasSampleAspect, info.sampleAspectW, info.sampleAspectH}),
-            std::vector<uint32_t>({1, 4, 3}));
 }
 
 }  // namespace

@@ -11,21 +11,6 @@
 namespace {
 
 using namespace h265_test;
-using Shape = std::vector<std::pair<uint8_t, int>>;
-
-// The arrays of a bare record as (type byte, unit count) pairs.
-Shape ArrayShape(const Bytes& record) {
-  Shape shape;
-  size_t at = kHvcCRecordHeadSize;
-  for (int array = 0; array < record[22]; ++array) {
-    const int count = (record[at + 1] << 8) | record[at + 2];
-    shape.emplace_back(record[at], count);
-    at += 3;
-    for (int unit = 0; unit < count; ++unit) at += 2 + ((record[at] << 8) | record[at + 1]);
-  }
-  EXPECT_EQ(at, record.size()) << "the arrays fill the record exactly";
-  return shape;
-}
 
 Bytes Build(const Bytes& stream, int mode) {
   Bytes out;
@@ -33,58 +18,59 @@ Bytes Build(const Bytes& stream, int mode) {
   return out;
 }
 
+Bytes StartCodes(const Bytes& config) {
+  Bytes out;
+  EXPECT_EQ(ConfigToStartCodes(config.data(), config.size(), &out), S_OK);
+  return out;
+}
+
 class HvcCRecordTest : public ::testing::Test {
  protected:
   const Bytes stream_ = LoadTestFile("hevc/crop_420_176x100.hevc");
-  // What a muxer wrote for the same stream, as an "hvcC" box.
+  const Bytes sets_{stream_.begin(), stream_.begin() + 84};  // VPS, SPS, PPS
+  // What a muxer wrote for the same stream, as an "hvcC" box: arrays of the
+  // 24-byte VPS, 41-byte SPS and 7-byte PPS at 23, 52 and 98.
   const Bytes box_ = LoadTestFile("hevc/crop_420_176x100.hvcC");
   const Bytes record_{box_.begin() + 8, box_.end()};
 };
 
-TEST_F(HvcCRecordTest, BuildMatchesAMuxersRecordForTheSameStream) {
+TEST_F(HvcCRecordTest, BuildMatchesAMuxersRecordInEveryMode) {
   ASSERT_EQ(box_.size(), 118u);
-  Bytes muxerRecord = record_;
   // The muxer counts one temporal layer; ours leaves numTemporalLayers 0.
-  EXPECT_EQ(muxerRecord[21], 0x0F);
-  muxerRecord[21] = 0x07;
-  EXPECT_EQ(Build(stream_, kHvcCRecordComplete), muxerRecord);
-  // The box modes wrap the same record; the incomplete ones clear each array's completeness bit.
-  for (int mode : {kHvcCBoxIncomplete, kHvcCRecordIncomplete, kHvcCBoxComplete}) {
-    Bytes out = Build(stream_, mode);
-    if (mode != kHvcCRecordIncomplete) {
-      ASSERT_EQ(Bytes(out.begin(), out.begin() + 8), Bytes({0, 0, 0, 118, 'h', 'v', 'c', 'C'})) << mode;
-      out.erase(out.begin(), out.begin() + 8);
-    }
-    const uint8_t complete = mode == kHvcCBoxComplete ? 0x80 : 0;
-    EXPECT_EQ(ArrayShape(out), (Shape{{complete | 32, 1}, {complete | 33, 1}, {complete | 34, 1}}));
-  }
+  Bytes complete = record_, incomplete;
+  ASSERT_EQ(complete[21], 0x0F);
+  complete[21] = 0x07;
+  incomplete = complete;
+  for (size_t array : {23, 52, 98}) incomplete[array] &= 0x7F;
+  const Bytes boxHeader = {0, 0, 0, 118, 'h', 'v', 'c', 'C'};
+  EXPECT_EQ(Build(stream_, kHvcCRecordComplete), complete);
+  EXPECT_EQ(Build(stream_, kHvcCRecordIncomplete), incomplete);
+  EXPECT_EQ(Build(stream_, kHvcCBoxComplete), Concat(boxHeader, complete));
+  EXPECT_EQ(Build(stream_, kHvcCBoxIncomplete), Concat(boxHeader, incomplete));
+  // Back to start codes, boxed or bare, and through the parser: the seven-byte PPS ends the data and still counts.
+  EXPECT_EQ(StartCodes(box_), sets_);
+  EXPECT_EQ(StartCodes(record_), sets_);
+  H265StreamInfo info;
+  Bytes startCodes;
+  ASSERT_EQ(ParseH265Config(box_.data(), box_.size(), &startCodes, &info), S_OK);
+  EXPECT_EQ(std::make_pair(info.pictureWidth, info.pictureHeight), std::make_pair(176, 100));
 }
 
-TEST(BuildHvcCTest, ArraysListEveryUnitInTypeOrder) {
+TEST(BuildHvcCTest, ArraysListEveryUnitInTypeOrderAndTheHeadComesFromTheSps) {
   const Bytes sei = NalUnit(39, {0x05, 0x02, 0xAB, 0xCD});
-  SpsSpec second;
+  SpsSpec first, second;
+  first.temporalIdNesting = false;
+  first.chromaFormatIdc = 2, first.bitDepthLumaMinus8 = 2, first.bitDepthChromaMinus8 = 4;
+  first.vui = true, first.minSpatialSegmentationIdc = 0x123;
   second.id = 1;
-  const Bytes stream = AnnexB({sei, MakePps(), MakeSps(), MakeVps(), MakeSps(second), kSlice, sei, MakePps({1, 1})});
-  const Bytes record = Build(stream, kHvcCRecordIncomplete);
-  EXPECT_EQ(ArrayShape(record), (Shape{{32, 1}, {33, 2}, {34, 2}, {39, 2}}));
-  // The units are copied whole, without the start code's extra zero.
-  const Bytes vps = MakeVps();
-  EXPECT_EQ(Bytes(record.begin() + 28, record.begin() + 28 + vps.size()), vps);
-}
-
-TEST(BuildHvcCTest, HeadComesFromTheSps) {
-  SpsSpec sps;
-  sps.temporalIdNesting = false;
-  sps.chromaFormatIdc = 2, sps.bitDepthLumaMinus8 = 2, sps.bitDepthChromaMinus8 = 4;
-  sps.vui = true, sps.minSpatialSegmentationIdc = 0x123;
-  const Bytes record = Build(AnnexB({MakeVps(), MakeSps(sps), MakePps(), kSlice}), kHvcCRecordComplete);
-  ASSERT_GE(record.size(), kHvcCRecordHeadSize);
+  const Bytes stream = AnnexB({sei, MakePps(), MakeSps(first), MakeVps(), MakeSps(second), kSlice, sei, MakePps({1, 1})});
+  const Bytes record = Build(stream, kHvcCRecordComplete);
+  EXPECT_EQ(StartCodes(record), AnnexB({MakeVps(), MakeSps(first), MakeSps(second), MakePps(), MakePps({1, 1}), sei, sei}));
   // Version 1; Main profile; compatible with Main and Main 10; progressive,
   // frame only; level 3.1; min_spatial_segmentation_idc; parallelism; 4:2:2,
-  // 10 and 12 bits; no average frame rate; not nested, 4-byte lengths; three arrays.
-  const Bytes expected = {0x01, 0x01, 0x60, 0, 0,    0,    0x90, 0,    0, 0, 0,    0,
-                          93,   0xF1, 0x23, 0xFC, 0xFE, 0xFA, 0xFC, 0, 0, 0x03, 0x03};
-  EXPECT_EQ(Bytes(record.begin(), record.begin() + kHvcCRecordHeadSize), expected);
+  // 10 and 12 bits; no average frame rate; not nested, 4-byte lengths; four arrays.
+  const Bytes head = {1, 1, 0x60, 0, 0, 0, 0x90, 0, 0, 0, 0, 0, 93, 0xF1, 0x23, 0xFC, 0xFE, 0xFA, 0xFC, 0, 0, 3, 4};
+  EXPECT_EQ(Bytes(record.begin(), record.begin() + kHvcCRecordHeadSize), head);
 }
 
 TEST(BuildHvcCTest, RefusesStreamsWithoutAllParameterSets) {
@@ -106,33 +92,19 @@ TEST(BuildHvcCTest, RefusesStreamsWithoutAllParameterSets) {
   }
 }
 
-TEST_F(HvcCRecordTest, ConfigGivesTheStreamsParameterSetsBoxedOrBare) {
-  for (const Bytes& config : {box_, record_}) {
-    Bytes startCodes;
-    ASSERT_EQ(ConfigToStartCodes(config.data(), config.size(), &startCodes), S_OK);
-    EXPECT_EQ(startCodes, Bytes(stream_.begin(), stream_.begin() + 84));  // VPS, SPS, PPS
-  }
-  // The seven-byte PPS ends the converted data and still counts.
-  H265StreamInfo info;
-  Bytes startCodes;
-  ASSERT_EQ(ParseH265Config(box_.data(), box_.size(), &startCodes, &info), S_OK);
-  EXPECT_EQ(std::make_pair(info.pictureWidth, info.pictureHeight), std::make_pair(176, 100));
-}
-
 TEST_F(HvcCRecordTest, BadBoxesAndRecordsGiveTheirCodes) {
   auto boxOf = [](BoxSize size, const Bytes& body) {
     BoxBuilder b;
     return b.Box(size, "hvcC", [&] { b.Bytes(body); }).Data();
   };
-  Bytes unitPastEnd = record_, missingArray = record_, typeWithoutSize = {'h', 'v', 'c', 'C'};
+  Bytes unitPastEnd = record_, missingArray = record_;
   unitPastEnd[kHvcCRecordHeadSize + 3] = 0x7F;  // the VPS length
   missingArray[22] = 4;
-  typeWithoutSize.insert(typeWithoutSize.end(), record_.begin(), record_.end());
   const Bytes head(record_.begin(), record_.begin() + 22);
   const std::pair<Bytes, HRESULT> cases[] = {
       {boxOf(BoxSize::Forced(8), record_), VFW_E_INVALID_MEDIA_TYPE},
       {boxOf(BoxSize::Forced(uint32_t(record_.size() + 9)), record_), VFW_E_INVALID_MEDIA_TYPE},  // past the input
-      {typeWithoutSize, VFW_E_INVALID_MEDIA_TYPE},
+      {Concat({'h', 'v', 'c', 'C'}, record_), VFW_E_INVALID_MEDIA_TYPE},                        // no room for a size
       {boxOf(BoxSize::Forced(9), record_), E_FAIL},
       {head, E_FAIL},
       {boxOf(BoxSize::Auto(), head), E_FAIL},
@@ -149,8 +121,7 @@ TEST_F(HvcCRecordTest, BadBoxesAndRecordsGiveTheirCodes) {
   Bytes empty(kHvcCRecordHeadSize, 0), out;
   empty[0] = 1;
   H265StreamInfo info;
-  EXPECT_EQ(ConfigToStartCodes(empty.data(), empty.size(), &out), S_OK);
-  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(StartCodes(empty), Bytes{});
   EXPECT_EQ(ParseH265Config(empty.data(), empty.size(), &out, &info), kParameterSetsIncomplete);
 }
 

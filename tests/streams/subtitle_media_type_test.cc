@@ -1,7 +1,7 @@
 // Timed text as subtitles: a "tx3g" track offers one UTF-8 subtitle type
 // whose SUBTITLEINFO names the track's language; nothing else a null-media
 // track holds is offered.
-#include "media_type_movie.h"
+#include "sample_entry_fixtures.h"
 #include "test_files.h"
 
 #include "platform/media_guids.h"

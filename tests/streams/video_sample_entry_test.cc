@@ -1,4 +1,4 @@
-#include "sample_entry_reading.h"
+#include "sample_entry_fixtures.h"
 
 #include "streams/video_sample_entry.h"
 
@@ -42,13 +42,11 @@ TEST(VideoSampleEntryTest, SizeAndAspectFromTheMp4vLayerHeaderAndPasp) {
       {false, config, shortPasp.Data(), S_OK, {352, 288, 0, 1, 1}},
   };
   for (const auto& row : rows) {
-    EsDescriptorSpec spec;
-    spec.objectType = 0x20, spec.decoderSpecificInfo = row.config, spec.longSizes = true;
     BoxBuilder b;
     b.Box(row.mp4v ? "mp4v" : "s263", [&] {
       WriteCommonFields(b);
       WriteVisualFields(b, 352, 288);
-      b.Bytes(EsdsBox(spec)).Bytes(row.otherChildren);
+      b.Bytes(EsdsBox({0x20, row.config, true})).Bytes(row.otherChildren);
     });
     const ReadEntryResult read = ReadEntry(kTestKindVideo, b);
     ASSERT_EQ(read.payload, S_OK);

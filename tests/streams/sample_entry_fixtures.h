@@ -1,0 +1,161 @@
+// Fixtures for sample-entry tests: the fixed fields of visual and sound
+// entries and ES descriptors written with the box builder; an entry read the
+// way its track reads it; and a one-track movie whose samples lie in an
+// "mdat" at the start of the file, so that GetTrackMediaType and the lookups
+// it uses (bit rate, frame duration, sample 0) work as on a real file.
+#pragma once
+
+#include "support/box_builder.h"
+#include "support/movie_builder.h"
+
+#include "container/trak_box.h"
+#include "platform/format_blocks.h"
+#include "platform/media_type.h"
+#include "streams/sample_entry_factory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Media kinds as the track's "minf" walk records them.
+inline constexpr DWORD kTestKindVideo = 1;
+inline constexpr DWORD kTestKindSound = 2;
+
+// The 8 bytes every entry begins with.
+inline void WriteCommonFields(BoxBuilder& b) { b.Zeros(6).U16(1); }
+
+// The 70 bytes of a visual sample entry after the common fields.
+inline void WriteVisualFields(BoxBuilder& b, uint16_t width, uint16_t height, uint16_t depth = 24) {
+  b.Zeros(16).U16(width).U16(height).U32(0x00480000).U32(0x00480000).U32(0).U16(1);
+  b.U8(5).Text("tests").Zeros(26).U16(depth).U16(0xFFFF);
+}
+
+// Sound description version 0 (also the ISO audio entry) after the common
+// fields; `fixedRate` is 16.16.
+inline void WriteSoundV0(BoxBuilder& b, uint16_t channels, uint16_t bits, uint32_t fixedRate, uint16_t version = 0) {
+  b.U16(version).Zeros(6).U16(channels).U16(bits).U16(0).U16(0).U32(fixedRate);
+}
+
+// An ES descriptor as an "esds" payload (after version and flags) carries it.
+struct EsDescriptorSpec {
+  uint8_t objectType = 0x40;
+  std::vector<uint8_t> decoderSpecificInfo;
+  // Sizes as four bytes (80 80 80 nn), as some writers code them.
+  bool longSizes = false;
+};
+
+inline std::vector<uint8_t> BuildEsDescriptor(const EsDescriptorSpec& spec) {
+  const auto descriptor = [&](uint8_t tag, std::vector<uint8_t> head, const std::vector<uint8_t>& body) {
+    std::vector<uint8_t> out = {tag};
+    if (spec.longSizes) out.insert(out.end(), {0x80, 0x80, 0x80});
+    out.push_back(static_cast<uint8_t>(head.size() + body.size()));
+    out.insert(out.end(), head.begin(), head.end());
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+  };
+  const std::vector<uint8_t> specific = spec.decoderSpecificInfo.empty() ? std::vector<uint8_t>{}
+                                        : descriptor(0x05, {}, spec.decoderSpecificInfo);
+  const std::vector<uint8_t> decoder =
+      descriptor(0x04, {spec.objectType, 0x15, 0x00, 0x01, 0x00, 0x00, 0x01, 0xF4, 0, 0, 0x01, 0xF4, 0}, specific);
+  std::vector<uint8_t> decoderAndSl = decoder;
+  decoderAndSl.insert(decoderAndSl.end(), {0x06, 0x01, 0x02});
+  return descriptor(0x03, {0x00, 0x01, 0x00}, decoderAndSl);
+}
+
+inline std::vector<uint8_t> EsdsBox(const EsDescriptorSpec& spec) {
+  BoxBuilder b;
+  return b.FullBox("esds", 0, 0, [&] { b.Bytes(BuildEsDescriptor(spec)); }).Data();
+}
+
+inline std::vector<uint8_t> Slice(const CBuffer& buffer) {
+  return std::vector<uint8_t>(buffer.Data(), buffer.Data() + buffer.Length());
+}
+
+struct ReadEntryResult {
+  std::unique_ptr<SampleEntry> entry;
+  HRESULT fixedFields = E_UNEXPECTED;
+  HRESULT payload = E_UNEXPECTED;
+};
+
+// Reads the entry box at the start of `b` as a track of `mediaKind` would:
+// ReadFixedFields and, when that succeeded, ReadPayload.
+inline ReadEntryResult ReadEntry(DWORD mediaKind, const BoxBuilder& b) {
+  ReadEntryResult result;
+  ComPtr<IAsyncReader> reader = b.Reader();
+  LONGLONG position = 0, remaining = static_cast<LONGLONG>(b.Size());
+  Box header;
+  if (header.ReadHeader(reader.Get(), &position, &remaining) != S_OK) return result;
+  result.entry.reset(CreateSampleEntry(mediaKind, header, nullptr));
+  remaining = header.size;
+  result.fixedFields = result.entry->ReadFixedFields(reader.Get(), &position, &remaining);
+  if (result.fixedFields == S_OK) result.payload = result.entry->ReadPayload(reader.Get(), &position);
+  return result;
+}
+
+struct MediaTypeTrack {
+  // "vide"/"vmhd", "soun"/"smhd", "text"/"nmhd".
+  std::string handler = "vide", mediaHeader = "vmhd", format = "avc1";
+  // The entry after its 8 common bytes.
+  std::vector<uint8_t> entryBody;
+  std::vector<std::vector<uint8_t>> samples = {{0, 0, 0, 0}};
+  uint32_t timescale = 600;
+  int32_t sampleDelta = 20;
+  std::optional<std::vector<uint32_t>> syncSamples;
+};
+
+inline ParsedMovie ParseMediaTypeMovie(const MediaTypeTrack& spec) {
+  BoxBuilder b;
+  TrackSpec track;
+  b.Box("mdat", [&] {
+    for (const auto& sample : spec.samples) b.Bytes(sample);
+  });
+  for (const auto& sample : spec.samples) track.sizes.push_back(static_cast<uint32_t>(sample.size()));
+  track.handler = spec.handler, track.mediaHeader = spec.mediaHeader, track.format = spec.format;
+  track.entryBody = spec.entryBody;
+  track.timescale = spec.timescale;
+  track.stts = {{static_cast<uint32_t>(spec.samples.size()), spec.sampleDelta}};
+  track.stsc = {{1, static_cast<uint32_t>(spec.samples.size()), 1}};
+  track.chunkOffsets = {8};  // after the "mdat" header
+  track.syncSamples = spec.syncSamples;
+  WriteMovie(b, {track});
+  return ParseMovie(b, 0, CreateSampleEntry);
+}
+
+// The visual fields after the common ones, then `children`.
+inline std::vector<uint8_t> VisualEntryBody(uint16_t width, uint16_t height, const std::vector<uint8_t>& children = {},
+                                            uint16_t depth = 24) {
+  BoxBuilder b;
+  WriteVisualFields(b, width, height, depth);
+  return b.Bytes(children).Data();
+}
+
+// Media type `index` of the movie's only track.
+inline HRESULT TrackType(const ParsedMovie& movie, int index, CMediaType* type) {
+  return movie.Track(0).GetTrackMediaType(index, type);
+}
+
+template <class Block>
+Block FormatBlock(const CMediaType& type) {
+  Block block{};
+  EXPECT_GE(type.cbFormat, sizeof block);
+  if (type.pbFormat && type.cbFormat >= sizeof block) std::memcpy(&block, type.pbFormat, sizeof block);
+  return block;
+}
+
+// The bytes of the format block from `offset` on.
+inline std::vector<uint8_t> BlockTail(const CMediaType& type, size_t offset) {
+  if (!type.pbFormat || type.cbFormat < offset) return {};
+  return std::vector<uint8_t>(type.pbFormat + offset, type.pbFormat + type.cbFormat);
+}
+
+// The bytes of a packed format structure and the extra bytes after it, to compare whole blocks.
+template <class Block>
+std::vector<uint8_t> BytesOf(const Block& block, const std::vector<uint8_t>& extra = {}) {
+  std::vector<uint8_t> bytes(sizeof block);
+  std::memcpy(bytes.data(), &block, sizeof block);
+  bytes.insert(bytes.end(), extra.begin(), extra.end());
+  return bytes;
+}
