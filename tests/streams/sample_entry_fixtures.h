@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -154,8 +155,8 @@ inline std::vector<uint8_t> BlockTail(const CMediaType& type, size_t offset) {
 // The bytes of a packed format structure and the extra bytes after it, to compare whole blocks.
 template <class Block>
 std::vector<uint8_t> BytesOf(const Block& block, const std::vector<uint8_t>& extra = {}) {
-  std::vector<uint8_t> bytes(sizeof block);
+  std::vector<uint8_t> bytes(sizeof block + extra.size());
   std::memcpy(bytes.data(), &block, sizeof block);
-  bytes.insert(bytes.end(), extra.begin(), extra.end());
+  std::copy(extra.begin(), extra.end(), bytes.begin() + sizeof block);
   return bytes;
 }
