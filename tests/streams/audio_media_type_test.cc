@@ -25,11 +25,9 @@ Bytes Esds(uint8_t objectType, const Bytes& specificInfo = {}) { return EsdsBox(
 // By default one second of 1024-byte samples, each 1024 ticks at the entry's rate.
 ParsedMovie SoundMovie(const char* format, uint16_t channels, uint16_t bits, uint32_t rate, const Bytes& children = {},
                        std::vector<Bytes> samples = {}) {
-  MediaTypeTrack track;
-  track.handler = "soun", track.mediaHeader = "smhd", track.format = format;
   BoxBuilder b;
   WriteSoundV0(b, channels, bits, rate << 16);
-  track.entryBody = b.Bytes(children).Data();
+  MediaTypeTrack track = SoundTrack(format, b.Bytes(children).Data());
   track.timescale = rate, track.sampleDelta = 1024;
   track.samples = samples.empty() ? std::vector<Bytes>(rate / 1024, Bytes(1024)) : std::move(samples);
   return ParseMediaTypeMovie(track);

@@ -16,20 +16,17 @@ void WriteSoundV2(BoxBuilder& b, double rate, uint32_t channels) {
   b.U64(std::bit_cast<uint64_t>(rate)).U32(channels).U32(0x7F000000).U32(24).U32(0x9).U32(6).U32(1);
 }
 
-// A sound entry: the common fields, then what `body` writes.
-ReadEntryResult ReadSound(const std::function<void(BoxBuilder&)>& body) {
+// A movie with one "mp4a" entry holding what `body` writes.
+ParsedMovie SoundMovie(const std::function<void(BoxBuilder&)>& body) {
   BoxBuilder b;
-  b.Box("mp4a", [&] {
-    WriteCommonFields(b);
-    body(b);
-  });
-  return ReadEntry(kTestKindSound, b);
+  body(b);
+  return ParseMediaTypeMovie(SoundTrack("mp4a", b.Data()));
 }
 
-const AudioSampleEntry& Audio(const ReadEntryResult& read) { return dynamic_cast<AudioSampleEntry&>(*read.entry); }
+const AudioSampleEntry& Audio(const ParsedMovie& movie) { return dynamic_cast<const AudioSampleEntry&>(EntryOf(movie)); }
 
 TEST(AudioSampleEntryTest, EsdsInsideWaveIsFoundAndLaterChildrenAreNotExamined) {
-  const ReadEntryResult read = ReadSound([&](BoxBuilder& b) {
+  const ParsedMovie movie = SoundMovie([&](BoxBuilder& b) {
     WriteSoundV0(b, 2, 16, 44100u << 16, 1);
     b.U32(1024).U32(0).U32(4).U32(2).Box("wave", [&] {
       b.Box("frma", [&] { b.FourCC("mp4a"); }).Box("mp4a", [&] { b.U32(0); });
@@ -37,44 +34,43 @@ TEST(AudioSampleEntryTest, EsdsInsideWaveIsFoundAndLaterChildrenAreNotExamined) 
     });
     b.Bytes(EsdsBox({0x6B, {0xEE, 0xEE}}));
   });
-  ASSERT_EQ(read.payload, S_OK);
-  EXPECT_EQ(read.entry->objectTypeIndication, 0x40u);
-  EXPECT_EQ(Slice(read.entry->codecConfig), Bytes({0x11, 0x90}));
+  ASSERT_EQ(movie.result, S_OK);
+  EXPECT_EQ(EntryOf(movie).objectTypeIndication, 0x40u);
+  EXPECT_EQ(Slice(EntryOf(movie).codecConfig), Bytes({0x11, 0x90}));
   // A malformed child of "wave" ends the walk quietly.
-  const ReadEntryResult malformed = ReadSound([](BoxBuilder& b) {
+  const ParsedMovie malformed = SoundMovie([](BoxBuilder& b) {
     WriteSoundV0(b, 1, 16, 8000u << 16);
     b.Box("wave", [&] { b.Box(BoxSize::Forced(200), "esds", [&] { b.Zeros(12); }); });
   });
-  EXPECT_EQ(malformed.payload, S_OK);
-  EXPECT_EQ(malformed.entry->objectTypeIndication, SampleEntry::kNoObjectType);
+  ASSERT_EQ(malformed.result, S_OK);
+  EXPECT_EQ(EntryOf(malformed).objectTypeIndication, SampleEntry::kNoObjectType);
 }
 
 TEST(AudioSampleEntryTest, SoundDescriptionVersionsReadTheirOwnFields) {
   // Version 2 rates past 65535 survive; the channel count keeps its low 16
-  // bits; rates no DWORD holds (negative, NaN, huge) become 0, not undefined behaviour.
-  const struct {
-    double rate;
-    uint32_t channels;
-    std::vector<DWORD> expected;  // version, channels, bits, rate, payload length
-  } rows[] = {
-      {48000.0, 2, {2, 2, 16, 48000, 20}}, {192000.0, 8, {2, 8, 16, 192000, 20}}, {44100.75, 1, {2, 1, 16, 44100, 20}},
-      {22050.0, 0x00010002, {2, 2, 16, 22050, 20}}, {-1.0, 2, {2, 2, 16, 0, 20}}, {1e12, 2, {2, 2, 16, 0, 20}},
-      {std::bit_cast<double>(0x7FF8000000000000ull), 2, {2, 2, 16, 0, 20}},
+  // bits; rates no DWORD holds (negative, NaN, huge) become 0, not undefined
+  // behaviour. Its 20 trailing bytes are skipped: the payload starts at "chan".
+  const std::tuple<double, uint32_t, DWORD, WORD> rows[] = {
+      {48000.0, 2, 48000, 2}, {192000.0, 8, 192000, 8}, {44100.75, 1, 44100, 1}, {22050.0, 0x00010002, 22050, 2},
+      {-1.0, 2, 0, 2},        {1e12, 2, 0, 2},          {std::bit_cast<double>(0x7FF8000000000000ull), 2, 0, 2},
   };
-  for (const auto& row : rows) {
-    // The 20 trailing bytes are skipped: the payload starts at "chan".
-    const ReadEntryResult read = ReadSound([&](BoxBuilder& b) { WriteSoundV2(b, row.rate, row.channels), b.Box("chan", [&] { b.Zeros(12); }); });
-    ASSERT_EQ(read.fixedFields, S_OK) << row.rate;
-    const AudioSampleEntry& a = Audio(read);
-    EXPECT_EQ(std::vector<DWORD>({a.soundVersion, a.channelCount, a.sampleSize, a.sampleRate, DWORD(a.payload.Length())}),
-              row.expected) << row.rate;
+  for (const auto& [rate, channels, expectedRate, expectedChannels] : rows) {
+    const ParsedMovie movie = SoundMovie([&](BoxBuilder& b) {
+      WriteSoundV2(b, rate, channels);
+      b.Box("chan", [&] { b.Zeros(12); });
+    });
+    ASSERT_EQ(movie.result, S_OK) << rate;
+    const AudioSampleEntry& a = Audio(movie);
+    EXPECT_EQ(std::make_tuple(a.soundVersion, a.channelCount, a.sampleSize, a.sampleRate, a.payload.Length()),
+              std::make_tuple(WORD{2}, expectedChannels, WORD{16}, expectedRate, LONG{20}))
+        << rate;
   }
   // Version 1 skips its sixteen extra bytes.
-  const ReadEntryResult v1 = ReadSound([](BoxBuilder& b) {
+  const ParsedMovie v1 = SoundMovie([](BoxBuilder& b) {
     WriteSoundV0(b, 2, 16, 0xAC440000, 1);
     b.U32(1).U32(2).U32(4).U32(2).Box("wfex", [&] { b.Bytes({0x01, 0x00, 0x02, 0x00}); });
   });
-  ASSERT_EQ(v1.payload, S_OK);
+  ASSERT_EQ(v1.result, S_OK);
   EXPECT_EQ(Audio(v1).sampleRate, 44100u);
   EXPECT_EQ(Slice(Audio(v1).codecConfig), Bytes({0x01, 0x00, 0x02, 0x00}));
 }
@@ -88,23 +84,23 @@ TEST(AudioSampleEntryTest, SoundDescriptionsCutShortAreInvalidHeader) {
     if (version != 2) WriteSoundV0(full, 2, 16, 44100u << 16, version);
     full.Zeros(version == 1 ? 16 : 0);
     const Bytes cut(full.Data().begin(), full.Data().begin() + kept);
-    EXPECT_EQ(ReadSound([&](BoxBuilder& b) { b.Bytes(cut); }).fixedFields, STG_E_INVALIDHEADER) << version << "/" << kept;
+    EXPECT_EQ(SoundMovie([&](BoxBuilder& b) { b.Bytes(cut); }).result, STG_E_INVALIDHEADER) << version << "/" << kept;
   }
 }
 
 TEST(AudioSampleEntryTest, EsDescriptorSizePastTheCapIsRefusedWithoutOverflow) {
-  const Bytes good = BuildEsDescriptor({0x40, {0x11, 0x90}});
   // Seven continuation bytes: accumulation stops at 0x1FFFFFFF, still far
   // more than the bytes left, instead of wrapping to something small.
   Bytes huge = {0x03, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x00};
+  const Bytes good = BuildEsDescriptor({0x40, {0x11, 0x90}});
   huge.insert(huge.end(), good.begin() + 2, good.end());
-  const ReadEntryResult read = ReadSound([&](BoxBuilder& b) {
+  const ParsedMovie movie = SoundMovie([&](BoxBuilder& b) {
     WriteSoundV0(b, 2, 16, 48000u << 16);
     b.FullBox("esds", 0, 0, [&] { b.Bytes(huge); });
   });
-  EXPECT_EQ(read.payload, S_OK);
-  EXPECT_EQ(read.entry->objectTypeIndication, SampleEntry::kNoObjectType);
-  EXPECT_EQ(read.entry->codecConfig.Length(), 0);
+  ASSERT_EQ(movie.result, S_OK);
+  EXPECT_EQ(EntryOf(movie).objectTypeIndication, SampleEntry::kNoObjectType);
+  EXPECT_EQ(EntryOf(movie).codecConfig.Length(), 0);
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ std::string Describe(const SampleEntry& entry) {
   } else if (const auto* audio = dynamic_cast<const AudioSampleEntry*>(&entry)) {
     text += " " + std::to_string(audio->channelCount) + "ch " + std::to_string(audio->sampleRate) + "Hz";
   }
-  char hex[8] = "";
+  char hex[16] = "";
   if (entry.objectTypeIndication != SampleEntry::kNoObjectType) std::snprintf(hex, sizeof hex, " oti %02X", entry.objectTypeIndication);
   text += hex;
   const CBuffer& config = entry.entryKind == kSampleEntryNull ? entry.payload : entry.codecConfig;

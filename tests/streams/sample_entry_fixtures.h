@@ -1,7 +1,7 @@
 // Fixtures for sample-entry tests: the fixed fields of visual and sound
-// entries and ES descriptors written with the box builder; an entry read the
-// way its track reads it; and a one-track movie whose samples lie in an
-// "mdat" at the start of the file, so that GetTrackMediaType and the lookups
+// entries and ES descriptors written with the box builder, and a one-track
+// movie whose samples lie in an "mdat" at the start of the file, so that the
+// entry is read as its track reads it and GetTrackMediaType and the lookups
 // it uses (bit rate, frame duration, sample 0) work as on a real file.
 #pragma once
 
@@ -17,16 +17,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
-
-// Media kinds as the track's "minf" walk records them.
-inline constexpr DWORD kTestKindVideo = 1;
-inline constexpr DWORD kTestKindSound = 2;
-
-// The 8 bytes every entry begins with.
-inline void WriteCommonFields(BoxBuilder& b) { b.Zeros(6).U16(1); }
 
 // The 70 bytes of a visual sample entry after the common fields.
 inline void WriteVisualFields(BoxBuilder& b, uint16_t width, uint16_t height, uint16_t depth = 24) {
@@ -75,27 +67,6 @@ inline std::vector<uint8_t> Slice(const CBuffer& buffer) {
   return std::vector<uint8_t>(buffer.Data(), buffer.Data() + buffer.Length());
 }
 
-struct ReadEntryResult {
-  std::unique_ptr<SampleEntry> entry;
-  HRESULT fixedFields = E_UNEXPECTED;
-  HRESULT payload = E_UNEXPECTED;
-};
-
-// Reads the entry box at the start of `b` as a track of `mediaKind` would:
-// ReadFixedFields and, when that succeeded, ReadPayload.
-inline ReadEntryResult ReadEntry(DWORD mediaKind, const BoxBuilder& b) {
-  ReadEntryResult result;
-  ComPtr<IAsyncReader> reader = b.Reader();
-  LONGLONG position = 0, remaining = static_cast<LONGLONG>(b.Size());
-  Box header;
-  if (header.ReadHeader(reader.Get(), &position, &remaining) != S_OK) return result;
-  result.entry.reset(CreateSampleEntry(mediaKind, header, nullptr));
-  remaining = header.size;
-  result.fixedFields = result.entry->ReadFixedFields(reader.Get(), &position, &remaining);
-  if (result.fixedFields == S_OK) result.payload = result.entry->ReadPayload(reader.Get(), &position);
-  return result;
-}
-
 struct MediaTypeTrack {
   // "vide"/"vmhd", "soun"/"smhd", "text"/"nmhd".
   std::string handler = "vide", mediaHeader = "vmhd", format = "avc1";
@@ -124,6 +95,16 @@ inline ParsedMovie ParseMediaTypeMovie(const MediaTypeTrack& spec) {
   WriteMovie(b, {track});
   return ParseMovie(b, 0, CreateSampleEntry);
 }
+
+// A sound track of `format` whose entry holds `body` after the common fields.
+inline MediaTypeTrack SoundTrack(const char* format, std::vector<uint8_t> body) {
+  MediaTypeTrack track;
+  track.handler = "soun", track.mediaHeader = "smhd", track.format = format;
+  track.entryBody = std::move(body);
+  return track;
+}
+
+inline const SampleEntry& EntryOf(const ParsedMovie& movie) { return *movie.Track(0).sampleEntry; }
 
 // The visual fields after the common ones, then `children`.
 inline std::vector<uint8_t> VisualEntryBody(uint16_t width, uint16_t height, const std::vector<uint8_t>& children = {},

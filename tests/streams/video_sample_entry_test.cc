@@ -9,14 +9,11 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 TEST(VideoSampleEntryTest, FixedFieldsCutShortAreInvalidHeader) {
-  BoxBuilder full;
-  WriteCommonFields(full);
-  WriteVisualFields(full, 64, 64);
-  // Every cut inside the 78 fixed bytes, including inside the common ones.
-  for (size_t kept : {0u, 4u, 7u, 20u, 41u, 76u, 77u}) {
-    BoxBuilder b;
-    b.Box("avc1", [&] { b.Bytes(Bytes(full.Data().begin(), full.Data().begin() + kept)); });
-    EXPECT_EQ(ReadEntry(kTestKindVideo, b).fixedFields, STG_E_INVALIDHEADER) << kept;
+  const Bytes full = VisualEntryBody(64, 64);
+  for (size_t kept : {0u, 20u, 41u, 69u}) {
+    MediaTypeTrack track;
+    track.entryBody = Bytes(full.begin(), full.begin() + kept);
+    EXPECT_EQ(ParseMediaTypeMovie(track).result, STG_E_INVALIDHEADER) << kept;
   }
 }
 
@@ -31,26 +28,25 @@ TEST(VideoSampleEntryTest, SizeAndAspectFromTheMp4vLayerHeaderAndPasp) {
   BoxBuilder shortPasp;
   shortPasp.Box("pasp", [&] { shortPasp.U32(4).U16(3); });
   const struct {
-    bool mp4v;  // else "s263", which has no layer header to read
+    const char* format;  // "s263" has no layer header to read
     Bytes config, otherChildren;
     HRESULT lastResult;
     std::vector<DWORD> fields;  // width, height, has aspect, aspect h, aspect v
   } rows[] = {
-      {true, config, {}, S_OK, {176, 144, 0, 1, 1}},
-      {true, aspect10To11, {}, S_OK, {176, 144, 1, 10, 11}},
-      {true, nonRectangular, {}, E_FAIL, {352, 288, 0, 1, 1}},
-      {false, config, shortPasp.Data(), S_OK, {352, 288, 0, 1, 1}},
+      {"mp4v", config, {}, S_OK, {176, 144, 0, 1, 1}},
+      {"mp4v", aspect10To11, {}, S_OK, {176, 144, 1, 10, 11}},
+      {"mp4v", nonRectangular, {}, E_FAIL, {352, 288, 0, 1, 1}},
+      {"s263", config, shortPasp.Data(), S_OK, {352, 288, 0, 1, 1}},
   };
   for (const auto& row : rows) {
-    BoxBuilder b;
-    b.Box(row.mp4v ? "mp4v" : "s263", [&] {
-      WriteCommonFields(b);
-      WriteVisualFields(b, 352, 288);
-      b.Bytes(EsdsBox({0x20, row.config, true})).Bytes(row.otherChildren);
-    });
-    const ReadEntryResult read = ReadEntry(kTestKindVideo, b);
-    ASSERT_EQ(read.payload, S_OK);
-    const auto& v = dynamic_cast<const VideoSampleEntry&>(*read.entry);
+    Bytes children = EsdsBox({0x20, row.config, true});
+    children.insert(children.end(), row.otherChildren.begin(), row.otherChildren.end());
+    MediaTypeTrack track;
+    track.format = row.format;
+    track.entryBody = VisualEntryBody(352, 288, children);
+    const ParsedMovie movie = ParseMediaTypeMovie(track);
+    ASSERT_EQ(movie.result, S_OK);
+    const auto& v = dynamic_cast<const VideoSampleEntry&>(EntryOf(movie));
     EXPECT_EQ(Slice(v.codecConfig), row.config);
     EXPECT_EQ(v.lastResult, row.lastResult);
     EXPECT_EQ(std::vector<DWORD>({v.width, v.height, v.hasPixelAspect, v.pixelAspectH, v.pixelAspectV}), row.fields);
