@@ -87,7 +87,7 @@ struct SpsSpec {
   bool vui = false;
   int aspectRatioIdc = -1;  // -1: no aspect ratio information
   uint32_t sarWidth = 0, sarHeight = 0;
-  std::optional<Timing> vuiTiming;
+  std::optional<Timing> vuiTiming = {};
   bool vuiHrd = false;                 // NAL and VCL HRD with sub-picture parameters
   int minSpatialSegmentationIdc = -1;  // -1: no bitstream restriction
 };

@@ -58,14 +58,12 @@ TEST_F(HvcCRecordTest, BuildMatchesAMuxersRecordInEveryMode) {
 
 TEST(BuildHvcCTest, ArraysListEveryUnitInTypeOrderAndTheHeadComesFromTheSps) {
   const Bytes sei = NalUnit(39, {0x05, 0x02, 0xAB, 0xCD});
-  SpsSpec first, second;
-  first.temporalIdNesting = false;
-  first.chromaFormatIdc = 2, first.bitDepthLumaMinus8 = 2, first.bitDepthChromaMinus8 = 4;
-  first.vui = true, first.minSpatialSegmentationIdc = 0x123;
-  second.id = 1;
-  const Bytes stream = AnnexB({sei, MakePps(), MakeSps(first), MakeVps(), MakeSps(second), kSlice, sei, MakePps({1, 1})});
-  const Bytes record = Build(stream, kHvcCRecordComplete);
-  EXPECT_EQ(StartCodes(record), AnnexB({MakeVps(), MakeSps(first), MakeSps(second), MakePps(), MakePps({1, 1}), sei, sei}));
+  const Bytes first = MakeSps({.temporalIdNesting = false, .chromaFormatIdc = 2, .bitDepthLumaMinus8 = 2,
+                                .bitDepthChromaMinus8 = 4, .vui = true, .minSpatialSegmentationIdc = 0x123});
+  const Bytes second = MakeSps({.id = 1}), secondPps = MakePps({.id = 1, .spsId = 1});
+  const Bytes record =
+      Build(AnnexB({sei, MakePps(), first, MakeVps(), second, kSlice, sei, secondPps}), kHvcCRecordComplete);
+  EXPECT_EQ(StartCodes(record), AnnexB({MakeVps(), first, second, MakePps(), secondPps, sei, sei}));
   // Version 1; Main profile; compatible with Main and Main 10; progressive,
   // frame only; level 3.1; min_spatial_segmentation_idc; parallelism; 4:2:2,
   // 10 and 12 bits; no average frame rate; not nested, 4-byte lengths; four arrays.
@@ -73,18 +71,12 @@ TEST(BuildHvcCTest, ArraysListEveryUnitInTypeOrderAndTheHeadComesFromTheSps) {
   EXPECT_EQ(Bytes(record.begin(), record.begin() + kHvcCRecordHeadSize), head);
 }
 
-TEST(BuildHvcCTest, RefusesStreamsWithoutAllParameterSets) {
+TEST(BuildHvcCTest, RefusesStreamsWithoutAllParameterSetsAndUnknownModes) {
   const Bytes sets = AnnexB({MakeVps(), MakeSps(), MakePps(), kSlice});
-  SpsSpec bad;
-  bad.chromaFormatIdc = 7;
-  const std::pair<Bytes, int> cases[] = {
-      {{}, 0},
-      {AnnexB({kSlice, kSlice}), 0},
-      {AnnexB({MakeVps(), MakeSps(), kSlice}), 2},
-      {AnnexB({MakeVps(), MakeSps(bad), MakePps(), kSlice}), 1},
-      {sets, 4},  // unknown modes
-      {sets, -1},
-  };
+  // No sets, no PPS, a malformed SPS; then unknown modes.
+  const std::pair<Bytes, int> cases[] = {{AnnexB({kSlice, kSlice}), 0}, {AnnexB({MakeVps(), MakeSps(), kSlice}), 2},
+                                         {AnnexB({MakeVps(), MakeSps({.chromaFormatIdc = 7}), MakePps(), kSlice}), 1},
+                                         {sets, 4}, {sets, -1}};
   for (const auto& [stream, mode] : cases) {
     Bytes out = {0xAA};
     EXPECT_EQ(BuildHvcC(stream.data(), stream.size(), &out, mode), E_INVALIDARG) << stream.size() << " " << mode;

@@ -24,7 +24,7 @@ struct VideoTypeSpec {
   REFERENCE_TIME duration = 400000;
   DWORD aspectX = 720, aspectY = 576;  // stored only by the VIDEOINFOHEADER2 family
   RECT target = {0, 0, 0, 0};
-  Bytes extra;
+  Bytes extra = {};
 };
 
 template <class Header>
@@ -37,9 +37,7 @@ Bytes Block(const VideoTypeSpec& s, Header header) {
   return block;
 }
 
-CMediaType VideoType(const std::function<void(VideoTypeSpec&)>& change = nullptr) {
-  VideoTypeSpec s;
-  if (change) change(s);
+CMediaType VideoType(const VideoTypeSpec& s = {}) {
   VIDEOINFOHEADER2 second{};
   second.dwPictAspectRatioX = s.aspectX, second.dwPictAspectRatioY = s.aspectY;
   Bytes block = *s.formatType == FORMAT_VideoInfo2 || *s.formatType == FORMAT_MPEG2Video ? Block(s, second)
@@ -54,37 +52,43 @@ CMediaType VideoType(const std::function<void(VideoTypeSpec&)>& change = nullptr
 }
 
 TEST(MediaTypeMatchTest, VideoTypesMatchWhenTheyDescribeTheSamePicture) {
-  using S = VideoTypeSpec&;
-  const std::tuple<const char*, CMediaType, CMediaType, bool> rows[] = {
-      {"identical", VideoType(), VideoType(), true},
-      {"VIDEOINFOHEADER2, same aspect", VideoType(), VideoType([](S s) { s.formatType = &FORMAT_VideoInfo2; }), true},
-      {"VIDEOINFOHEADER2, 16:9", VideoType(), VideoType([](S s) { s.formatType = &FORMAT_VideoInfo2, s.aspectX = 16, s.aspectY = 9; }), false},
-      {"MPEG2VIDEOINFO", VideoType(), VideoType([](S s) { s.formatType = &FORMAT_MPEG2Video; }), true},
-      {"private video format", VideoType(), VideoType([](S s) { s.formatType = &FORMAT_IsoVideoInfoPrivate; }), true},
-      {"YV12 rows either way", VideoType(), VideoType([](S s) { s.height = -576; }), true},
-      {"RGB rows either way", VideoType([](S s) { s.compression = BI_RGB; }), VideoType([](S s) { s.compression = BI_RGB, s.height = -576; }), false},
-      {"other width", VideoType(), VideoType([](S s) { s.width = 704; }), false},
-      {"other compression", VideoType(), VideoType([](S s) { s.compression = MAKEFOURCC('I', '4', '2', '0'); }), false},
-      {"other image size only", VideoType(), VideoType([](S s) { s.sizeImage = 0; }), true},
-      {"durations one apart", VideoType(), VideoType([](S s) { s.duration = 400001; }), true},
-      {"durations two apart", VideoType(), VideoType([](S s) { s.duration = 400002; }), false},
-      {"zero duration is 30 fps", VideoType([](S s) { s.duration = 0; }), VideoType([](S s) { s.duration = 333334; }), true},
-      {"zero duration is not 29.97", VideoType([](S s) { s.duration = 0; }), VideoType([](S s) { s.duration = 333367; }), false},
-      {"empty and full target", VideoType(), VideoType([](S s) { s.target = {0, 0, 720, 576}; }), true},
-      {"full width, empty height", VideoType(), VideoType([](S s) { s.target = {0, 0, 720, 0}; }), true},
-      {"offset target", VideoType(), VideoType([](S s) { s.target = {8, 0, 720, 576}; }), false},
-      {"one row short", VideoType(), VideoType([](S s) { s.target = {0, 0, 720, 575}; }), false},
-      {"other extra bytes", VideoType([](S s) { s.extra = {1, 2}; }), VideoType([](S s) { s.extra = {3, 4}; }), true},
-      {"longer block, same start", VideoType(), VideoType([](S s) { s.extra = {1, 2, 3}; }), true},
-      {"other subtype, same block", VideoType(), VideoType([](S s) { s.subtype = &MEDIASUBTYPE_I420; }), false},
+  const struct {
+    VideoTypeSpec a, b;
+    bool match;
+  } rows[] = {
+      {{}, {}, true},
+      {{}, {.formatType = &FORMAT_VideoInfo2}, true},
+      {{}, {.formatType = &FORMAT_VideoInfo2, .aspectX = 16, .aspectY = 9}, false},
+      {{}, {.formatType = &FORMAT_MPEG2Video}, true},
+      {{}, {.formatType = &FORMAT_IsoVideoInfoPrivate}, true},
+      // Rows may run either way for YUV, not for RGB.
+      {{}, {.height = -576}, true},
+      {{.compression = BI_RGB}, {.height = -576, .compression = BI_RGB}, false},
+      {{}, {.width = 704}, false},
+      {{}, {.compression = MAKEFOURCC('I', '4', '2', '0')}, false},
+      {{}, {.sizeImage = 0}, true},
+      // Frame durations one apart agree; zero means 30 fps.
+      {{}, {.duration = 400001}, true},
+      {{}, {.duration = 400002}, false},
+      {{.duration = 0}, {.duration = 333334}, true},
+      {{.duration = 0}, {.duration = 333367}, false},
+      // An empty rectangle, or one empty in a direction, is the whole picture.
+      {{}, {.target = {0, 0, 720, 576}}, true},
+      {{}, {.target = {0, 0, 720, 0}}, true},
+      {{}, {.target = {8, 0, 720, 576}}, false},
+      {{}, {.target = {0, 0, 720, 575}}, false},
+      // Extra bytes after the header are not compared, nor a longer block.
+      {{.extra = {1, 2}}, {.extra = {3, 4}}, true},
+      {{}, {.extra = {1, 2, 3}}, true},
+      {{}, {.subtype = &MEDIASUBTYPE_I420}, false},
   };
-  for (const auto& [name, a, b, match] : rows) {
-    EXPECT_EQ(MediaTypesMatch(a, b), match) << name;
-    EXPECT_EQ(MediaTypesMatch(b, a), match) << name << " (reversed)";
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    EXPECT_EQ(MediaTypesMatch(VideoType(rows[i].a), VideoType(rows[i].b)), rows[i].match) << "row " << i;
+    EXPECT_EQ(MediaTypesMatch(VideoType(rows[i].b), VideoType(rows[i].a)), rows[i].match) << "row " << i << " reversed";
   }
   // The grey format's longer bitmap header is compared up to its own size; past it the bytes are not ours.
   const auto grey = [](Bytes extra) {
-    return VideoType([&](S s) { s.compression = MAKEFOURCC('V', 'G', 'R', 'Y'), s.biSize = 48, s.extra = extra; });
+    return VideoType({.compression = MAKEFOURCC('V', 'G', 'R', 'Y'), .biSize = 48, .extra = extra});
   };
   EXPECT_TRUE(MediaTypesMatch(grey({1, 2, 3, 4, 5, 6, 7, 8}), grey({1, 2, 3, 4, 5, 6, 7, 8, 9})));
   EXPECT_FALSE(MediaTypesMatch(grey({1, 2, 3, 4, 5, 6, 7, 8}), grey({1, 2, 3, 4, 5, 6, 7, 9, 9})));
@@ -95,7 +99,7 @@ TEST(MediaTypeMatchTest, BlocksThatCannotBeReadOrAreNoVideoMatchOnlyByteForByte)
   const CMediaType whole = VideoType();
   CMediaType cut = whole, noBlock = whole, empty = whole, audioMajor = whole, waveFormat = whole;
   cut.SetFormat(whole.pbFormat, 80);
-  CMediaType shortPrivate = VideoType([](VideoTypeSpec& s) { s.formatType = &FORMAT_IsoVideoInfoPrivate; });
+  CMediaType shortPrivate = VideoType({.formatType = &FORMAT_IsoVideoInfoPrivate});
   shortPrivate.cbFormat = 120;
   CoTaskMemFree(noBlock.pbFormat);
   noBlock.pbFormat = nullptr;

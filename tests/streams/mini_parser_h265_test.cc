@@ -20,32 +20,22 @@ namespace {
 
 using namespace h265_test;
 
-HRESULT Parse(const Bytes& stream, H265StreamInfo* info = nullptr) {
-  return ParseH265StartCodes(stream.data(), stream.size(), info);
-}
-
 // A VPS, SPS and PPS as an encoder writes them ahead of a picture.
 Bytes Stream(const SpsSpec& sps = {}, const PpsSpec& pps = {}, std::optional<Timing> vpsTiming = {}) {
   return AnnexB({MakeVps(vpsTiming), MakeSps(sps), MakePps(pps), kSlice});
 }
 
-template <class Change>
-Bytes Stream(Change change, const PpsSpec& pps = {}, std::optional<Timing> vpsTiming = {}) {
-  SpsSpec sps;
-  change(sps);
-  return Stream(sps, pps, vpsTiming);
-}
-
-// What a bitstream dump shows: display size, frame rate, bit depths, sample
-// aspect (whether given, then the ratio), scan.
+// What a bitstream dump shows: display size, frame rate, bit depths and
+// sample aspect (whether given, then the ratio); or why there is none.
 std::string Describe(const Bytes& stream) {
   H265StreamInfo i;
-  const HRESULT hr = Parse(stream, &i);
+  const HRESULT hr = ParseH265StartCodes(stream.data(), stream.size(), &i);
+  if (hr != S_OK) return hr == kParameterSetsIncomplete ? "incomplete" : hr == kMalformedBitstream ? "malformed" : "?";
   char text[128];
   std::snprintf(text, sizeof text, "%dx%d %.3f fps %u/%u bits sar %u %u:%u%s", i.pictureWidth, i.pictureHeight,
                 i.frameRate, i.bitDepthLuma, i.bitDepthChroma, i.hasSampleAspect, i.sampleAspectW, i.sampleAspectH,
                 i.progressive ? "" : " interlaced");
-  return hr == S_OK ? text : "failed " + std::to_string(hr);
+  return text;
 }
 
 // Facts that an independent bitstream dump reported for the committed streams.
@@ -67,25 +57,22 @@ TEST(MiniParserH265RealStreamsTest, DerivesWhatADecoderWouldShow) {
 TEST(MiniParserH265Test, DerivesSizeAspectAndRateFromTheSyntax) {
   // Window offsets left 1, right 2, top 3, bottom 4 on the 176x104 picture.
   const auto cropped = [](uint32_t chroma, bool planes = false) {
-    return Stream([&](SpsSpec& s) {
-      s.chromaFormatIdc = chroma, s.separateColourPlane = planes;
-      s.cropLeft = 1, s.cropRight = 2, s.cropTop = 3, s.cropBottom = 4;
-    });
+    return Stream({.chromaFormatIdc = chroma, .separateColourPlane = planes, .cropLeft = 1, .cropRight = 2,
+                   .cropTop = 3, .cropBottom = 4});
   };
   const auto aspect = [](int idc, uint32_t w = 0, uint32_t h = 0) {
-    return Stream([&](SpsSpec& s) { s.vui = true, s.aspectRatioIdc = idc, s.sarWidth = w, s.sarHeight = h; });
+    return Stream({.vui = true, .aspectRatioIdc = idc, .sarWidth = w, .sarHeight = h});
   };
   const auto timed = [](std::optional<Timing> vui, std::optional<Timing> vps = {}) {
-    return Stream([&](SpsSpec& s) { s.vui = true, s.vuiTiming = vui, s.vuiHrd = vui.has_value(); }, {}, vps);
+    return Stream({.vui = true, .vuiTiming = vui, .vuiHrd = vui.has_value()}, {}, vps);
   };
   // Each option shifts every later field; the bit depths and the aspect ratio
   // after it show that the reader kept its place.
-  const auto optional = [](auto change) {
-    return Stream([&](SpsSpec& s) {
-      s.bitDepthLumaMinus8 = 2, s.bitDepthChromaMinus8 = 1, s.vui = true, s.aspectRatioIdc = 255;
-      s.sarWidth = 8, s.sarHeight = 9, s.vuiTiming = Timing{1, 48}, s.vuiHrd = true, s.minSpatialSegmentationIdc = 200;
-      change(s);
-    }, {0, 0, true, true, -30});  // tiles, range extension and the lowest QP 10 bits allow
+  const auto optional = [](SpsSpec s) {
+    s.bitDepthLumaMinus8 = 2, s.bitDepthChromaMinus8 = 1, s.vui = true, s.aspectRatioIdc = 255, s.sarWidth = 8;
+    s.sarHeight = 9, s.vuiTiming = Timing{1, 48}, s.vuiHrd = true, s.minSpatialSegmentationIdc = 200;
+    // Tiles, a range extension and the lowest QP 10 bits allow.
+    return Stream(s, {.tiles = true, .rangeExtension = true, .initQpMinus26 = -30});
   };
   const char* const kOptional = "176x104 48.000 fps 10/9 bits sar 1 8:9";
   const std::pair<Bytes, const char*> cases[] = {
@@ -94,7 +81,6 @@ TEST(MiniParserH265Test, DerivesSizeAspectAndRateFromTheSyntax) {
       {cropped(2), "170x97 30.000 fps 8/8 bits sar 0 0:0"},  // 4:2:2 counts pairs across, rows down
       {cropped(3), "173x97 30.000 fps 8/8 bits sar 0 0:0"},
       {cropped(3, true), "173x97 30.000 fps 8/8 bits sar 0 0:0"},
-      {aspect(-1), "176x104 30.000 fps 8/8 bits sar 0 0:0"},
       {aspect(1), "176x104 30.000 fps 8/8 bits sar 0 0:0"},  // square pixels say nothing
       {aspect(2), "176x104 30.000 fps 8/8 bits sar 1 12:11"},
       {aspect(16), "176x104 30.000 fps 8/8 bits sar 1 2:1"},
@@ -107,76 +93,66 @@ TEST(MiniParserH265Test, DerivesSizeAspectAndRateFromTheSyntax) {
       {timed(Timing{2, 50}, Timing{0, 50}), "176x104 25.000 fps 8/8 bits sar 0 0:0"},
       {timed(Timing{1, 0}), "176x104 30.000 fps 8/8 bits sar 0 0:0"},
       {timed({}, Timing{0x80000000u, 0xFFFFFFFFu}), "176x104 2.000 fps 8/8 bits sar 0 0:0"},  // unsigned
-      {optional([](SpsSpec&) {}), kOptional},
-      {optional([](SpsSpec& s) { s.scalingList = true; }), kOptional},
-      {optional([](SpsSpec& s) { s.pcm = true; }), kOptional},
-      {optional([](SpsSpec& s) { s.predictedRefPicSets = true; }), kOptional},
-      {optional([](SpsSpec& s) { s.maxSubLayersMinus1 = 2; }), kOptional},
-      {optional([](SpsSpec& s) { s.numShortTermRefPicSets = 64, s.numLongTermRefPics = 32; }), kOptional},
+      {optional({}), kOptional},
+      {optional({.scalingList = true}), kOptional},
+      {optional({.pcm = true}), kOptional},
+      {optional({.predictedRefPicSets = true}), kOptional},
+      {optional({.maxSubLayersMinus1 = 2}), kOptional},
+      {optional({.numShortTermRefPicSets = 64, .numLongTermRefPics = 32}), kOptional},
   };
   for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(Describe(cases[i].first), cases[i].second) << "case " << i;
 }
 
-TEST(MiniParserH265Test, StreamsWithoutAllThreeSetsAreIncomplete) {
-  Bytes otherLayerPps = MakePps();
+TEST(MiniParserH265Test, MissingSetsAreIncompleteAndOutOfRangeValuesMalformed) {
+  Bytes otherLayerPps = MakePps(), eightSubLayersVps = MakeVps(), eightSubLayersSps = MakeSps();
   otherLayerPps[1] |= 0x08;  // nuh_layer_id 1
-  const Bytes cases[] = {
-      {},
-      AnnexB({MakeVps(), MakeSps(), kSlice}),
-      AnnexB({MakeSps(), MakePps(), kSlice}),
-      // The last unit has no start code after it to end it.
-      AnnexB({MakeVps(), MakePps(), MakeSps()}),
-      AnnexB({MakeSps(), MakePps(), MakeVps()}),
-      // From its start code on, fewer than 9 bytes are left for this PPS.
-      AnnexB({MakeVps(), MakeSps(), {0x44, 0x01, 0xC1}}),
-      AnnexB({MakeVps(), MakeSps(), otherLayerPps, kSlice}),
-  };
-  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(Parse(cases[i]), kParameterSetsIncomplete) << "case " << i;
-}
-
-TEST(MiniParserH265Test, OutOfRangeValuesAreMalformed) {
-  Bytes eightSubLayersVps = MakeVps(), eightSubLayersSps = MakeSps();
   eightSubLayersVps[3] = (eightSubLayersVps[3] & 0xF1) | 0x0E;
   eightSubLayersSps[2] |= 0x0E;
-  const std::pair<const char*, Bytes> cases[] = {
-      {"sps_seq_parameter_set_id 16", Stream([](SpsSpec& s) { s.id = 16; })},
-      {"pps_pic_parameter_set_id 64", Stream(SpsSpec{}, {64, 0})},
-      {"pps_seq_parameter_set_id 16", Stream(SpsSpec{}, {0, 16})},
-      {"chroma_format_idc 4", Stream([](SpsSpec& s) { s.chromaFormatIdc = 4; })},
-      {"bit depth 17", Stream([](SpsSpec& s) { s.bitDepthLumaMinus8 = 9; })},
-      {"65 short-term sets", Stream([](SpsSpec& s) { s.numShortTermRefPicSets = 65; })},
-      {"33 long-term pictures", Stream([](SpsSpec& s) { s.numLongTermRefPics = 33; })},
-      {"zero width", Stream([](SpsSpec& s) { s.width = 0; })},
-      {"width not a multiple of the coding block", Stream([](SpsSpec& s) { s.width = 170; })},
-      {"window as wide as the picture", Stream([](SpsSpec& s) { s.cropLeft = 44, s.cropRight = 44; })},
-      {"window offsets near 2^32", Stream([](SpsSpec& s) { s.cropTop = 0xFFFFFFFE, s.cropBottom = 2; })},
-      {"min_spatial_segmentation_idc 4096", Stream([](SpsSpec& s) { s.vui = true, s.minSpatialSegmentationIdc = 4096; })},
-      {"init_qp_minus26 below -26 at 8 bits", Stream(SpsSpec{}, {0, 0, false, false, -27})},
-      {"init_qp_minus26 above 25", Stream(SpsSpec{}, {0, 0, false, false, 26})},
-      {"vps_max_sub_layers_minus1 7", AnnexB({eightSubLayersVps, MakeSps(), MakePps(), kSlice})},
-      {"sps_max_sub_layers_minus1 7", AnnexB({MakeVps(), eightSubLayersSps, MakePps(), kSlice})},
+  const std::pair<Bytes, const char*> cases[] = {
+      {{}, "incomplete"},
+      {AnnexB({MakeVps(), MakeSps(), kSlice}), "incomplete"},
+      {AnnexB({MakeSps(), MakePps(), kSlice}), "incomplete"},
+      // The last unit has no start code after it to end it.
+      {AnnexB({MakeVps(), MakePps(), MakeSps()}), "incomplete"},
+      {AnnexB({MakeSps(), MakePps(), MakeVps()}), "incomplete"},
+      // From its start code on, fewer than 9 bytes are left for this PPS.
+      {AnnexB({MakeVps(), MakeSps(), {0x44, 0x01, 0xC1}}), "incomplete"},
+      {AnnexB({MakeVps(), MakeSps(), otherLayerPps, kSlice}), "incomplete"},
+      {Stream({.id = 16}), "malformed"},
+      {Stream({}, {.id = 64}), "malformed"},
+      {Stream({}, {.spsId = 16}), "malformed"},
+      {Stream({.chromaFormatIdc = 4}), "malformed"},
+      {Stream({.bitDepthLumaMinus8 = 9}), "malformed"},
+      {Stream({.numShortTermRefPicSets = 65}), "malformed"},
+      {Stream({.numLongTermRefPics = 33}), "malformed"},
+      {Stream({.width = 0}), "malformed"},
+      {Stream({.width = 170}), "malformed"},  // not a multiple of the coding block
+      {Stream({.cropLeft = 44, .cropRight = 44}), "malformed"},
+      {Stream({.cropTop = 0xFFFFFFFE, .cropBottom = 2}), "malformed"},
+      {Stream({.vui = true, .minSpatialSegmentationIdc = 4096}), "malformed"},
+      {Stream({}, {.initQpMinus26 = -27}), "malformed"},  // at 8 bits
+      {Stream({}, {.initQpMinus26 = 26}), "malformed"},
+      {AnnexB({eightSubLayersVps, MakeSps(), MakePps(), kSlice}), "malformed"},
+      {AnnexB({MakeVps(), eightSubLayersSps, MakePps(), kSlice}), "malformed"},
   };
-  for (const auto& [name, stream] : cases) EXPECT_EQ(Parse(stream), kMalformedBitstream) << name;
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(Describe(cases[i].first), cases[i].second) << "case " << i;
 }
 
 // Under the sanitizers: no cut or corruption reads outside the data or loops.
 TEST(MiniParserH265Test, TruncatedOrCorruptedSetsEndCleanly) {
   const Bytes stream = LoadTestFile("hevc/sar_extended_5x3.hevc");
   ASSERT_GT(stream.size(), 120u);
-  for (size_t size = 0; size <= 120; ++size) Parse(Bytes(stream.begin(), stream.begin() + size));
+  for (size_t size = 0; size <= 120; ++size) Describe(Bytes(stream.begin(), stream.begin() + size));
   std::mt19937 random(12345);
-  const Bytes heads[] = {MakeVps(Timing{1, 25}), MakeSps([] {
-                           SpsSpec s;
-                           s.vui = s.vuiHrd = s.scalingList = true, s.vuiTiming = Timing{1, 25};
-                           return s;
-                         }()),
-                         MakePps({0, 0, true, true, 0})};
+  const Bytes heads[] = {MakeVps(Timing{1, 25}),
+                         MakeSps({.scalingList = true, .vui = true, .vuiTiming = Timing{1, 25}, .vuiHrd = true}),
+                         MakePps({.tiles = true, .rangeExtension = true})};
   for (int round = 0; round < 3000; ++round) {
     Bytes units[3] = {heads[0], heads[1], heads[2]};
     Bytes& victim = units[round % 3];
     // Flip a few bytes, keeping the two-byte NAL header.
     for (int flips = 0; flips <= round % 4; ++flips) victim[2 + random() % (victim.size() - 2)] = uint8_t(random());
-    Parse(AnnexB({units[0], units[1], units[2], kSlice}));
+    Describe(AnnexB({units[0], units[1], units[2], kSlice}));
   }
 }
 
@@ -189,8 +165,6 @@ TEST(MiniParserH265FeedTest, CollectsUntilTheParameterSetsAreComplete) {
   const std::pair<size_t, size_t> cases[] = {{1, 89}, {2, 90}, {7, 91}, {45, 90}, {200, 200}};
   for (const auto& [chunk, fedAtCompletion] : cases) {
     CMiniParserH265 parser;
-    CMediaType early;
-    EXPECT_EQ(parser.GetMediaType(&early), VFW_E_NOT_FOUND);
     size_t fed = 0;
     HRESULT hr = S_FALSE;
     for (; hr == S_FALSE && fed < stream.size(); fed += chunk) hr = parser.Feed(stream.data() + fed, LONG(chunk));
@@ -202,7 +176,7 @@ TEST(MiniParserH265FeedTest, CollectsUntilTheParameterSetsAreComplete) {
   // A unit cut by the end of a feed is not judged until its end arrives.
   const Bytes built = Stream();
   const size_t cut = AnnexB({MakeVps(), MakeSps(), MakePps()}).size() - 2;
-  ASSERT_EQ(ParseH265StartCodes(built.data(), cut, nullptr), kMalformedBitstream);
+  ASSERT_EQ(Describe(Bytes(built.begin(), built.begin() + cut)), "malformed");
   CMiniParserH265 parser;
   EXPECT_EQ(parser.Feed(built.data(), LONG(cut)), S_FALSE);
   EXPECT_EQ(parser.Feed(built.data() + cut, LONG(built.size() - cut)), S_OK);
@@ -212,6 +186,7 @@ TEST(MiniParserH265FeedTest, MediaTypeCarriesDisplaySizeAndParameterSets) {
   const Bytes stream = LoadTestFile("hevc/crop_420_176x100.hevc");
   CMiniParserH265 parser;
   CMediaType type;
+  EXPECT_EQ(parser.GetMediaType(&type), VFW_E_NOT_FOUND);
   ASSERT_EQ(parser.Feed(stream.data(), LONG(stream.size())), S_OK);
   ASSERT_EQ(parser.GetMediaType(&type), S_OK);
   EXPECT_EQ(std::make_tuple(*type.Type(), *type.Subtype(), *type.FormatType(), type.IsTemporalCompressed()),
@@ -219,18 +194,19 @@ TEST(MiniParserH265FeedTest, MediaTypeCarriesDisplaySizeAndParameterSets) {
   ASSERT_GE(type.FormatLength(), sizeof(VIDEOINFOHEADER));
   VIDEOINFOHEADER h;
   std::memcpy(&h, type.Format(), sizeof h);
-  // The extra bytes are the stream's VPS, SPS and PPS, from the first start code's 00 00 01 on.
-  EXPECT_EQ(std::make_tuple(h.bmiHeader.biSize, h.bmiHeader.biWidth, h.bmiHeader.biHeight, h.bmiHeader.biCompression, h.AvgTimePerFrame),
+  const BITMAPINFOHEADER& b = h.bmiHeader;
+  EXPECT_EQ(std::make_tuple(b.biSize, b.biWidth, b.biHeight, b.biCompression, h.AvgTimePerFrame),
             std::make_tuple(40u + 83u, 176, 100, FourCCAsDword("H265"), 416667));
-  EXPECT_EQ(Bytes(type.Format() + sizeof h, type.Format() + type.FormatLength()), Bytes(stream.begin() + 1, stream.begin() + 84));
+  // The extra bytes are the stream's VPS, SPS and PPS, from the first start code's 00 00 01 on.
+  EXPECT_EQ(Bytes(type.Format() + sizeof h, type.Format() + type.FormatLength()),
+            Bytes(stream.begin() + 1, stream.begin() + 84));
 }
 
 TEST(MiniParserH265FeedTest, FailuresStay) {
-  CMiniParserH265 parser;
-  const Bytes stream = Stream([](SpsSpec& s) { s.id = 16; });
+  CMiniParserH265 parser, fresh;
+  const Bytes stream = Stream({.id = 16});
   EXPECT_EQ(parser.Feed(stream.data(), LONG(stream.size())), kMalformedBitstream);
   EXPECT_EQ(parser.Feed(stream.data(), 4), kMalformedBitstream);
-  CMiniParserH265 fresh;
   EXPECT_EQ(fresh.Feed(nullptr, 4), E_INVALIDARG);
   // Without parameter sets the collected bytes stop growing at 1 MiB.
   const Bytes zeros(256 << 10, 0);

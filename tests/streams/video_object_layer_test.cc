@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -44,54 +45,49 @@ std::string Parse(const Bytes& vol, size_t size) {
   VideoObjectLayerFields f;
   f.width = 640, f.height = 480;
   const HRESULT hr = ParseVideoObjectLayerHeader(vol.data(), std::min(size, vol.size()), &f);
-  const std::string result = hr == S_OK ? "ok" : hr == E_FAIL ? "fail" : hr == kVideoObjectLayerIncomplete ? "short" : "?";
-  return result + " " + std::to_string(f.width) + "x" + std::to_string(f.height) + " aspect " +
-         std::to_string(f.hasPixelAspect) + " " + std::to_string(f.pixelAspectH) + ":" + std::to_string(f.pixelAspectV);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s %ux%u aspect %u %u:%u",
+                hr == S_OK ? "ok" : hr == E_FAIL ? "fail" : hr == kVideoObjectLayerIncomplete ? "short" : "?", f.width,
+                f.height, f.hasPixelAspect, f.pixelAspectH, f.pixelAspectV);
+  return text;
 }
 std::string Parse(const VolSpec& spec) { return Parse(BuildVolHeader(spec), SIZE_MAX); }
 
 TEST(BitReaderTest, ReadPastTheEndConsumesNothing) {
-  const uint8_t bytes[] = {0xA5, 0x0F, 0xDE, 0xAD, 0xBE, 0xEF};
+  const uint8_t bytes[] = {0xA5, 0x0F, 0xDE, 0xAD, 0xBE, 0xEF, 0x77};
   CBitReader reader(bytes, sizeof bytes);
-  DWORD a = 0, b = 0, c = 0;
-  EXPECT_TRUE(reader.Read(3, &a) && !reader.Read(46, &b) && reader.Read(13, &b) && !reader.Read(33, &c));
-  EXPECT_TRUE(reader.Read(32, &c) && !reader.Skip(1));
-  EXPECT_EQ(std::vector<DWORD>({a, b, c}), std::vector<DWORD>({5, 0x050F, 0xDEADBEEF}));
+  DWORD a = 0, b = 0, c = 0, d = 0;
+  EXPECT_TRUE(reader.Read(3, &a) && !reader.Skip(54) && reader.Read(13, &b) && reader.Read(32, &c));
+  EXPECT_TRUE(!reader.Read(9, &d) && reader.Read(8, &d) && !reader.Skip(1));
+  EXPECT_EQ(std::vector<DWORD>({a, b, c, d}), std::vector<DWORD>({5, 0x050F, 0xDEADBEEF, 0x77}));
 }
 
 TEST(VideoObjectLayerTest, HeaderGivesSizeAndPixelAspect) {
-  const auto vol = [](auto change) {
-    VolSpec s;
-    change(s);
-    return s;
-  };
   const std::pair<VolSpec, const char*> rows[] = {
-      {vol([](VolSpec& s) { s.aspectRatioInfo = 2; }), "ok 320x240 aspect 1 12:11"},
-      {vol([](VolSpec& s) { s.aspectRatioInfo = 5; }), "ok 320x240 aspect 1 40:33"},
+      {{.aspectRatioInfo = 2}, "ok 320x240 aspect 1 12:11"},
+      {{.aspectRatioInfo = 5}, "ok 320x240 aspect 1 40:33"},
       // Square, forbidden and reserved codes leave the ratio alone.
-      {vol([](VolSpec& s) { s.aspectRatioInfo = 0; }), "ok 320x240 aspect 0 1:1"},
-      {vol([](VolSpec& s) { s.aspectRatioInfo = 6; }), "ok 320x240 aspect 0 1:1"},
-      {vol([](VolSpec& s) { s.aspectRatioInfo = 15, s.parWidth = 64, s.parHeight = 45; }), "ok 320x240 aspect 1 64:45"},
+      {{.aspectRatioInfo = 0}, "ok 320x240 aspect 0 1:1"},
+      {{.aspectRatioInfo = 6}, "ok 320x240 aspect 0 1:1"},
+      {{.aspectRatioInfo = 15, .parWidth = 64, .parHeight = 45}, "ok 320x240 aspect 1 64:45"},
       // Optional blocks are skipped by their exact width.
-      {vol([](VolSpec& s) { s.objectLayerIdentifier = s.vbvParameters = true, s.width = 1920, s.height = 1088; }),
+      {{.objectLayerIdentifier = true, .vbvParameters = true, .width = 1920, .height = 1088},
        "ok 1920x1088 aspect 0 1:1"},
       // The fixed increment takes as many bits as resolution - 1 needs, at least one.
-      {vol([](VolSpec& s) { s.resolution = 30000, s.incrementBits = 15, s.increment = 1001; }), "ok 320x240 aspect 0 1:1"},
-      {vol([](VolSpec& s) { s.resolution = 1, s.incrementBits = 1, s.increment = 1; }), "ok 320x240 aspect 0 1:1"},
-      {vol([](VolSpec& s) { s.resolution = 3, s.incrementBits = 2, s.increment = 1; }), "ok 320x240 aspect 0 1:1"},
-      {vol([](VolSpec& s) { s.resolution = 65535, s.incrementBits = 16, s.increment = 2; }), "ok 320x240 aspect 0 1:1"},
+      {{.resolution = 30000, .incrementBits = 15, .increment = 1001}, "ok 320x240 aspect 0 1:1"},
+      {{.resolution = 1, .incrementBits = 1, .increment = 1}, "ok 320x240 aspect 0 1:1"},
+      {{.resolution = 3, .incrementBits = 2, .increment = 1}, "ok 320x240 aspect 0 1:1"},
+      {{.resolution = 65535, .incrementBits = 16, .increment = 2}, "ok 320x240 aspect 0 1:1"},
       // Bad shape or timing fail and keep the entry's size, but not the aspect read before.
-      {vol([](VolSpec& s) { s.shape = 1, s.aspectRatioInfo = 3; }), "fail 640x480 aspect 1 10:11"},
-      {vol([](VolSpec& s) { s.resolution = 0; }), "fail 640x480 aspect 0 1:1"},
-      {vol([](VolSpec& s) { s.resolution = 30, s.incrementBits = 5, s.increment = 0; }), "fail 640x480 aspect 0 1:1"},
+      {{.aspectRatioInfo = 3, .shape = 1}, "fail 640x480 aspect 1 10:11"},
+      {{.resolution = 0}, "fail 640x480 aspect 0 1:1"},
+      {{.resolution = 30, .incrementBits = 5, .increment = 0}, "fail 640x480 aspect 0 1:1"},
   };
   for (const auto& [spec, expected] : rows) EXPECT_EQ(Parse(spec), expected);
 }
 
 TEST(VideoObjectLayerTest, RunningOutOfBitsIsIncompleteAtEveryCut) {
-  VolSpec spec;
-  spec.aspectRatioInfo = 2;
-  const Bytes vol = BuildVolHeader(spec);
+  const Bytes vol = BuildVolHeader({.aspectRatioInfo = 2});
   // The height's last bit is the header's 64th; every shorter cut stops early.
   EXPECT_EQ(Parse(vol, 0), "short 640x480 aspect 0 1:1");
   for (size_t cut = 1; cut < 7; ++cut) EXPECT_EQ(Parse(vol, cut).substr(0, 6), "short ") << cut;
