@@ -5,7 +5,6 @@
 #include "container/growable_array.h"
 #include "container/read_from_buffer.h"
 #include "platform/code_page.h"
-#include "platform/task_memory.h"
 #include "platform/win32_error.h"
 
 #include <gtest/gtest.h>
@@ -64,11 +63,6 @@ TEST(ByteBufferTest, TextKeepsExactlyOneTerminatorAndConverts) {
   EXPECT_EQ(text.ToWide(wide, 8, CP_UTF8), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
   ASSERT_EQ(text.ToWide(wide, 9, CP_UTF8), S_OK);
   EXPECT_EQ(std::wstring(wide), L"id=42 ok");
-  ASSERT_EQ(text.Assign("caf\xC3\xA9", 5), S_OK);
-  BSTR bstr = nullptr;
-  ASSERT_EQ(text.ToBstr(&bstr, CP_ISO_8859_1), S_OK);
-  EXPECT_EQ(SysStringLen(bstr), 5u) << "Latin-1 takes each byte as a character";
-  SysFreeString(bstr);
 }
 
 TEST(ReadFromBufferTest, ReadsStopAtTheUsedLength) {
@@ -88,18 +82,20 @@ TEST(ReadFromBufferTest, ReadsStopAtTheUsedLength) {
 
 TEST(GrowableArrayTest, IndexOutsideTheCountRaisesAndSetCountIsExactAndZeroFilled) {
   GrowableArray<ULONGLONG> table;
-  EXPECT_THROW(table.Last(), ArrayError);
+  const auto errorOf = [&](ULONG index) {
+    try {
+      return table[index] = 1, S_OK;
+    } catch (const ArrayError& error) {
+      return error.Result();
+    }
+  };
+  EXPECT_EQ(errorOf(0), E_INVALIDARG);
   ASSERT_EQ(table.SetCount(2), S_OK);
   table[0] = 7, table[1] = 8;
   ASSERT_EQ(table.SetCount(1), S_OK);
   ASSERT_EQ(table.SetCount(5), S_OK);
   EXPECT_EQ(std::make_tuple(table.Capacity(), table[0], table[1]), std::make_tuple(5u, 7u, 0u));
-  try {
-    table[5] = 1;
-    FAIL() << "no exception";
-  } catch (const ArrayError& error) {
-    EXPECT_EQ(error.Result(), E_INVALIDARG);
-  }
+  EXPECT_EQ(errorOf(5), E_INVALIDARG);
   // Appending one entry at a time reallocates once per step.
   GrowableArray<DWORD> appended(4);
   for (DWORD i = 0; i < 9; ++i) appended.Append(i);

@@ -29,7 +29,7 @@ std::vector<T> Entries(const GrowableArray<T>& table) {
 
 std::vector<std::pair<DWORD, LONG>> TimeToSample(const trakFragment& table) {
   std::vector<std::pair<DWORD, LONG>> entries;
-  for (const TimeToSampleEntry& entry : Entries(table.timeToSample)) entries.emplace_back(entry.count, entry.sampleDelta);
+  for (const TimeToSampleEntry& e : Entries(table.timeToSample)) entries.emplace_back(e.count, e.sampleDelta);
   return entries;
 }
 
@@ -40,69 +40,48 @@ void Stts(BoxBuilder& b, const std::vector<std::pair<uint32_t, int32_t>>& entrie
   });
 }
 
-// Real files have the usual tables in the usual order; these are the
-// rarer ones. Entries are read in 12 KB blocks: 5000 offsets span two.
+// Real files have the usual tables; these are the rarer ones. Entries are
+// read in 12 KB blocks: 2000 64-bit offsets span two.
 TEST(SampleTableTest, RarerTablesLoadTheirEntries) {
-  const ParsedMovie wide = ParseSampleTable([](BoxBuilder& b) {
-    b.FullBox("co64", 0, 0, [&] { b.U32(2).U64(0x123456789ull).U64(8); });
+  const ParsedMovie movie = ParseSampleTable([](BoxBuilder& b) {
+    b.FullBox("co64", 0, 0, [&] {
+      b.U32(2000);
+      for (uint64_t i = 0; i < 2000; ++i) b.U64((i << 32) + i);
+    });
     b.FullBox("stss", 0, 0, [&] { b.U32(0); });
     Stts(b, {{7, 1}});
   });
-  ASSERT_EQ(wide.result, S_OK);
-  EXPECT_EQ(Entries(wide.Track(0).sampleTable->chunkOffsets), (std::vector<ULONGLONG>{0x123456789ull, 8}));
-  EXPECT_TRUE(wide.Track(0).IsSyncSample(1)) << "an empty sync table makes every sample one";
-  const ParsedMovie narrow = ParseSampleTable([](BoxBuilder& b) {
-    b.FullBox("stco", 0, 0, [&] {
-      b.U32(5000);
-      for (uint32_t i = 0; i < 5000; ++i) b.U32(0xFFFFFF00 + i % 256);
-    });
-  });
-  ASSERT_EQ(narrow.result, S_OK);
-  const std::vector<ULONGLONG> offsets = Entries(narrow.Track(0).sampleTable->chunkOffsets);
-  ASSERT_EQ(offsets.size(), 5000u);
-  for (size_t i : {3071u, 3072u, 4999u}) EXPECT_EQ(offsets[i], 0xFFFFFF00ull + i % 256) << i;
+  ASSERT_EQ(movie.result, S_OK);
+  const std::vector<ULONGLONG> offsets = Entries(movie.Track(0).sampleTable->chunkOffsets);
+  ASSERT_EQ(offsets.size(), 2000u);
+  for (ULONGLONG i : {1ull, 1535ull, 1536ull, 1999ull}) EXPECT_EQ(offsets[i], (i << 32) + i);
+  EXPECT_TRUE(movie.Track(0).IsSyncSample(1)) << "an empty sync table makes every sample one";
 }
 
+// The positive delta whose entries, counted from its first occurrence not
+// already the best, cover the most samples; the earlier wins a tie; none
+// when the best covers fewer samples than half the entries.
 TEST(SampleTableTest, DominantDeltaRules) {
-  const struct {
-    const char* name;
-    std::vector<std::pair<uint32_t, int32_t>> stts;
-    LONGLONG defaultDelta;
-  } cases[] = {
-      {"most samples win across split runs", {{10, 1000}, {1, 500}, {10, 1000}}, 1000},
-      {"best total below half the entries gives none", {{1, 100}, {1, 200}, {1, 300}, {1, 400}}, 0},
-      {"larger total wins", {{3, 100}, {2, 200}}, 100},
-      {"tie keeps the earlier delta", {{2, 100}, {2, 200}}, 100},
-      {"later delta with more samples wins", {{1, 100}, {5, 200}}, 200},
-      {"counted from its later runs too", {{2, 100}, {3, 200}, {2, 100}, {2, 100}}, 100},
-      {"non-positive deltas never count", {{9, 0}, {1, 40}}, 40},
-      {"a single entry is its own default", {{1, 33}}, 33},
-  };
-  for (const auto& c : cases) {
-    const ParsedMovie movie = ParseSampleTable([&](BoxBuilder& b) { Stts(b, c.stts); });
-    ASSERT_EQ(movie.result, S_OK) << c.name;
-    EXPECT_EQ(movie.Track(0).defaultSampleDelta, c.defaultDelta) << c.name;
+  const std::pair<std::vector<std::pair<uint32_t, int32_t>>, LONGLONG> cases[] = {
+      {{{10, 1000}, {1, 500}, {10, 1000}}, 1000}, {{{1, 100}, {1, 200}, {1, 300}, {1, 400}}, 0},
+      {{{3, 100}, {2, 200}}, 100},                {{{2, 100}, {2, 200}}, 100},
+      {{{1, 100}, {5, 200}}, 200},                {{{2, 100}, {3, 200}, {2, 100}, {2, 100}}, 100},
+      {{{9, 0}, {1, 40}}, 40},                    {{{1, 33}}, 33}};
+  for (const auto& [stts, defaultDelta] : cases) {
+    const ParsedMovie movie = ParseSampleTable([&](BoxBuilder& b) { Stts(b, stts); });
+    ASSERT_EQ(movie.result, S_OK);
+    EXPECT_EQ(movie.Track(0).defaultSampleDelta, defaultDelta) << stts.size() << " entries from " << stts[0].second;
   }
 }
 
 // A negative delta that drives the total below zero is stored as 0; one that
-// only lowers it stays. A second "stts" replaces the entries, yet the totals
-// keep accumulating.
-TEST(SampleTableTest, NegativeDeltasAndRepeatedTablesKeepTheTotalsSane) {
+// only lowers it stays.
+TEST(SampleTableTest, NegativeDeltaNeverDrivesTheTotalBelowZero) {
   const ParsedMovie movie = ParseSampleTable([](BoxBuilder& b) { Stts(b, {{5, -10}, {2, 30}, {1, -20}}); });
   ASSERT_EQ(movie.result, S_OK);
-  EXPECT_EQ(TimeToSample(*movie.Track(0).sampleTable), (std::vector<std::pair<DWORD, LONG>>{{5, 0}, {2, 30}, {1, -20}}));
-  EXPECT_EQ(movie.Track(0).sampleTable->totalDuration, 40);
-  EXPECT_EQ(movie.Track(0).sampleTable->sampleCount, 8u);
-
-  const ParsedMovie repeated = ParseSampleTable([](BoxBuilder& b) {
-    Stts(b, {{2, 10}});
-    Stts(b, {{3, 5}});
-  });
-  ASSERT_EQ(repeated.result, S_OK);
-  EXPECT_EQ(TimeToSample(*repeated.Track(0).sampleTable), (std::vector<std::pair<DWORD, LONG>>{{3, 5}}));
-  EXPECT_EQ(repeated.Track(0).sampleTable->sampleCount, 5u);
-  EXPECT_EQ(repeated.Track(0).sampleTable->totalDuration, 35);
+  const trakFragment& table = *movie.Track(0).sampleTable;
+  EXPECT_EQ(TimeToSample(table), (std::vector<std::pair<DWORD, LONG>>{{5, 0}, {2, 30}, {1, -20}}));
+  EXPECT_EQ(std::make_tuple(table.totalDuration, table.sampleCount), std::make_tuple(40, 8u));
 }
 
 TEST(SampleTableTest, CompactSizesUnpackPerFieldWidth) {
