@@ -20,7 +20,7 @@ void WriteSoundV2(BoxBuilder& b, double rate, uint32_t channels) {
 ParsedMovie SoundMovie(const std::function<void(BoxBuilder&)>& body) {
   BoxBuilder b;
   body(b);
-  return ParseMediaTypeMovie(SoundTrack("mp4a", b.Data()));
+  return ParseMediaTypeMovie({.handler = "soun", .mediaHeader = "smhd", .format = "mp4a", .entryBody = b.Data()});
 }
 
 const AudioSampleEntry& Audio(const ParsedMovie& movie) { return dynamic_cast<const AudioSampleEntry&>(EntryOf(movie)); }

@@ -25,11 +25,7 @@ class HevcDimensionProbeTest : public ::testing::Test {
   // asks for media type 0.
   void Probe(const Bytes& children, std::vector<Bytes> samples = {kDelimiter}, uint16_t width = 0,
              uint16_t height = 0, const char* format = "hvc1") {
-    MediaTypeTrack track;
-    track.format = format;
-    track.entryBody = VisualEntryBody(width, height, children);
-    track.samples = std::move(samples);
-    movie_ = ParseMediaTypeMovie(track);
+    movie_ = ParseMediaTypeMovie({.format = format, .entryBody = VisualEntryBody(width, height, children), .samples = samples});
     if (source_) movie_.Track(0).SetReader(source_.Get());
     ASSERT_EQ(TrackType(movie_, 0, &type_), S_OK);
   }

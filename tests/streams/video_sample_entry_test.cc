@@ -11,9 +11,8 @@ using Bytes = std::vector<uint8_t>;
 TEST(VideoSampleEntryTest, FixedFieldsCutShortAreInvalidHeader) {
   const Bytes full = VisualEntryBody(64, 64);
   for (size_t kept : {0u, 20u, 41u, 69u}) {
-    MediaTypeTrack track;
-    track.entryBody = Bytes(full.begin(), full.begin() + kept);
-    EXPECT_EQ(ParseMediaTypeMovie(track).result, STG_E_INVALIDHEADER) << kept;
+    EXPECT_EQ(ParseMediaTypeMovie({.entryBody = Bytes(full.begin(), full.begin() + kept)}).result, STG_E_INVALIDHEADER)
+        << kept;
   }
 }
 
@@ -41,10 +40,7 @@ TEST(VideoSampleEntryTest, SizeAndAspectFromTheMp4vLayerHeaderAndPasp) {
   for (const auto& row : rows) {
     Bytes children = EsdsBox({0x20, row.config, true});
     children.insert(children.end(), row.otherChildren.begin(), row.otherChildren.end());
-    MediaTypeTrack track;
-    track.format = row.format;
-    track.entryBody = VisualEntryBody(352, 288, children);
-    const ParsedMovie movie = ParseMediaTypeMovie(track);
+    const ParsedMovie movie = ParseMediaTypeMovie({.format = row.format, .entryBody = VisualEntryBody(352, 288, children)});
     ASSERT_EQ(movie.result, S_OK);
     const auto& v = dynamic_cast<const VideoSampleEntry&>(EntryOf(movie));
     EXPECT_EQ(Slice(v.codecConfig), row.config);
