@@ -2,8 +2,6 @@
 
 #include "bit_writer.h"
 
-#include "streams/bit_reader.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -52,15 +50,6 @@ std::string Parse(const Bytes& vol, size_t size) {
   return text;
 }
 std::string Parse(const VolSpec& spec) { return Parse(BuildVolHeader(spec), SIZE_MAX); }
-
-TEST(BitReaderTest, ReadPastTheEndConsumesNothing) {
-  const uint8_t bytes[] = {0xA5, 0x0F, 0xDE, 0xAD, 0xBE, 0xEF, 0x77};
-  CBitReader reader(bytes, sizeof bytes);
-  DWORD a = 0, b = 0, c = 0, d = 0;
-  EXPECT_TRUE(reader.Read(3, &a) && !reader.Skip(54) && reader.Read(13, &b) && reader.Read(32, &c));
-  EXPECT_TRUE(!reader.Read(9, &d) && reader.Read(8, &d) && !reader.Skip(1));
-  EXPECT_EQ(std::vector<DWORD>({a, b, c, d}), std::vector<DWORD>({5, 0x050F, 0xDEADBEEF, 0x77}));
-}
 
 TEST(VideoObjectLayerTest, HeaderGivesSizeAndPixelAspect) {
   const std::pair<VolSpec, const char*> rows[] = {

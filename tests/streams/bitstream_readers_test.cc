@@ -1,4 +1,8 @@
+// The readers under the parsers: start-code scanning and the rewriting of
+// length prefixes, the RBSP reader of NAL unit payloads, the plain bit reader.
+#include "streams/bit_reader.h"
 #include "streams/rbsp_bit_reader.h"
+#include "streams/start_codes.h"
 
 #include "h265_stream_builder.h"
 
@@ -7,6 +11,48 @@
 namespace {
 
 using h265_test::Bytes;
+
+TEST(FindStartCodeTest, FindsTheValueByteOnlyWithAByteAfterIt) {
+  // The offset of the byte found, -1 for none.
+  const std::pair<Bytes, int> cases[] = {
+      {{}, -1},
+      {{0x00, 0x00, 0x01, 0x40}, -1},
+      {{0x00, 0x00, 0x01, 0x40, 0x01}, 3},
+      {{0x12, 0x00, 0x00, 0x00, 0x01, 0x42, 0x01}, 5},
+      {{0x00, 0x01, 0x00, 0x00, 0x01, 0x44, 0x01}, 5},
+      {{0x00, 0x00, 0x02, 0x00, 0x00, 0x01, 0x44}, -1},
+      {{0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x40}, 3},
+  };
+  for (const auto& [data, expected] : cases) {
+    const BYTE* found = FindStartCode(data.data(), data.size());
+    EXPECT_EQ(found ? static_cast<int>(found - data.data()) : -1, expected) << "input of " << data.size() << " bytes";
+  }
+  const uint8_t data[] = {0x00, 0x00, 0x01, 0x40, 0x01, 0x00, 0x00, 0x01, 0x42, 0x01};
+  EXPECT_EQ(FindStartCode(data + 4, 5), nullptr) << "the second code's value byte is the last in range";
+  EXPECT_EQ(FindStartCode(data + 4, 6), data + 8);
+}
+
+TEST(LengthPrefixedToStartCodesTest, RewritesPrefixesWithinTheSampleOnly) {
+  // Guard bytes 0xEE on both sides show that nothing outside the sample moves.
+  const struct {
+    Bytes sample, expected;
+    size_t rewritten;
+  } cases[] = {
+      {{0xEE, 0, 0, 0, 2, 0x40, 0x01, 0, 0, 0, 3, 0x42, 0x01, 0xAA, 0xEE},
+       {0xEE, 0, 0, 0, 1, 0x40, 0x01, 0, 0, 0, 1, 0x42, 0x01, 0xAA, 0xEE}, 2},
+      // A unit running past the end is the last; a length cut by the end is left alone.
+      {{0xEE, 0, 0, 0, 9, 0x40, 0x01, 0xEE}, {0xEE, 0, 0, 0, 1, 0x40, 0x01, 0xEE}, 1},
+      {{0xEE, 0, 0, 0, 1, 0x40, 0, 0, 0, 0xEE}, {0xEE, 0, 0, 0, 1, 0x40, 0, 0, 0, 0xEE}, 1},
+      // An empty unit is stepped over; a length near 4 GiB does not wrap around.
+      {{0xEE, 0, 0, 0, 0, 0, 0, 0, 1, 0x26, 0xEE}, {0xEE, 0, 0, 0, 1, 0, 0, 0, 1, 0x26, 0xEE}, 2},
+      {{0xEE, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 1, 0xEE}, {0xEE, 0, 0, 0, 1, 0, 0, 0, 1, 0xEE}, 1},
+      {{0xEE, 0, 0, 5, 0xEE}, {0xEE, 0, 0, 5, 0xEE}, 0},
+  };
+  for (auto c : cases) {
+    EXPECT_EQ(LengthPrefixedToStartCodes(c.sample.data() + 1, c.sample.size() - 2), c.rewritten) << c.sample.size();
+    EXPECT_EQ(c.sample, c.expected);
+  }
+}
 
 TEST(RbspBitReaderTest, EmulationPreventionBytesAreDroppedAndZerosFollowTheEnd) {
   const std::pair<Bytes, Bytes> cases[] = {
@@ -64,6 +110,15 @@ TEST(RbspBitReaderTest, MalformedCodesAndRangesAreRefused) {
   EXPECT_EQ(reader.ReadUeMax(15, &value), S_OK);
   EXPECT_EQ(reader.ReadSeRange(-12, 12, &offset), kMalformedBitstream);
   EXPECT_EQ(reader.ReadSeRange(-12, 12, &offset), S_OK);
+}
+
+TEST(BitReaderTest, ReadPastTheEndConsumesNothing) {
+  const uint8_t bytes[] = {0xA5, 0x0F, 0xDE, 0xAD, 0xBE, 0xEF, 0x77};
+  CBitReader reader(bytes, sizeof bytes);
+  DWORD a = 0, b = 0, c = 0, d = 0;
+  EXPECT_TRUE(reader.Read(3, &a) && !reader.Skip(54) && reader.Read(13, &b) && reader.Read(32, &c));
+  EXPECT_TRUE(!reader.Read(9, &d) && reader.Read(8, &d) && !reader.Skip(1));
+  EXPECT_EQ(std::vector<DWORD>({a, b, c, d}), std::vector<DWORD>({5, 0x050F, 0xDEADBEEF, 0x77}));
 }
 
 }  // namespace
