@@ -72,24 +72,25 @@ inline Bytes MakeVps(std::optional<Timing> timing = {}) {
   return NalUnit(32, w.Flag(false).Rbsp());
 }
 
+// A 176x104 4:2:0 8-bit picture. Predicted reference picture sets are three,
+// the later two predicted, instead of `numShortTermRefPicSets` plain ones;
+// the VUI HRD has NAL and VCL parameters with sub-picture ones; -1 leaves
+// out the aspect ratio and the bitstream restriction.
 struct SpsSpec {
   uint32_t id = 0, maxSubLayersMinus1 = 0;
   bool temporalIdNesting = true;
   uint32_t chromaFormatIdc = 1;
   bool separateColourPlane = false;
-  uint32_t width = 176, height = 104;
-  uint32_t cropLeft = 0, cropRight = 0, cropTop = 0, cropBottom = 0;
-  uint32_t bitDepthLumaMinus8 = 0, bitDepthChromaMinus8 = 0;
-  uint32_t numShortTermRefPicSets = 0;  // when not predicted
-  bool predictedRefPicSets = false;     // three sets, the later two predicted
-  bool scalingList = false, pcm = false;
+  uint32_t width = 176, height = 104, cropLeft = 0, cropRight = 0, cropTop = 0, cropBottom = 0;
+  uint32_t bitDepthLumaMinus8 = 0, bitDepthChromaMinus8 = 0, numShortTermRefPicSets = 0;
+  bool predictedRefPicSets = false, scalingList = false, pcm = false;
   uint32_t numLongTermRefPics = 0;
   bool vui = false;
-  int aspectRatioIdc = -1;  // -1: no aspect ratio information
+  int aspectRatioIdc = -1;
   uint32_t sarWidth = 0, sarHeight = 0;
   std::optional<Timing> vuiTiming = {};
-  bool vuiHrd = false;                 // NAL and VCL HRD with sub-picture parameters
-  int minSpatialSegmentationIdc = -1;  // -1: no bitstream restriction
+  bool vuiHrd = false;
+  int minSpatialSegmentationIdc = -1;
 };
 
 inline Bytes MakeSps(const SpsSpec& s = {}) {
@@ -152,10 +153,10 @@ inline Bytes MakeSps(const SpsSpec& s = {}) {
   return NalUnit(33, w.Flag(false).Rbsp());
 }
 
+// `tiles`: 2 x 2 tiles with explicit sizes.
 struct PpsSpec {
   uint32_t id = 0, spsId = 0;
-  bool tiles = false;  // 2 x 2 tiles with explicit sizes
-  bool rangeExtension = false;
+  bool tiles = false, rangeExtension = false;
   int initQpMinus26 = 0;
 };
 

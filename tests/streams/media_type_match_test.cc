@@ -16,11 +16,9 @@ using Bytes = std::vector<uint8_t>;
 
 // A 720x576 YV12 picture at 25 fps with its rectangles left empty.
 struct VideoTypeSpec {
-  const GUID* formatType = &FORMAT_VideoInfo;
-  const GUID* subtype = &MEDIASUBTYPE_YV12;
+  const GUID *formatType = &FORMAT_VideoInfo, *subtype = &MEDIASUBTYPE_YV12;
   LONG width = 720, height = 576;
   DWORD compression = MAKEFOURCC('Y', 'V', '1', '2'), biSize = 40, sizeImage = 622080;
-  WORD bitCount = 12;
   REFERENCE_TIME duration = 400000;
   DWORD aspectX = 720, aspectY = 576;  // stored only by the VIDEOINFOHEADER2 family
   RECT target = {0, 0, 0, 0};
@@ -31,7 +29,7 @@ template <class Header>
 Bytes Block(const VideoTypeSpec& s, Header header) {
   header.rcTarget = s.target;
   header.AvgTimePerFrame = s.duration;
-  header.bmiHeader = {s.biSize, s.width, s.height, 1, s.bitCount, s.compression, s.sizeImage, 0, 0, 0, 0};
+  header.bmiHeader = {s.biSize, s.width, s.height, 1, 12, s.compression, s.sizeImage, 0, 0, 0, 0};
   Bytes block(reinterpret_cast<const uint8_t*>(&header), reinterpret_cast<const uint8_t*>(&header + 1));
   block.insert(block.end(), s.extra.begin(), s.extra.end());
   return block;
@@ -97,30 +95,27 @@ TEST(MediaTypeMatchTest, VideoTypesMatchWhenTheyDescribeTheSamePicture) {
 
 TEST(MediaTypeMatchTest, BlocksThatCannotBeReadOrAreNoVideoMatchOnlyByteForByte) {
   const CMediaType whole = VideoType();
-  CMediaType cut = whole, noBlock = whole, empty = whole, audioMajor = whole, waveFormat = whole;
+  CMediaType cut = whole, shortPrivate = VideoType({.formatType = &FORMAT_IsoVideoInfoPrivate}), noBlock = whole;
+  CMediaType audioMajor = whole, waveFormat = whole, mono = whole, empty = whole;
   cut.SetFormat(whole.pbFormat, 80);
-  CMediaType shortPrivate = VideoType({.formatType = &FORMAT_IsoVideoInfoPrivate});
   shortPrivate.cbFormat = 120;
   CoTaskMemFree(noBlock.pbFormat);
   noBlock.pbFormat = nullptr;
   audioMajor.SetType(&MEDIATYPE_Audio);
   waveFormat.SetFormatType(&FORMAT_WaveFormatEx);
+  // Another format type's block: matched byte for byte, so one changed byte is another type.
+  mono.SetFormatType(&FORMAT_WaveFormatEx);
+  mono.pbFormat[20] ^= 1;
   for (const CMediaType* other : {&cut, &shortPrivate, &noBlock, &audioMajor, &waveFormat}) {
     EXPECT_FALSE(MediaTypesMatch(*other, whole));
     EXPECT_FALSE(MediaTypesMatch(whole, *other));
   }
+  EXPECT_TRUE(MediaTypesMatch(waveFormat, waveFormat));
+  EXPECT_FALSE(MediaTypesMatch(waveFormat, mono));
   noBlock.cbFormat = 0;
   empty.ResetFormatBuffer();
   EXPECT_FALSE(MediaTypesMatch(empty, whole));
   EXPECT_TRUE(MediaTypesMatch(empty, empty));
-  // Blocks of other format types match byte for byte.
-  Bytes stereo = {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0, 0, 0}, mono = stereo;
-  mono[2] = 1;
-  CMediaType a = waveFormat, b = waveFormat;
-  a.SetFormat(stereo.data(), ULONG(stereo.size()));
-  EXPECT_TRUE(MediaTypesMatch(a, a));
-  b.SetFormat(mono.data(), ULONG(mono.size()));
-  EXPECT_FALSE(MediaTypesMatch(a, b));
 }
 
 }  // namespace

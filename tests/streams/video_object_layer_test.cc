@@ -4,24 +4,20 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstdio>
-#include <vector>
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+// A rectangular 320x240 layer at 25 ticks per second, with square pixels.
 struct VolSpec {
   bool objectLayerIdentifier = false;
-  uint32_t aspectRatioInfo = 1;
-  uint32_t parWidth = 0, parHeight = 0;
+  uint32_t aspectRatioInfo = 1, parWidth = 0, parHeight = 0;
   bool vbvParameters = false;
-  uint32_t shape = 0;
-  uint32_t resolution = 25;
+  uint32_t shape = 0, resolution = 25;
   int incrementBits = 0;  // 0: no fixed increment
-  uint32_t increment = 0;
-  uint32_t width = 320, height = 240;
+  uint32_t increment = 0, width = 320, height = 240;
 };
 
 Bytes BuildVolHeader(const VolSpec& s) {
@@ -38,8 +34,8 @@ Bytes BuildVolHeader(const VolSpec& s) {
   return w.Flag(true).Bits(s.width, 13).Flag(true).Bits(s.height, 13).Flag(true).Flag(false).Bytes();
 }
 
-// What the header leaves in fields that started as a 640x480 entry.
-std::string Parse(const Bytes& vol, size_t size) {
+// The result and what the header leaves in fields that started as a 640x480 entry's.
+std::string Parse(const Bytes& vol, size_t size = SIZE_MAX) {
   VideoObjectLayerFields f;
   f.width = 640, f.height = 480;
   const HRESULT hr = ParseVideoObjectLayerHeader(vol.data(), std::min(size, vol.size()), &f);
@@ -49,7 +45,6 @@ std::string Parse(const Bytes& vol, size_t size) {
                 f.height, f.hasPixelAspect, f.pixelAspectH, f.pixelAspectV);
   return text;
 }
-std::string Parse(const VolSpec& spec) { return Parse(BuildVolHeader(spec), SIZE_MAX); }
 
 TEST(VideoObjectLayerTest, HeaderGivesSizeAndPixelAspect) {
   const std::pair<VolSpec, const char*> rows[] = {
@@ -60,19 +55,17 @@ TEST(VideoObjectLayerTest, HeaderGivesSizeAndPixelAspect) {
       {{.aspectRatioInfo = 6}, "ok 320x240 aspect 0 1:1"},
       {{.aspectRatioInfo = 15, .parWidth = 64, .parHeight = 45}, "ok 320x240 aspect 1 64:45"},
       // Optional blocks are skipped by their exact width.
-      {{.objectLayerIdentifier = true, .vbvParameters = true, .width = 1920, .height = 1088},
-       "ok 1920x1088 aspect 0 1:1"},
+      {{.objectLayerIdentifier = true, .vbvParameters = true, .width = 1920, .height = 1088}, "ok 1920x1088 aspect 0 1:1"},
       // The fixed increment takes as many bits as resolution - 1 needs, at least one.
       {{.resolution = 30000, .incrementBits = 15, .increment = 1001}, "ok 320x240 aspect 0 1:1"},
       {{.resolution = 1, .incrementBits = 1, .increment = 1}, "ok 320x240 aspect 0 1:1"},
-      {{.resolution = 3, .incrementBits = 2, .increment = 1}, "ok 320x240 aspect 0 1:1"},
       {{.resolution = 65535, .incrementBits = 16, .increment = 2}, "ok 320x240 aspect 0 1:1"},
       // Bad shape or timing fail and keep the entry's size, but not the aspect read before.
       {{.aspectRatioInfo = 3, .shape = 1}, "fail 640x480 aspect 1 10:11"},
       {{.resolution = 0}, "fail 640x480 aspect 0 1:1"},
       {{.resolution = 30, .incrementBits = 5, .increment = 0}, "fail 640x480 aspect 0 1:1"},
   };
-  for (const auto& [spec, expected] : rows) EXPECT_EQ(Parse(spec), expected);
+  for (const auto& [spec, expected] : rows) EXPECT_EQ(Parse(BuildVolHeader(spec)), expected);
 }
 
 TEST(VideoObjectLayerTest, RunningOutOfBitsIsIncompleteAtEveryCut) {
@@ -83,7 +76,7 @@ TEST(VideoObjectLayerTest, RunningOutOfBitsIsIncompleteAtEveryCut) {
   EXPECT_EQ(Parse(vol, 7), "short 320x480 aspect 1 12:11");
   EXPECT_EQ(Parse(vol, 8), "ok 320x240 aspect 1 12:11");
   // A layer start code with fewer than 5 bytes after it, or none at all, is not parsed.
-  for (const Bytes& none : {Bytes{0x00, 0x00, 0x01, 0x20, 0x00, 0xc4, 0x8d}, Bytes{0x00, 0x00, 0x01, 0xb0, 0x01}, Bytes{}}) {
+  for (const Bytes& none : {Bytes{0, 0, 1, 0x20, 0x00, 0xc4, 0x8d}, Bytes{0, 0, 1, 0xb0, 0x01}, Bytes{}}) {
     VideoObjectLayerFields fields;
     HRESULT result = E_UNEXPECTED;
     EXPECT_FALSE(ParseFirstVideoObjectLayer(none.data(), none.size(), &fields, &result));
