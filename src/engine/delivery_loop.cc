@@ -104,6 +104,8 @@ HRESULT CBaseDmxOutputPin::Process() {
       hr = track->GetSampleInfo(sampleNumber, &start, &stop, &offset, &size, &count);
       if (FAILED(hr)) return m_dmx->NotifyGraphOfError(hr);
       if (hr == S_FALSE) break;
+      // Every read carries at least its own sample: the walk must move on.
+      if (count < 1) count = 1;
       track->ConvertRangeToReference(&start, &stop);
 
       IMediaSample* sample = nullptr;
