@@ -1,10 +1,15 @@
 // Writes bit fields most significant first, for tests that state the syntax
-// values of a header instead of patching bytes.
+// values of a header instead of patching bytes; and joins byte strings.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+inline std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 class BitWriter {
  public:

@@ -37,11 +37,6 @@ inline Bytes AnnexB(std::initializer_list<Bytes> units, bool lengths = false) {
   return stream;
 }
 
-inline Bytes Concat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 // The start of a slice: a unit that follows the parameter sets in real streams.
 inline const Bytes kSlice = {0x26, 0x01, 0xAF, 0x10};
 

@@ -22,23 +22,19 @@ const Bytes kDelimiter = {0, 0, 0, 3, 0x46, 0x01, 0x50};
 class HevcDimensionProbeTest : public ::testing::Test {
  protected:
   // Parses an "hvc1" track whose entry has the size and children given, and
-  // asks for media type 0.
-  void Probe(const Bytes& children, std::vector<Bytes> samples = {kDelimiter}, uint16_t width = 0,
-             uint16_t height = 0, const char* format = "hvc1") {
-    movie_ = ParseMediaTypeMovie({.format = format, .entryBody = VisualEntryBody(width, height, children), .samples = samples});
+  // asks for media type 0; then the entry's size, payload and probe flag.
+  std::tuple<std::string, Bytes, int> Probe(const Bytes& children, const std::vector<Bytes>& samples = {kDelimiter},
+                                            uint16_t height = 0, const char* format = "hvc1") {
+    movie_ = ParseMediaTypeMovie({.format = format, .entryBody = VisualEntryBody(0, height, children), .samples = samples});
     if (source_) movie_.Track(0).SetReader(source_.Get());
-    ASSERT_EQ(TrackType(movie_, 0, &type_), S_OK);
-  }
-  const VideoSampleEntry& Video() const { return dynamic_cast<const VideoSampleEntry&>(*movie_.Track(0).sampleEntry); }
-  static Bytes HvcC(const Bytes& record) {
-    BoxBuilder b;
-    return b.Box("hvcC", [&] { b.Bytes(record); }).Data();
+    EXPECT_EQ(TrackType(movie_, 0, &type_), S_OK);
+    const auto& v = dynamic_cast<const VideoSampleEntry&>(*movie_.Track(0).sampleEntry);
+    return {std::to_string(v.width) + "x" + std::to_string(v.height), Slice(v.payload), v.dimensionsProbed};
   }
 
   ParsedMovie movie_;
   CMediaType type_;
-  // When set, the track reads through it.
-  ComPtr<MemorySource> source_;
+  ComPtr<MemorySource> source_;  // when set, the track reads through it
   // A muxer's hvcC box for a 176x104 stream cropped to 176x100, and the
   // stream's own VPS, SPS and PPS.
   const Bytes box_ = LoadTestFile("hevc/crop_420_176x100.hvcC");
@@ -52,9 +48,7 @@ TEST_F(HevcDimensionProbeTest, ConfigGivesTheCroppedSizeAndBecomesTheOnlyPayload
   BoxBuilder children;
   children.Bytes(box_).Box("btrt", [&] { children.Zeros(12); });
   for (const char* format : {"hvc1", "hev1"}) {
-    Probe(children.Data(), {kDelimiter}, 0, 100, format);
-    EXPECT_EQ(std::make_pair(Video().width, Video().height), std::make_pair(WORD{176}, WORD{100})) << format;
-    EXPECT_EQ(Slice(Video().payload), rebuilt) << format;
+    EXPECT_EQ(Probe(children.Data(), {kDelimiter}, 100, format), std::make_tuple("176x100", rebuilt, 1)) << format;
     const BITMAPINFOHEADER bitmap = FormatBlock<VIDEOINFOHEADER>(type_).bmiHeader;
     EXPECT_EQ(std::make_pair(bitmap.biWidth, bitmap.biHeight), std::make_pair(176, 100)) << format;
     EXPECT_EQ(BlockTail(type_, sizeof(VIDEOINFOHEADER)), rebuilt) << format;
@@ -62,49 +56,41 @@ TEST_F(HevcDimensionProbeTest, ConfigGivesTheCroppedSizeAndBecomesTheOnlyPayload
     ASSERT_EQ(TrackType(movie_, 1, &type_), S_OK) << format;
     EXPECT_EQ(BlockTail(type_, sizeof(VIDEOINFOHEADER)), record_) << format;
   }
-  Probe(box_, {kDelimiter}, 640, 360);
-  EXPECT_EQ(std::make_pair(Video().width, Video().height), std::make_pair(WORD{640}, WORD{360})) << "a size is kept";
-  EXPECT_EQ(Slice(Video().payload), box_);
+  // An entry with a size is left as written.
+  movie_ = ParseMediaTypeMovie({.format = "hvc1", .entryBody = VisualEntryBody(640, 360, box_)});
+  ASSERT_EQ(TrackType(movie_, 0, &type_), S_OK);
+  const auto& video = dynamic_cast<const VideoSampleEntry&>(*movie_.Track(0).sampleEntry);
+  EXPECT_EQ(std::make_tuple(video.width, video.height, Slice(video.payload)), std::make_tuple(640, 360, box_));
 }
 
 TEST_F(HevcDimensionProbeTest, ParameterSetsInSampleTwoAreFoundAfterReadingThreeSamples) {
   const Bytes sets = AnnexB({MakeVps(), MakeSps(), MakePps()}, true);  // 176x104
-  Bytes file(8 + 7 + 7);
-  file.insert(file.end(), sets.begin(), sets.end());
-  source_ = MemorySource::Create(file);
-  Probe({}, {kDelimiter, kDelimiter, sets, kDelimiter});
-  EXPECT_EQ(std::make_pair(Video().width, Video().height), std::make_pair(WORD{176}, WORD{104}));
+  source_ = MemorySource::Create(Concat(Bytes(8 + 7 + 7), sets));
+  EXPECT_EQ(std::get<0>(Probe({}, {kDelimiter, kDelimiter, sets, kDelimiter})), "176x104");
   std::vector<LONGLONG> positions;
   for (const MemorySource::ReadCall& read : source_->Reads()) positions.push_back(read.position);
   EXPECT_EQ(positions, (std::vector<LONGLONG>{8, 15, 22}));
 }
 
-TEST_F(HevcDimensionProbeTest, ProbeRunsOnceEvenWhenItFindsNothing) {
-  source_ = MemorySource::Create(Bytes(8 + 7));
-  Probe({});
-  ASSERT_EQ(TrackType(movie_, 1, &type_), S_OK);
-  EXPECT_EQ(source_->ReadCount(), 1u);
-}
-
 TEST_F(HevcDimensionProbeTest, MalformedOrMissingParameterSetsLeaveTheEntryAlone) {
   // The record holds a 24-byte VPS, a 41-byte SPS and a 7-byte PPS, each in an array of its own.
-  Bytes malformedSps = record_, noPps(record_.begin(), record_.end() - 12);
-  malformedSps[23 + 29 + 5 + 2] |= 0x0E;  // sps_max_sub_layers_minus1 7
-  noPps[22] = 2;
+  Bytes malformedSps = box_, noPps(box_.begin(), box_.end() - 12);
+  malformedSps[8 + 23 + 29 + 5 + 2] |= 0x0E;  // sps_max_sub_layers_minus1 7
+  noPps[3] -= 12, noPps[8 + 22] = 2;
   const Bytes sets = AnnexB({MakeVps(), MakeSps(), MakePps()}, true);
   const std::pair<Bytes, std::vector<Bytes>> rows[] = {
-      {HvcC(malformedSps), {kDelimiter}},
-      {HvcC(noPps), {kDelimiter}},
+      {malformedSps, {kDelimiter}},
+      {noPps, {kDelimiter}},
       {Bytes(box_.begin(), box_.end() - 5), {kDelimiter}},
       {{}, {kDelimiter, kDelimiter, kDelimiter, kDelimiter, sets}},  // only sample 4 has them
       {{}, {{0, 0, 1, 0, 0x40, 0x01}}},                            // a length past the sample
   };
-  for (const auto& [children, samples] : rows) {
-    Probe(children, samples);
-    EXPECT_EQ(std::make_pair(Video().width, Video().height), std::make_pair(WORD{0}, WORD{0}));
-    EXPECT_EQ(Slice(Video().payload), children);
-    EXPECT_EQ(Video().dimensionsProbed, 1);
-  }
+  for (const auto& [children, samples] : rows) EXPECT_EQ(Probe(children, samples), std::make_tuple("0x0", children, 1));
+  // Once probed, the entry is not probed again.
+  source_ = MemorySource::Create(Bytes(8 + 7));
+  Probe({});
+  ASSERT_EQ(TrackType(movie_, 1, &type_), S_OK);
+  EXPECT_EQ(source_->ReadCount(), 1u);
 }
 
 }  // namespace

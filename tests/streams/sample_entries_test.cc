@@ -123,28 +123,22 @@ TEST(VideoSampleEntryTest, SizeAndAspectFromTheMp4vLayerHeaderAndPasp) {
   Bytes aspect10To11 = config, nonRectangular = config;
   aspect10To11[21] = static_cast<uint8_t>((aspect10To11[21] & 0x87) | (3 << 3));  // aspect_ratio_info 3
   nonRectangular[22] |= 0x20;                                                     // video_object_layer_shape
-  BoxBuilder shortPasp;
-  shortPasp.Box("pasp", [&] { shortPasp.U32(4).U16(3); });
-  const struct {
-    const char* format;  // "s263" has no layer header to read
-    Bytes config, otherChildren;
-    HRESULT lastResult;
-    std::vector<DWORD> fields;  // width, height, has aspect, aspect h, aspect v
-  } rows[] = {
+  const Bytes shortPasp = {0, 0, 0, 14, 'p', 'a', 's', 'p', 0, 0, 0, 4, 0, 3};
+  // Format ("s263" has no layer header to read), configuration and other
+  // children; then the entry's last result, size and aspect.
+  const std::tuple<const char*, Bytes, Bytes, HRESULT, std::vector<DWORD>> rows[] = {
       {"mp4v", config, {}, S_OK, {176, 144, 0, 1, 1}},
       {"mp4v", aspect10To11, {}, S_OK, {176, 144, 1, 10, 11}},
       {"mp4v", nonRectangular, {}, E_FAIL, {352, 288, 0, 1, 1}},
-      {"s263", config, shortPasp.Data(), S_OK, {352, 288, 0, 1, 1}},
+      {"s263", config, shortPasp, S_OK, {352, 288, 0, 1, 1}},
   };
-  for (const auto& row : rows) {
-    Bytes children = EsdsBox({0x20, row.config, true});
-    children.insert(children.end(), row.otherChildren.begin(), row.otherChildren.end());
-    const ParsedMovie movie = ParseMediaTypeMovie({.format = row.format, .entryBody = VisualEntryBody(352, 288, children)});
+  for (const auto& [format, layer, others, lastResult, fields] : rows) {
+    const Bytes children = Concat(EsdsBox({0x20, layer, true}), others);
+    const ParsedMovie movie = ParseMediaTypeMovie({.format = format, .entryBody = VisualEntryBody(352, 288, children)});
     ASSERT_EQ(movie.result, S_OK);
     const auto& v = dynamic_cast<const VideoSampleEntry&>(EntryOf(movie));
-    EXPECT_EQ(Slice(v.codecConfig), row.config);
-    EXPECT_EQ(v.lastResult, row.lastResult);
-    EXPECT_EQ(std::vector<DWORD>({v.width, v.height, v.hasPixelAspect, v.pixelAspectH, v.pixelAspectV}), row.fields);
+    EXPECT_EQ(std::make_tuple(Slice(v.codecConfig), v.lastResult), std::make_tuple(layer, lastResult));
+    EXPECT_EQ(std::vector<DWORD>({v.width, v.height, v.hasPixelAspect, v.pixelAspectH, v.pixelAspectV}), fields);
   }
 }
 

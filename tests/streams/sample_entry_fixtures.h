@@ -5,6 +5,7 @@
 // it uses (bit rate, frame duration, sample 0) work as on a real file.
 #pragma once
 
+#include "bit_writer.h"
 #include "support/box_builder.h"
 #include "support/movie_builder.h"
 
