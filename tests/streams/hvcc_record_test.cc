@@ -2,7 +2,6 @@
 
 #include "streams/mini_parser_h265.h"
 
-#include "support/box_builder.h"
 #include "h265_stream_builder.h"
 #include "test_files.h"
 
@@ -74,9 +73,8 @@ TEST(BuildHvcCTest, ArraysListEveryUnitInTypeOrderAndTheHeadComesFromTheSps) {
 TEST(BuildHvcCTest, RefusesStreamsWithoutAllParameterSetsAndUnknownModes) {
   const Bytes sets = AnnexB({MakeVps(), MakeSps(), MakePps(), kSlice});
   // No sets, no PPS, a malformed SPS; then unknown modes.
-  const std::pair<Bytes, int> cases[] = {{AnnexB({kSlice, kSlice}), 0}, {AnnexB({MakeVps(), MakeSps(), kSlice}), 2},
-                                         {AnnexB({MakeVps(), MakeSps({.chromaFormatIdc = 7}), MakePps(), kSlice}), 1},
-                                         {sets, 4}, {sets, -1}};
+  const std::pair<Bytes, int> cases[] = {{AnnexB({kSlice}), 0}, {AnnexB({MakeVps(), MakeSps(), kSlice}), 2},
+      {AnnexB({MakeVps(), MakeSps({.chromaFormatIdc = 7}), MakePps(), kSlice}), 1}, {sets, 4}, {sets, -1}};
   for (const auto& [stream, mode] : cases) {
     Bytes out = {0xAA};
     EXPECT_EQ(BuildHvcC(stream.data(), stream.size(), &out, mode), E_INVALIDARG) << stream.size() << " " << mode;
@@ -85,21 +83,18 @@ TEST(BuildHvcCTest, RefusesStreamsWithoutAllParameterSetsAndUnknownModes) {
 }
 
 TEST_F(HvcCRecordTest, BadBoxesAndRecordsGiveTheirCodes) {
-  auto boxOf = [](BoxSize size, const Bytes& body) {
-    BoxBuilder b;
-    return b.Box(size, "hvcC", [&] { b.Bytes(body); }).Data();
-  };
+  const auto box = [](uint8_t size, const Bytes& body) { return Concat({0, 0, 0, size, 'h', 'v', 'c', 'C'}, body); };
   Bytes unitPastEnd = record_, missingArray = record_;
   unitPastEnd[kHvcCRecordHeadSize + 3] = 0x7F;  // the VPS length
   missingArray[22] = 4;
   const Bytes head(record_.begin(), record_.begin() + 22);
   const std::pair<Bytes, HRESULT> cases[] = {
-      {boxOf(BoxSize::Forced(8), record_), VFW_E_INVALID_MEDIA_TYPE},
-      {boxOf(BoxSize::Forced(uint32_t(record_.size() + 9)), record_), VFW_E_INVALID_MEDIA_TYPE},  // past the input
-      {Concat({'h', 'v', 'c', 'C'}, record_), VFW_E_INVALID_MEDIA_TYPE},                        // no room for a size
-      {boxOf(BoxSize::Forced(9), record_), E_FAIL},
+      {box(8, record_), VFW_E_INVALID_MEDIA_TYPE},
+      {box(119, record_), VFW_E_INVALID_MEDIA_TYPE},                  // past the input
+      {Concat({'h', 'v', 'c', 'C'}, record_), VFW_E_INVALID_MEDIA_TYPE},  // no room for a size
+      {box(9, record_), E_FAIL},
       {head, E_FAIL},
-      {boxOf(BoxSize::Auto(), head), E_FAIL},
+      {box(30, head), E_FAIL},
       {unitPastEnd, E_FAIL},
       {missingArray, E_FAIL},
       {Bytes(record_.begin(), record_.begin() + kHvcCRecordHeadSize + 2), E_FAIL},  // cut in an array header

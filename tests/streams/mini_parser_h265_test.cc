@@ -179,11 +179,10 @@ TEST(MiniParserH265FeedTest, MediaTypeCarriesDisplaySizeAndParameterSets) {
   VIDEOINFOHEADER h;
   std::memcpy(&h, type.Format(), sizeof h);
   const BITMAPINFOHEADER& b = h.bmiHeader;
-  EXPECT_EQ(std::make_tuple(b.biSize, b.biWidth, b.biHeight, b.biCompression, h.AvgTimePerFrame),
-            std::make_tuple(40u + 83u, 176, 100, FourCCAsDword("H265"), 416667));
   // The extra bytes are the stream's VPS, SPS and PPS, from the first start code's 00 00 01 on.
-  EXPECT_EQ(Bytes(type.Format() + sizeof h, type.Format() + type.FormatLength()),
-            Bytes(stream.begin() + 1, stream.begin() + 84));
+  EXPECT_EQ(std::make_tuple(b.biSize, b.biWidth, b.biHeight, b.biCompression, h.AvgTimePerFrame,
+                            Bytes(type.Format() + sizeof h, type.Format() + type.FormatLength())),
+            std::make_tuple(40u + 83u, 176, 100, FourCCAsDword("H265"), 416667, Bytes(stream.begin() + 1, stream.begin() + 84)));
 }
 
 TEST(MiniParserH265FeedTest, FailuresStay) {

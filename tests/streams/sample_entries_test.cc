@@ -92,21 +92,6 @@ TEST(AudioSampleEntryTest, SoundDescriptionsCutShortAreInvalidHeader) {
   }
 }
 
-TEST(AudioSampleEntryTest, EsDescriptorSizePastTheCapIsRefusedWithoutOverflow) {
-  // Seven continuation bytes: accumulation stops at 0x1FFFFFFF, still far
-  // more than the bytes left, instead of wrapping to something small.
-  Bytes huge = {0x03, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x00};
-  const Bytes good = BuildEsDescriptor({0x40, {0x11, 0x90}});
-  huge.insert(huge.end(), good.begin() + 2, good.end());
-  const ParsedMovie movie = SoundMovie([&](BoxBuilder& b) {
-    WriteSoundV0(b, 2, 16, 48000u << 16);
-    b.FullBox("esds", 0, 0, [&] { b.Bytes(huge); });
-  });
-  ASSERT_EQ(movie.result, S_OK);
-  EXPECT_EQ(EntryOf(movie).objectTypeIndication, SampleEntry::kNoObjectType);
-  EXPECT_EQ(EntryOf(movie).codecConfig.Length(), 0);
-}
-
 TEST(VideoSampleEntryTest, FixedFieldsCutShortAreInvalidHeader) {
   const Bytes full = VisualEntryBody(64, 64);
   for (size_t kept : {0u, 20u, 41u, 69u}) {

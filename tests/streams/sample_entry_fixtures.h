@@ -21,12 +21,6 @@
 #include <string>
 #include <vector>
 
-// The 70 bytes of a visual sample entry after the common fields.
-inline void WriteVisualFields(BoxBuilder& b, uint16_t width, uint16_t height, uint16_t depth = 24) {
-  b.Zeros(16).U16(width).U16(height).U32(0x00480000).U32(0x00480000).U32(0).U16(1);
-  b.U8(5).Text("tests").Zeros(26).U16(depth).U16(0xFFFF);
-}
-
 // Sound description version 0 (also the ISO audio entry) after the common
 // fields; `fixedRate` is 16.16.
 inline void WriteSoundV0(BoxBuilder& b, uint16_t channels, uint16_t bits, uint32_t fixedRate, uint16_t version = 0) {
@@ -42,21 +36,17 @@ struct EsDescriptorSpec {
 };
 
 inline std::vector<uint8_t> BuildEsDescriptor(const EsDescriptorSpec& spec) {
-  const auto descriptor = [&](uint8_t tag, std::vector<uint8_t> head, const std::vector<uint8_t>& body) {
-    std::vector<uint8_t> out = {tag};
-    if (spec.longSizes) out.insert(out.end(), {0x80, 0x80, 0x80});
-    out.push_back(static_cast<uint8_t>(head.size() + body.size()));
-    out.insert(out.end(), head.begin(), head.end());
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
+  const auto descriptor = [&](uint8_t tag, const std::vector<uint8_t>& body) {
+    std::vector<uint8_t> head = {tag, 0x80, 0x80, 0x80, static_cast<uint8_t>(body.size())};
+    if (!spec.longSizes) head.erase(head.begin() + 1, head.begin() + 4);
+    return Concat(head, body);
   };
-  const std::vector<uint8_t> specific = spec.decoderSpecificInfo.empty() ? std::vector<uint8_t>{}
-                                        : descriptor(0x05, {}, spec.decoderSpecificInfo);
+  // Object type, stream type, buffer size, maximum and average bit rates; the specific info.
   const std::vector<uint8_t> decoder =
-      descriptor(0x04, {spec.objectType, 0x15, 0x00, 0x01, 0x00, 0x00, 0x01, 0xF4, 0, 0, 0x01, 0xF4, 0}, specific);
-  std::vector<uint8_t> decoderAndSl = decoder;
-  decoderAndSl.insert(decoderAndSl.end(), {0x06, 0x01, 0x02});
-  return descriptor(0x03, {0x00, 0x01, 0x00}, decoderAndSl);
+      Concat({spec.objectType, 0x15, 0, 1, 0, 0, 1, 0xF4, 0, 0, 1, 0xF4, 0},
+             spec.decoderSpecificInfo.empty() ? std::vector<uint8_t>{} : descriptor(0x05, spec.decoderSpecificInfo));
+  // ES_ID 1, no flags; the decoder configuration; the SL configuration.
+  return descriptor(0x03, Concat(Concat({0, 1, 0}, descriptor(0x04, decoder)), {6, 1, 2}));
 }
 
 inline std::vector<uint8_t> EsdsBox(const EsDescriptorSpec& spec) {
@@ -99,12 +89,13 @@ inline ParsedMovie ParseMediaTypeMovie(const MediaTypeTrack& spec) {
 
 inline const SampleEntry& EntryOf(const ParsedMovie& movie) { return *movie.Track(0).sampleEntry; }
 
-// The visual fields after the common ones, then `children`.
+// The 70 bytes of a visual sample entry after the common fields (72 dpi),
+// then `children`.
 inline std::vector<uint8_t> VisualEntryBody(uint16_t width, uint16_t height, const std::vector<uint8_t>& children = {},
                                             uint16_t depth = 24) {
   BoxBuilder b;
-  WriteVisualFields(b, width, height, depth);
-  return b.Bytes(children).Data();
+  b.Zeros(16).U16(width).U16(height).U32(0x00480000).U32(0x00480000).U32(0).U16(1);
+  return b.U8(5).Text("tests").Zeros(26).U16(depth).U16(0xFFFF).Bytes(children).Data();
 }
 
 // Media type `index` of the movie's only track.
