@@ -1,6 +1,6 @@
-// The readers under the parsers: start-code scanning and the rewriting of
-// length prefixes, the RBSP reader of NAL unit payloads, the plain bit reader.
-#include "streams/bit_reader.h"
+// The readers under the H.265 parsers: start-code scanning, the rewriting of
+// length prefixes and the RBSP reader of NAL unit payloads. (The plain bit
+// reader's stop at the first shortfall shows in the VOL and AAC tests.)
 #include "streams/rbsp_bit_reader.h"
 #include "streams/start_codes.h"
 
@@ -15,13 +15,8 @@ using h265_test::Bytes;
 TEST(FindStartCodeTest, FindsTheValueByteOnlyWithAByteAfterIt) {
   // The offset of the byte found, -1 for none.
   const std::pair<Bytes, int> cases[] = {
-      {{}, -1},
-      {{0x00, 0x00, 0x01, 0x40}, -1},
-      {{0x00, 0x00, 0x01, 0x40, 0x01}, 3},
-      {{0x12, 0x00, 0x00, 0x00, 0x01, 0x42, 0x01}, 5},
-      {{0x00, 0x01, 0x00, 0x00, 0x01, 0x44, 0x01}, 5},
-      {{0x00, 0x00, 0x02, 0x00, 0x00, 0x01, 0x44}, -1},
-      {{0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x40}, 3},
+      {{}, -1}, {{0, 0, 1, 0x40}, -1}, {{0, 0, 1, 0x40, 0x01}, 3}, {{0x12, 0, 0, 0, 1, 0x42, 0x01}, 5},
+      {{0, 1, 0, 0, 1, 0x44, 0x01}, 5}, {{0, 0, 2, 0, 0, 1, 0x44}, -1}, {{0, 0, 1, 0, 0, 1, 0x40}, 3},
   };
   for (const auto& [data, expected] : cases) {
     const BYTE* found = FindStartCode(data.data(), data.size());
@@ -34,10 +29,7 @@ TEST(FindStartCodeTest, FindsTheValueByteOnlyWithAByteAfterIt) {
 
 TEST(LengthPrefixedToStartCodesTest, RewritesPrefixesWithinTheSampleOnly) {
   // Guard bytes 0xEE on both sides show that nothing outside the sample moves.
-  const struct {
-    Bytes sample, expected;
-    size_t rewritten;
-  } cases[] = {
+  const std::tuple<Bytes, Bytes, size_t> cases[] = {
       {{0xEE, 0, 0, 0, 2, 0x40, 0x01, 0, 0, 0, 3, 0x42, 0x01, 0xAA, 0xEE},
        {0xEE, 0, 0, 0, 1, 0x40, 0x01, 0, 0, 0, 1, 0x42, 0x01, 0xAA, 0xEE}, 2},
       // A unit running past the end is the last; a length cut by the end is left alone.
@@ -48,9 +40,9 @@ TEST(LengthPrefixedToStartCodesTest, RewritesPrefixesWithinTheSampleOnly) {
       {{0xEE, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 1, 0xEE}, {0xEE, 0, 0, 0, 1, 0, 0, 0, 1, 0xEE}, 1},
       {{0xEE, 0, 0, 5, 0xEE}, {0xEE, 0, 0, 5, 0xEE}, 0},
   };
-  for (auto c : cases) {
-    EXPECT_EQ(LengthPrefixedToStartCodes(c.sample.data() + 1, c.sample.size() - 2), c.rewritten) << c.sample.size();
-    EXPECT_EQ(c.sample, c.expected);
+  for (auto [sample, expected, rewritten] : cases) {
+    EXPECT_EQ(LengthPrefixedToStartCodes(sample.data() + 1, sample.size() - 2), rewritten) << sample.size();
+    EXPECT_EQ(sample, expected);
   }
 }
 
@@ -60,7 +52,6 @@ TEST(RbspBitReaderTest, EmulationPreventionBytesAreDroppedAndZerosFollowTheEnd) 
       // A 0x03 after a single zero is payload; the zero count starts again after a dropped byte.
       {{0x00, 0x03, 0x00, 0x00, 0x03, 0x02}, {0x00, 0x03, 0x00, 0x00, 0x02}},
       {{0x00, 0x00, 0x03, 0x00, 0x00, 0x03, 0x00}, {0x00, 0x00, 0x00, 0x00, 0x00}},
-      {{0x00, 0x00, 0x03}, {0x00, 0x00}},
       {{0xA5}, {0xA5}},
   };
   for (const auto& [escaped, raw] : cases) {
@@ -110,15 +101,6 @@ TEST(RbspBitReaderTest, MalformedCodesAndRangesAreRefused) {
   EXPECT_EQ(reader.ReadUeMax(15, &value), S_OK);
   EXPECT_EQ(reader.ReadSeRange(-12, 12, &offset), kMalformedBitstream);
   EXPECT_EQ(reader.ReadSeRange(-12, 12, &offset), S_OK);
-}
-
-TEST(BitReaderTest, ReadPastTheEndConsumesNothing) {
-  const uint8_t bytes[] = {0xA5, 0x0F, 0xDE, 0xAD, 0xBE, 0xEF, 0x77};
-  CBitReader reader(bytes, sizeof bytes);
-  DWORD a = 0, b = 0, c = 0, d = 0;
-  EXPECT_TRUE(reader.Read(3, &a) && !reader.Skip(54) && reader.Read(13, &b) && reader.Read(32, &c));
-  EXPECT_TRUE(!reader.Read(9, &d) && reader.Read(8, &d) && !reader.Skip(1));
-  EXPECT_EQ(std::vector<DWORD>({a, b, c, d}), std::vector<DWORD>({5, 0x050F, 0xDEADBEEF, 0x77}));
 }
 
 }  // namespace

@@ -91,7 +91,6 @@ TEST(VideoMediaTypeTest, SubtypesFollowTheFormatTable) {
       {"2vuY", 32, 0, "{59565955-0000-0010-8000-00AA00389B71} 16 UYVY"},
       {"raw ", 24, 0, "{20776172-5349-4D4F-4544-494154595045} 24 raw "},
       {"raw ", 24, 1, "{E436EB7D-524F-11CE-9F53-0020AF0BA770} 24 RGB"},
-      {"raw ", 1, 1, "{E436EB78-524F-11CE-9F53-0020AF0BA770} 1 RGB"},
       {"raw ", 15, 1, "VFW_S_NO_MORE_ITEMS"},
       {"s263", 24, 1, "{33363268-0000-0010-8000-00AA00389B71} 24 h263"},
       {"mjpa", 24, 1, "{67706A6D-0000-0010-8000-00AA00389B71} 24 mjpg"},
