@@ -4,7 +4,7 @@
 // corrections some formats make to the entry's fields.
 #include "sample_entry_fixtures.h"
 
-#include "bit_writer.h"
+#include "test_bytes.h"
 
 #include "platform/media_guids.h"
 #include "streams/mpeg_audio_header.h"
@@ -29,7 +29,8 @@ ParsedMovie SoundMovie(const char* format, uint16_t channels, uint16_t bits, uin
   WriteSoundV0(b, channels, bits, rate << 16);
   if (samples.empty()) samples.assign(rate / 1024, Bytes(1024));
   return ParseMediaTypeMovie({.handler = "soun", .mediaHeader = "smhd", .format = format,
-                              .entryBody = b.Bytes(children).Data(), .samples = samples, .timescale = rate, .sampleDelta = 1024});
+                              .entryBody = b.Bytes(children).Data(), .samples = samples, .timescale = rate,
+                              .sampleDelta = 1024});
 }
 
 // Type `index` as its subtype and whole format block.
@@ -37,8 +38,7 @@ std::pair<std::string, Bytes> TypeOf(const ParsedMovie& movie, int index) {
   CMediaType type;
   const HRESULT hr = TrackType(movie, index, &type);
   if (hr != S_OK) return {HResultName(hr), {}};
-  EXPECT_EQ(type.majortype, MEDIATYPE_Audio);
-  EXPECT_EQ(type.formattype, FORMAT_WaveFormatEx);
+  if (type.majortype != MEDIATYPE_Audio || type.formattype != FORMAT_WaveFormatEx) return {"not audio", {}};
   return {GuidToString(type.subtype), BlockTail(type, 0)};
 }
 
@@ -129,20 +129,6 @@ TEST(AudioMediaTypeTest, FormatsWithFixedFieldsTheEntryGetsWrong) {
     const ParsedMovie movie = SoundMovie(format, channels, bits, rate);
     EXPECT_EQ(TypeOf(movie, 0), std::make_pair(std::string(subtype), BytesOf(offered))) << format;
     EXPECT_EQ(TypeOf(movie, 1).first, "VFW_S_NO_MORE_ITEMS") << format;
-  }
-}
-
-TEST(AudioMediaTypeTest, WmaHandsOnTheStoredWaveFormatWhenItIsWhole) {
-  // Tag 0x161, stereo 44.1 kHz, 16000 bytes/s; cut to 17 bytes it is no WAVEFORMATEX.
-  const Bytes stored = {0x61, 0x01, 0x02, 0x00, 0x44, 0xAC, 0, 0, 0x80, 0x3E, 0, 0, 0x9D, 0x0B, 0x10, 0, 0, 0};
-  for (const Bytes& body : {stored, Bytes(stored.begin(), stored.begin() + 17)}) {
-    const Bytes wfex = Concat({0, 0, 0, uint8_t(8 + body.size()), 'w', 'f', 'e', 'x'}, body);
-    const ParsedMovie movie = SoundMovie("wma ", 2, 16, 44100, wfex);
-    CMediaType type;
-    const HRESULT hr = movie.Track(0).sampleEntry->GetMediaType(0, &type, nullptr);
-    EXPECT_EQ(std::make_tuple(hr, GuidToString(type.subtype), BlockTail(type, 0), type.lSampleSize),
-              body == stored ? std::make_tuple(S_OK, std::string("{00000161-0000-0010-8000-00AA00389B71}"), stored, 16000u)
-                             : std::make_tuple(VFW_S_NO_MORE_ITEMS, GuidToString(GUID_NULL), Bytes{}, 1u));
   }
 }
 

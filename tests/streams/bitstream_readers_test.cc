@@ -88,19 +88,12 @@ TEST(RbspBitReaderTest, ExpGolombCodesDecode) {
   }
 }
 
-TEST(RbspBitReaderTest, MalformedCodesAndRangesAreRefused) {
+// The range-checked reads are pinned by the H.265 parser's malformed rows.
+TEST(RbspBitReaderTest, MoreThan31LeadingZerosIsNoCodeAndNoLongLoop) {
   uint32_t value = 0;
-  int32_t offset = 0;
-  // More than 31 leading zeros, even the zeros past the end, is no code and no long loop.
   const Bytes thirtyTwoZeros = BitWriter().Bits(0, 32).Bits(1, 1).Bits(0, 32).Rbsp();
   EXPECT_EQ(CRbspBitReader(thirtyTwoZeros.data(), thirtyTwoZeros.size()).ReadUe(&value), kMalformedBitstream);
-  EXPECT_EQ(CRbspBitReader(nullptr, 0).ReadUe(&value), kMalformedBitstream);
-  const Bytes bytes = BitWriter().Ue(16).Ue(15).Se(-13).Se(12).Rbsp();
-  CRbspBitReader reader(bytes.data(), bytes.size());
-  EXPECT_EQ(reader.ReadUeMax(15, &value), kMalformedBitstream);
-  EXPECT_EQ(reader.ReadUeMax(15, &value), S_OK);
-  EXPECT_EQ(reader.ReadSeRange(-12, 12, &offset), kMalformedBitstream);
-  EXPECT_EQ(reader.ReadSeRange(-12, 12, &offset), S_OK);
+  EXPECT_EQ(CRbspBitReader(nullptr, 0).ReadUe(&value), kMalformedBitstream) << "nor are the zeros past the end";
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // states the syntax values it is about instead of patching bytes.
 #pragma once
 
-#include "bit_writer.h"
+#include "test_bytes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,7 +41,7 @@ inline Bytes AnnexB(std::initializer_list<Bytes> units, bool lengths = false) {
 inline const Bytes kSlice = {0x26, 0x01, 0xAF, 0x10};
 
 struct Timing {
-  uint32_t numUnitsInTick = 0, timeScale = 0;
+  uint32_t numUnitsInTick, timeScale;
 };
 
 // Main profile, level 3.1, compatible with Main and Main 10, progressive and

@@ -5,7 +5,7 @@
 // it uses (bit rate, frame duration, sample 0) work as on a real file.
 #pragma once
 
-#include "bit_writer.h"
+#include "test_bytes.h"
 #include "support/box_builder.h"
 #include "support/movie_builder.h"
 
@@ -107,7 +107,7 @@ template <class Block>
 Block FormatBlock(const CMediaType& type) {
   Block block{};
   EXPECT_GE(type.cbFormat, sizeof block);
-  if (type.pbFormat && type.cbFormat >= sizeof block) std::memcpy(&block, type.pbFormat, sizeof block);
+  if (type.cbFormat >= sizeof block) std::memcpy(&block, type.pbFormat, sizeof block);
   return block;
 }
 

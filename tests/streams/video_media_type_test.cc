@@ -23,7 +23,8 @@ Bytes ChildBox(const char (&type)[5], const Bytes& payload, const Bytes& before 
 
 ParsedMovie VideoMovie(const char* format, const Bytes& children = {}, uint16_t depth = 24,
                        std::vector<Bytes> samples = {{0, 0, 0, 0}}) {
-  return ParseMediaTypeMovie({.format = format, .entryBody = VisualEntryBody(720, 480, children, depth), .samples = samples});
+  return ParseMediaTypeMovie(
+      {.format = format, .entryBody = VisualEntryBody(720, 480, children, depth), .samples = samples});
 }
 
 // Type `index` as "subtype bits compression", with the picture aspect of a
@@ -92,7 +93,6 @@ TEST(VideoMediaTypeTest, SubtypesFollowTheFormatTable) {
       {"raw ", 24, 0, "{20776172-5349-4D4F-4544-494154595045} 24 raw "},
       {"raw ", 24, 1, "{E436EB7D-524F-11CE-9F53-0020AF0BA770} 24 RGB"},
       {"raw ", 15, 1, "VFW_S_NO_MORE_ITEMS"},
-      {"s263", 24, 1, "{33363268-0000-0010-8000-00AA00389B71} 24 h263"},
       {"mjpa", 24, 1, "{67706A6D-0000-0010-8000-00AA00389B71} 24 mjpg"},
       {"mp4v", 24, 1, "{5634504D-0000-0010-8000-00AA00389B71} 24 MP4V"},
       {"hvc1", 24, 1, "{31637668-0000-0010-8000-00AA00389B71} 24 hvc1"},

@@ -1,6 +1,6 @@
 #include "streams/video_object_layer.h"
 
-#include "bit_writer.h"
+#include "test_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -49,11 +49,11 @@ std::string Parse(const Bytes& vol, size_t size = SIZE_MAX) {
 TEST(VideoObjectLayerTest, HeaderGivesSizeAndPixelAspect) {
   const std::pair<VolSpec, const char*> rows[] = {
       {{.aspectRatioInfo = 2}, "ok 320x240 aspect 1 12:11"},
-      // Square, forbidden and reserved codes leave the ratio alone.
-      {{.aspectRatioInfo = 0}, "ok 320x240 aspect 0 1:1"},
+      {{.aspectRatioInfo = 6}, "ok 320x240 aspect 0 1:1"},  // reserved: the ratio stays
       {{.aspectRatioInfo = 15, .parWidth = 64, .parHeight = 45}, "ok 320x240 aspect 1 64:45"},
       // Optional blocks are skipped by their exact width.
-      {{.objectLayerIdentifier = true, .vbvParameters = true, .width = 1920, .height = 1088}, "ok 1920x1088 aspect 0 1:1"},
+      {{.objectLayerIdentifier = true, .vbvParameters = true, .width = 1920, .height = 1088},
+       "ok 1920x1088 aspect 0 1:1"},
       // The fixed increment takes as many bits as resolution - 1 needs, at least one.
       {{.resolution = 30000, .incrementBits = 15, .increment = 1001}, "ok 320x240 aspect 0 1:1"},
       {{.resolution = 65535, .incrementBits = 16, .increment = 2}, "ok 320x240 aspect 0 1:1"},

@@ -1,10 +1,20 @@
-// Writes bit fields most significant first, for tests that state the syntax
-// values of a header instead of patching bytes; and joins byte strings.
+// Byte strings for tests: the committed files under tests/data, joined
+// strings, and headers written bit field by bit field (most significant
+// first), so that a case states the syntax values it is about instead of
+// patching bytes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
+
+inline std::vector<uint8_t> LoadTestFile(const std::string& name) {
+  std::ifstream file(std::string(ISODMX_TEST_DATA) + "/" + name, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
 
 inline std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
   a.insert(a.end(), b.begin(), b.end());
