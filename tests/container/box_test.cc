@@ -1,6 +1,6 @@
-// Box and FullBox: headers from a source and from memory, Skip, and ReadBody
-// with known payloads, payloads that run to the end, and the chunked read of
-// a source without a usable length.
+// Box and FullBox: headers from a source and from memory, and ReadBody with
+// known payloads, payloads that run to the end, and the chunked read of a
+// source without a usable length.
 #include "support/box_builder.h"
 #include "support/memory_source.h"
 
@@ -37,9 +37,9 @@ std::vector<uint8_t> Counting(size_t count) {
 // Each would make the payload negative, and a Skip step backwards forever.
 TEST(BoxHeaderTest, SizeSmallerThanItsHeaderIsInvalid) {
   const std::pair<BoxSize, bool> cases[] = {
-      {BoxSize::Forced(7), false},        {BoxSize::ForcedLarge(15), false},         {BoxSize::ForcedLarge(0), false},
+      {BoxSize::Forced(7), false},      {BoxSize::ForcedLarge(15), false}, {BoxSize::ForcedLarge(0), false},
       {BoxSize::ForcedLarge(1ull << 63), false}, {BoxSize::ForcedLarge(UINT64_MAX), false},
-      {BoxSize::Forced(23), true},        {BoxSize::ForcedLarge(31), true}};
+      {BoxSize::Forced(23), true},      {BoxSize::ForcedLarge(31), true}};
   for (const auto& [size, uuid] : cases) {
     BoxBuilder b;
     uuid ? b.Uuid(size, UserType{}) : b.Box(size, "free");
