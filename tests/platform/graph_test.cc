@@ -238,10 +238,14 @@ TEST_F(GraphTest, StopReturnsWhileTheProducerWaitsForABuffer) {
   in->SetHoldSamples(true);
   ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
   ASSERT_EQ(control_->Run(), S_OK);
-  ASSERT_TRUE(in->WaitFor([](const std::string& s) { return s.find('S') != std::string::npos; }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The one buffer is held downstream; once the first delivery has returned,
+  // the producer's next step is the wait for a buffer that never comes.
+  auto* out = static_cast<PushPin*>(source->GetPin(0));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (out->delivered.load() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(out->delivered.load(), 1);
   EXPECT_EQ(control_->Stop(), S_OK);
-  EXPECT_EQ(static_cast<PushPin*>(source->GetPin(0))->delivered.load(), 1);
+  EXPECT_EQ(out->delivered.load(), 1);
 }
 
 TEST_F(GraphTest, StopReturnsWhileTheProducerIsBlockedDownstream) {
@@ -256,6 +260,7 @@ TEST_F(GraphTest, StopReturnsWhileTheProducerIsBlockedDownstream) {
   in->BeginFlush();
   EXPECT_EQ(control_->Stop(), S_OK);
   in->EndFlush();
+  EXPECT_EQ(static_cast<PushPin*>(source->GetPin(0))->delivered.load(), 0);
 }
 
 TEST_F(GraphTest, DuplicateNamesGetANumber) {

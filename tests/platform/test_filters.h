@@ -245,6 +245,9 @@ class RecordingPin : public CBaseInputPin {
     if (hr != S_OK) return hr;
     {
       std::unique_lock<std::mutex> hold(mutex_);
+      // Stop reaches this pin before its upstream source: a sample freed by
+      // DropHeld must not be taken in while the graph is still stopping.
+      if (inactive_) return VFW_E_WRONG_STATE;
       threads_.push_back(std::this_thread::get_id());
       if (blocking_) {
         ++blockedNow_;
@@ -304,11 +307,11 @@ class RecordingPin : public CBaseInputPin {
     changed_.notify_all();
   }
   void SetHoldSamples(bool hold) { hold_ = hold; }
-  bool WaitFor(const std::function<bool(const std::string&)>& ready, int ms = 5000) {
+  bool WaitFor(const std::function<bool(const std::string&)>& ready, int ms = 20000) {
     std::unique_lock<std::mutex> hold(mutex_);
     return changed_.wait_for(hold, std::chrono::milliseconds(ms), [&] { return ready(sequence_); });
   }
-  bool WaitUntilBlocked(int ms = 5000) {
+  bool WaitUntilBlocked(int ms = 20000) {
     std::unique_lock<std::mutex> hold(mutex_);
     return changed_.wait_for(hold, std::chrono::milliseconds(ms), [&] { return blockedNow_ > 0; });
   }
