@@ -280,27 +280,6 @@ TEST(DarEdoPlaybackTest, FlushingSeekWhileRunningRestartsEveryPinFromTheNewKeyFr
   EXPECT_GT(current, kSecond);
 }
 
-TEST(DarEdoPlaybackTest, SeekWithoutFlushOnlyAsksEveryPinToRestart) {
-  IsoGraph graph;
-  ASSERT_EQ(graph.Open(DataPath("h264_bframes.mp4")), S_OK);
-  ASSERT_NO_FATAL_FAILURE(graph.ConnectSinks());
-  ASSERT_EQ(graph.RunToEnd(), EC_COMPLETE);
-  graph.ClearRecords();
-  ComPtr<IMediaSeeking> seeking;
-  ASSERT_EQ(graph.filter.As(IID_IDmxFilterSeeking, seeking), S_OK);
-  LONGLONG start = kSecond;
-  ASSERT_EQ(seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning | AM_SEEKING_NoFlush, nullptr,
-                                  AM_SEEKING_NoPositioning),
-            S_OK);
-  for (int k = 0; k < 2; ++k) {
-    EXPECT_TRUE(graph.dmx->GetOutputPin(k)->IsRestartRequested()) << k;
-    EXPECT_EQ(graph.sinks[static_cast<size_t>(k)]->Sequence(), "") << k;
-  }
-  LONGLONG current = 0;
-  ASSERT_EQ(seeking->GetCurrentPosition(&current), S_OK);
-  EXPECT_EQ(current, kSecond);
-}
-
 TEST(DarEdoPlaybackTest, FileCutWhileConnectedEndsTheStreamsEarlyWithoutACrash) {
   const std::vector<uint8_t> bytes = [] {
     std::ifstream in(DataPath("h264_faststart.mp4"), std::ios::binary);

@@ -38,33 +38,6 @@ TEST(DmxPinTable, PinsAreNamedAndNumberedByCreationUpToCapacity) {
   EXPECT_EQ(dmx->GetPinDirection(4), -1);
 }
 
-TEST(DmxPinTable, CapacityOnlyGrowsAndKeepsThePins) {
-  auto dmx = Make<TestDmx>(0);
-  EXPECT_EQ(dmx->AddOutputPin(FALSE), E_FAIL);
-  EXPECT_EQ(dmx->SetMaxOutputPins(1), S_OK);
-  ASSERT_EQ(dmx->AddOutputPin(FALSE), S_OK);
-  CBaseDmxOutputPin* first = dmx->GetOutputPin(0);
-  EXPECT_EQ(dmx->SetMaxOutputPins(2), S_OK);
-  EXPECT_EQ(dmx->GetOutputPin(0), first);
-  EXPECT_EQ(dmx->SetMaxOutputPins(1), S_OK);
-  EXPECT_EQ(dmx->AddOutputPin(FALSE), S_OK);
-  EXPECT_EQ(dmx->AddOutputPin(FALSE), E_FAIL);
-}
-
-TEST(DmxPinTable, RemovingPinsForgetsTheSpecialPinsAndRestartsTheNumbering) {
-  auto dmx = Make<TestDmx>(2);
-  dmx->AddOutputPin(FALSE);
-  dmx->AddOutputPin(FALSE);
-  dmx->SetFirstAudioPin(dmx->GetOutputPin(1));
-  dmx->SetMainSeekingPin(dmx->GetOutputPin(1));
-  dmx->RemoveOutputPins();
-  EXPECT_EQ(dmx->GetPinCount(), 1);
-  EXPECT_EQ(dmx->FirstAudioPin(), nullptr);
-  EXPECT_EQ(dmx->GetMainSeekingPin(), nullptr);
-  EXPECT_EQ(dmx->AddOutputPin(FALSE), S_OK);
-  EXPECT_EQ(NameOf(dmx->GetPin(1)), L"Output 01");
-}
-
 TEST(DmxPinTable, AHeldPinOutlivesItsRemovalAndKeepsTheFilterAlive) {
   auto dmx = Make<TestDmx>(1);
   dmx->AddOutputPin(FALSE);
@@ -149,15 +122,6 @@ TEST(DmxState, ChangesReachEveryPinAndFailuresLeaveAConsistentState) {
   }
 }
 
-TEST(DmxState, EndOfStreamWithoutAConnectedInputGoesToEveryOutputPin) {
-  CallLog log;
-  auto dmx = Make<TestDmx>(2, &log);
-  dmx->AddOutputPin(FALSE);
-  dmx->AddOutputPin(FALSE);
-  EXPECT_EQ(dmx->OnInputEndOfStream(0), S_OK);
-  EXPECT_EQ(log.Take(), (Calls{"EndOfStream 0", "EndOfStream 1"}));
-}
-
 // The error latch: a marker travels up, OnError turns it into the latched
 // code once, and only an error result reaches the graph.
 class DmxErrorLatchTest : public ::testing::Test {
@@ -209,81 +173,6 @@ TEST_F(DmxErrorLatchTest, LatchedCodesComeBackOnceAndOnlyErrorsReachTheGraph) {
   EXPECT_EQ(pin->OnError(S_OK), E_ABORT);
   EXPECT_NE(trace_.find("\nCBaseOutputPin::OnError - calling NotifyGraphOnError"), std::string::npos);
   EXPECT_EQ(Aborts(), (std::vector<HRESULT>{E_FAIL, VFW_E_INVALID_FILE_FORMAT}));
-}
-
-TEST_F(DmxErrorLatchTest, WithoutAGraphOnlyTracesAndSwitchedOffDoesNothing) {
-  EXPECT_EQ(dmx_->NotifyGraphOfError(E_OUTOFMEMORY), E_OUTOFMEMORY);
-  EXPECT_NE(trace_.find(", NULL): hr="), std::string::npos);
-  ASSERT_EQ(graph_->AddFilter(dmx_.Get(), L"Demux"), S_OK);
-  trace_.clear();
-  dmx_->SetReportErrors(FALSE);
-  EXPECT_EQ(dmx_->NotifyGraphOfError(E_FAIL), E_FAIL);
-  EXPECT_EQ(trace_, "");
-  EXPECT_EQ(Aborts(), std::vector<HRESULT>{});
-}
-
-// The service object: made by class at construction and told of the
-// filter's own calls in order; its failures change nothing.
-CallLog* g_serviceLog = nullptr;
-
-class RecordingServiceObject : public CUnknown, public IDmxServiceObject {
- public:
-  RecordingServiceObject() : CUnknown("RecordingServiceObject", nullptr) {}
-  static CUnknown* Create(IUnknown*, HRESULT*) { return new RecordingServiceObject(); }
-
-  DECLARE_IUNKNOWN
-  HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
-    if (ppv != nullptr && riid == IID_IDmxServiceObject) return GetInterface(static_cast<IDmxServiceObject*>(this), ppv);
-    return CUnknown::NonDelegatingQueryInterface(riid, ppv);
-  }
-  HRESULT SetSyncSource(IReferenceClock*) override { return Log("SetSyncSource"); }
-  HRESULT JoinFilterGraph(IFilterGraph*) override { return Log("JoinFilterGraph"); }
-  HRESULT Run(REFERENCE_TIME) override { return Log("Run"); }
-  HRESULT Pause() override { return Log("Pause"); }
-  HRESULT Stop() override { return Log("Stop"); }
-  HRESULT Reset() override { return Log("Reset"); }
-  HRESULT AnnounceOutputPin(const AM_MEDIA_TYPE*, LONG*) override { return Log("Announce"); }
-
- private:
-  HRESULT Log(const char* call) {
-    g_serviceLog->Add(call);
-    return E_FAIL;
-  }
-};
-
-class DmxServiceObjectTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    g_serviceLog = &log_;
-    ASSERT_EQ(RegisterInProcessClass(CLSID_DmxServiceObject, &RecordingServiceObject::Create), S_OK);
-    dmx_ = Make<TestDmx>();
-    ASSERT_NE(dmx_->ServiceObject(), nullptr);
-  }
-  void TearDown() override {
-    dmx_.Reset();
-    UnregisterInProcessClass(CLSID_DmxServiceObject);
-    g_serviceLog = nullptr;
-  }
-
-  CallLog log_;
-  ComPtr<TestDmx> dmx_;
-};
-
-TEST_F(DmxServiceObjectTest, HearsTheFiltersCallsInOrder) {
-  EXPECT_EQ(dmx_->SetSyncSource(nullptr), S_OK);
-  EXPECT_EQ(dmx_->JoinFilterGraph(nullptr, L"Demux"), S_OK);
-  EXPECT_EQ(dmx_->Run(0), S_OK);
-  EXPECT_EQ(dmx_->Pause(), S_OK);
-  EXPECT_EQ(dmx_->Stop(), S_OK);
-  EXPECT_EQ(log_.Take(), (Calls{"SetSyncSource", "JoinFilterGraph", "Pause", "Run", "Pause", "Stop"}));
-}
-
-TEST_F(DmxServiceObjectTest, QueryServiceAnswersOnlyForTheServiceClass) {
-  ComPtr<IUnknown> service;
-  EXPECT_EQ(dmx_->QueryService(CLSID_DmxServiceObject, IID_IUnknown, nullptr), E_POINTER);
-  EXPECT_EQ(dmx_->QueryService(SID_DmxFilterService, IID_IUnknown, service.PutVoid()), E_NOINTERFACE);
-  EXPECT_EQ(dmx_->QueryService(CLSID_DmxServiceObject, IID_IDmxServiceObject, service.PutVoid()), S_OK);
-  EXPECT_EQ(service.Get(), static_cast<IUnknown*>(dmx_->ServiceObject()));
 }
 
 }  // namespace

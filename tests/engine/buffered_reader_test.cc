@@ -90,21 +90,6 @@ TEST_F(BufferedReaderTest, PositionsNoFileCanHaveAreRefusedWithoutASourceRead) {
   EXPECT_EQ(source_->ReadCount(), 0u);
 }
 
-TEST_F(BufferedReaderTest, CloneSharesTheSourceButNotTheCache) {
-  Open(10000);
-  Read(0, 4);
-  ComPtr<IBufferedAsyncReader> clone;
-  ASSERT_EQ(reader_->Clone(clone.Put()), S_OK);
-  ComPtr<IAsyncReader> original, cloned;
-  ASSERT_EQ(reader_->GetSourceReader(original.Put()), S_OK);
-  ASSERT_EQ(clone->GetSourceReader(cloned.Put()), S_OK);
-  EXPECT_EQ(original.Get(), static_cast<IAsyncReader*>(source_.Get()));
-  EXPECT_EQ(cloned.Get(), original.Get());
-  BYTE buffer[4];
-  EXPECT_EQ(clone->SyncRead(0, 4, buffer), S_OK);
-  EXPECT_EQ(source_->ReadCount(), 2u);
-}
-
 TEST_F(BufferedReaderTest, ConcurrentReadersEachGetTheirOwnBytes) {
   Open(64 * 1024);
   std::vector<std::thread> threads;

@@ -152,24 +152,6 @@ TEST(DeliveryLoopTest, ReverseVideoDeliversOnlyKeyFramesBackwardsAndReverseAudio
   EXPECT_EQ(rig.sinks[1]->Sequence(), "E");
 }
 
-TEST(DeliveryLoopTest, TimedTextDeliversTheTextAfterItsLength) {
-  StreamSpec text;
-  text.handler = "sbtl";
-  text.mediaHeader = "nmhd";
-  text.format = "tx3g";
-  text.entryBody.assign(38, 0);
-  text.durations = {1000, 1000};
-  text.samples = {{0, 3, 'a', 'b', 'c', 0, 0, 0, 8, 's', 't', 'y', 'l'}, {0, 0}};
-  DeliveryRig rig;
-  ASSERT_NO_FATAL_FAILURE(rig.Build({text}));
-  ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
-  const std::vector<SinkSample> samples = rig.sinks[0]->Samples();
-  ASSERT_EQ(samples.size(), 2u);
-  EXPECT_EQ(samples[0].length, 3);
-  EXPECT_EQ(samples[0].crc32, Crc32(reinterpret_cast<const BYTE*>("abc"), 3));
-  EXPECT_EQ(samples[1].length, 0);
-}
-
 TEST(DeliveryLoopTest, BigEndianPcmIsSwappedAndYuv2ChromaIsBiased) {
   StreamSpec twos = SowtStream(2);
   twos.format = "twos";

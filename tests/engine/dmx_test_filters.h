@@ -4,7 +4,6 @@
 // an UpdateCurrentPosition that applies a seek the way a real filter must.
 #pragma once
 
-#include "container/dar_edo_source.h"
 #include "container/trak_box.h"
 #include "engine/base_dmx.h"
 #include "engine/buffered_reader.h"
@@ -65,22 +64,6 @@ class RecordingOutputPin : public CBaseDmxOutputPin {
     Log("Run");
     return FAILED(runResult) ? runResult : CBaseDmxOutputPin::Run(start);
   }
-  HRESULT Prepare() override {
-    Log("Prepare");
-    return CBaseDmxOutputPin::Prepare();
-  }
-  HRESULT DeliverEndOfStream() override {
-    Log("EndOfStream");
-    return CBaseDmxOutputPin::DeliverEndOfStream();
-  }
-  HRESULT DeliverBeginFlush() override {
-    Log("BeginFlush");
-    return CBaseDmxOutputPin::DeliverBeginFlush();
-  }
-  HRESULT DeliverEndFlush() override {
-    Log("EndFlush");
-    return CBaseDmxOutputPin::DeliverEndFlush();
-  }
 
   HRESULT activeResult = S_OK;
   HRESULT inactiveResult = S_OK;
@@ -96,16 +79,11 @@ class RecordingOutputPin : public CBaseDmxOutputPin {
 
 inline constexpr CLSID CLSID_TestDmx = {0x1A2B3C4D, 0x0001, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x01}};
 
-// A CBaseDmx that accepts a MEDIATYPE_Stream input, adds `pinsOnConnect`
-// output pins when its input connects (or, with `parseInput`, parses the
-// input and adds one pin per track, bound to it) and removes them when it
-// disconnects, and logs its hooks.
+// A CBaseDmx that accepts a MEDIATYPE_Stream input and logs its hooks.
 class TestDmx : public CBaseDmx {
  public:
-  explicit TestDmx(LONG maxOutputPins = 4, CallLog* log = nullptr, int pinsOnConnect = 0)
-      : CBaseDmx(CLSID_TestDmx, "TestDmx", nullptr, &constructResult, maxOutputPins),
-        log_(log),
-        pinsOnConnect_(pinsOnConnect) {}
+  explicit TestDmx(LONG maxOutputPins = 4, CallLog* log = nullptr)
+      : CBaseDmx(CLSID_TestDmx, "TestDmx", nullptr, &constructResult, maxOutputPins), log_(log) {}
 
   HRESULT PrepareOutputPins() override {
     Log("Prepare");
@@ -120,47 +98,12 @@ class TestDmx : public CBaseDmx {
     if (pinNo != 0) return S_OK;
     return mt->majortype == MEDIATYPE_Stream ? S_OK : S_FALSE;
   }
-  HRESULT CompletePinConnect(int pinNo, IPin* otherPin) override {
-    if (pinNo == 0 && parseInput) {
-      RemoveOutputPins();
-      ComPtr<IBufferedAsyncReader> reader = ComPtr<IBufferedAsyncReader>::Attach(GetReader());
-      parsed_ = std::make_unique<CDarEdoSource>(reader.Get(), 0, CreateSampleEntry);
-      const HRESULT hr = parsed_->ParseFile();
-      if (FAILED(hr)) return hr;
-      for (ULONG i = 0; i < parsed_->TrackCount(); ++i) {
-        trakBox* track = parsed_->Track(i);
-        if (!track->sampleEntry) continue;
-        track->PreparePcmLayout();
-        const HRESULT added = AddOutputPin(FALSE);
-        if (FAILED(added)) return added;
-        CBaseDmxOutputPin* pin = GetOutputPin(GetOutputPinCount() - 1);
-        pin->SetTrack(track);
-        pin->SetMaxSampleSize(track->GetMaxSampleSize());
-      }
-    } else if (pinNo == 0 && pinsOnConnect_ > 0) {
-      RemoveOutputPins();
-      for (int i = 0; i < pinsOnConnect_; ++i) {
-        const HRESULT hr = AddOutputPin(FALSE);
-        if (FAILED(hr)) return hr;
-      }
-    }
-    return CBaseDmx::CompletePinConnect(pinNo, otherPin);
-  }
-  HRESULT BreakPinConnect(int pinNo) override {
-    if (pinNo == 0) {
-      RemoveOutputPins();
-      parsed_.reset();
-    }
-    return CBaseDmx::BreakPinConnect(pinNo);
-  }
-
   RecordingOutputPin* Pin(int k) { return static_cast<RecordingOutputPin*>(GetOutputPin(k)); }
   using CBaseDmx::SetFirstAudioPin;
 
   HRESULT constructResult = S_OK;
   HRESULT prepareResult = S_OK;
   HRESULT onStoppedResult = S_OK;
-  bool parseInput = false;
 
  protected:
   CBaseDmxOutputPin* CreateOutputPin(int streamIndex, LPCWSTR name) override {
@@ -177,10 +120,6 @@ class TestDmx : public CBaseDmx {
   }
 
   CallLog* log_;
-  const int pinsOnConnect_;
-  // The parsed input when `parseInput`; its tracks outlive the pins bound
-  // to them (the pins go first on a disconnect and in the destructor).
-  std::unique_ptr<CDarEdoSource> parsed_;
 
  public:
   ~TestDmx() override { RemoveOutputPins(); }

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
-
 namespace {
 
 using namespace dmxtest;
@@ -97,18 +95,6 @@ TEST_F(SeekingTest, ReturnTimeInFramesWritesBack100nsTimesOrStoresNothing) {
   EXPECT_EQ(Seeking().StartPosition(), 10);
 }
 
-TEST_F(SeekingTest, ReverseSegmentRunsFromTheStartDownToZero) {
-  ASSERT_EQ(Seeking().SetRate(-1.0), S_OK);
-  ASSERT_EQ(SeekTo(5 * kSecond), S_OK);
-  Seeking().ForgetRecordedSegment();
-  REFERENCE_TIME segStart = 0, segStop = 0;
-  double rate = 0;
-  EXPECT_EQ(Seeking().GetSegment(&segStart, &segStop, &rate), S_OK);
-  EXPECT_EQ(segStart, 5 * kSecond);
-  EXPECT_EQ(segStop, 0);
-  EXPECT_EQ(rate, -1.0);
-}
-
 // A player at the end seeks to 0 and runs again: the seek must reach the
 // pins although 0 was recorded before the first run.
 TEST_F(SeekingTest, RecordedSegmentHidesRepeatsOnlyUntilTheFilterRuns) {
@@ -136,39 +122,6 @@ TEST_F(SeekingTest, RecordedSegmentHidesRepeatsOnlyUntilTheFilterRuns) {
   dmx_->Stop();
 }
 
-TEST_F(SeekingTest, RatesAreCheckedAndAnUnchangedRateIsNotApplied) {
-  EXPECT_EQ(Seeking().SetRate(0.0), E_INVALIDARG);
-  EXPECT_EQ(Seeking().SetRate(std::numeric_limits<double>::quiet_NaN()), E_INVALIDARG);
-  EXPECT_EQ(Seeking().SetRate(std::numeric_limits<double>::infinity()), E_INVALIDARG);
-  EXPECT_EQ(Seeking().SetRate(1.0), S_OK);
-  EXPECT_EQ(dmx_->applied, 0);
-  EXPECT_EQ(Seeking().SetRate(-2.0), S_OK);
-  EXPECT_EQ(dmx_->applied, 1);
-  EXPECT_TRUE(dmx_->lastFlush);
-  // The base's own check plays forwards only.
-  EXPECT_FALSE(Seeking().CSeeking::IsRateSupported(-1.0));
-  EXPECT_TRUE(Seeking().CSeeking::IsRateSupported(0.5));
-}
-
-TEST_F(SeekingTest, TimeFormatSwitchConvertsThePositionsOrKeepsMediaTime) {
-  LONGLONG start = 2 * kSecond, stop = 4 * kSecond;
-  Seeking().SetPositions(&start, AM_SEEKING_AbsolutePositioning, &stop, AM_SEEKING_AbsolutePositioning);
-  EXPECT_EQ(Seeking().SetTimeFormat(&kFrames), S_OK);
-  EXPECT_EQ(Seeking().IsUsingTimeFormat(&kFrames), S_OK);
-  EXPECT_EQ(Seeking().StartPosition(), 50);
-  EXPECT_EQ(Seeking().StopPosition(), 100);
-  EXPECT_EQ(Seeking().SetTimeFormat(&kMediaTime), S_OK);
-  EXPECT_EQ(Seeking().StartPosition(), 2 * kSecond);
-  EXPECT_EQ(Seeking().StopPosition(), 4 * kSecond);
-  const GUID bytes = TIME_FORMAT_BYTE;
-  EXPECT_EQ(Seeking().SetTimeFormat(&bytes), E_FAIL);
-  // A start the filter cannot express in frames keeps media time.
-  SeekTo(-kSecond);
-  EXPECT_EQ(Seeking().SetTimeFormat(&kFrames), E_INVALIDARG);
-  EXPECT_EQ(Seeking().IsUsingTimeFormat(&kMediaTime), S_OK);
-  EXPECT_EQ(Seeking().StartPosition(), -kSecond);
-}
-
 TEST_F(SeekingTest, ConvertTimeFormatBetweenFramesAndTime) {
   struct {
     const GUID* target;
@@ -191,89 +144,6 @@ TEST_F(SeekingTest, ConvertTimeFormatBetweenFramesAndTime) {
     EXPECT_EQ(Seeking().ConvertTimeFormat(&target, c.target, c.source, c.sourceFormat), c.result) << c.source;
     EXPECT_EQ(target, c.expected) << c.source;
   }
-}
-
-TEST_F(SeekingTest, CheckCapabilitiesKeepsOnlyWhatIsSupported) {
-  struct {
-    DWORD asked;
-    HRESULT result;
-    DWORD left;
-  } const cases[] = {
-      {0x3F, S_OK, 0x3F},
-      {0, S_OK, 0},
-      {AM_SEEKING_CanPlayBackwards, E_FAIL, 0},
-      {AM_SEEKING_CanPlayBackwards | AM_SEEKING_CanGetDuration, S_FALSE, AM_SEEKING_CanGetDuration},
-      {0xFFFFFFFF, S_FALSE, 0x3F},
-  };
-  for (const auto& c : cases) {
-    DWORD caps = c.asked;
-    EXPECT_EQ(Seeking().CheckCapabilities(&caps), c.result) << c.asked;
-    EXPECT_EQ(caps, c.left) << c.asked;
-  }
-  EXPECT_EQ(Seeking().CheckCapabilities(nullptr), E_POINTER);
-}
-
-// The output pins' pass-through: only the main seeking pin moves the filter.
-class PassThroughTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dmx_ = Make<SeekingDmx>(2);
-    dmx_->AddOutputPin(FALSE);
-    dmx_->AddOutputPin(FALSE);
-  }
-  ComPtr<IMediaSeeking> SeekingOf(int k) {
-    ComPtr<IMediaSeeking> seeking;
-    EXPECT_EQ(dmx_->GetOutputPin(k)->QueryInterface(IID_IMediaSeeking, seeking.PutVoid()), S_OK);
-    return seeking;
-  }
-
-  ComPtr<SeekingDmx> dmx_;
-};
-
-TEST_F(PassThroughTest, OnlyTheMainPinChangesPositionsAndRate) {
-  dmx_->SetFirstAudioPin(dmx_->GetOutputPin(1));  // not connected, so it cannot lead
-  ComPtr<IMediaSeeking> first = SeekingOf(0);
-  ComPtr<IMediaSeeking> second = SeekingOf(1);
-  EXPECT_EQ(dmx_->GetMainSeekingPin(), dmx_->GetOutputPin(0));
-  LONGLONG start = kSecond;
-  EXPECT_EQ(second->SetRate(2.0), S_OK);
-  EXPECT_EQ(second->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
-  EXPECT_EQ(dmx_->Rate(), 1.0);
-  EXPECT_EQ(dmx_->applied, 0);
-  EXPECT_EQ(first->SetRate(2.0), S_OK);
-  EXPECT_EQ(first->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
-  EXPECT_EQ(dmx_->Rate(), 2.0);
-  EXPECT_EQ(dmx_->applied, 2);
-  LONGLONG current = -1;
-  EXPECT_EQ(second->GetCurrentPosition(&current), S_OK);
-  EXPECT_EQ(current, kSecond);
-}
-
-TEST_F(PassThroughTest, ConnectionChangesReopenTheChoice) {
-  SeekingOf(0);
-  dmx_->BreakPinConnect(1);
-  EXPECT_EQ(dmx_->GetMainSeekingPin(), nullptr);
-  SeekingOf(1);
-  EXPECT_EQ(dmx_->GetMainSeekingPin(), dmx_->GetOutputPin(1));
-  // The first pin learns on its next query that it no longer leads.
-  EXPECT_EQ(SeekingOf(0)->SetRate(3.0), S_OK);
-  EXPECT_EQ(dmx_->Rate(), 1.0);
-  dmx_->CompletePinConnect(2, nullptr);
-  EXPECT_EQ(dmx_->GetMainSeekingPin(), nullptr);
-}
-
-TEST_F(PassThroughTest, PinOfAFilterWithoutSeekingOffersNone) {
-  auto plain = Make<TestDmx>(1);
-  plain->AddOutputPin(FALSE);
-  void* seeking = reinterpret_cast<void*>(1);
-  EXPECT_EQ(plain->GetOutputPin(0)->QueryInterface(IID_IMediaSeeking, &seeking), E_NOTIMPL);
-  EXPECT_EQ(seeking, nullptr);
-  CFilterPassThru* passThru = plain->GetOutputPin(0);
-  LONGLONG position = 0;
-  EXPECT_EQ(passThru->GetDuration(&position), E_NOTIMPL);
-  EXPECT_EQ(passThru->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr, 0), E_POINTER);
-  ComPtr<IMediaSeeking> filterSeeking;
-  EXPECT_EQ(dmx_->NonDelegatingQueryInterface(IID_IMediaSeeking, filterSeeking.PutVoid()), E_NOINTERFACE);
 }
 
 }  // namespace
