@@ -68,7 +68,7 @@ TEST_F(HevcDimensionProbeTest, ParameterSetsInSampleTwoAreFoundAfterReadingThree
   source_ = MemorySource::Create(Concat(Bytes(8 + 7 + 7), sets));
   EXPECT_EQ(std::get<0>(Probe({}, {kDelimiter, kDelimiter, sets, kDelimiter})), "176x104");
   ASSERT_EQ(source_->ReadCount(), 3u);
-  EXPECT_EQ(std::make_pair(source_->Reads()[1].position, source_->Reads()[2].position), std::make_pair(LONGLONG{15}, LONGLONG{22}));
+  EXPECT_EQ(source_->Reads()[2].position, 22) << "samples 0 and 1 are 7 bytes each";
 }
 
 TEST_F(HevcDimensionProbeTest, MalformedOrMissingParameterSetsLeaveTheEntryAlone) {

@@ -45,12 +45,13 @@ TEST_F(HvcCRecordTest, BuildMatchesAMuxersRecordInEveryMode) {
   EXPECT_EQ(Build(stream_, kHvcCRecordIncomplete), incomplete);
   EXPECT_EQ(Build(stream_, kHvcCBoxComplete), Concat(boxHeader, complete));
   EXPECT_EQ(Build(stream_, kHvcCBoxIncomplete), Concat(boxHeader, incomplete));
-  // Without a PPS, or in a mode of no meaning, nothing is written.
+  // Without a PPS (the VPS and SPS alone), or in a mode of no meaning, nothing is written.
   Bytes out = {0xAA};
-  EXPECT_EQ(BuildHvcC(stream_.data(), 65 + 8, &out, kHvcCRecordComplete), E_INVALIDARG);
+  EXPECT_EQ(BuildHvcC(stream_.data(), 4 + 24 + 4 + 41, &out, kHvcCRecordComplete), E_INVALIDARG);
   EXPECT_EQ(BuildHvcC(stream_.data(), stream_.size(), &out, 4), E_INVALIDARG);
   EXPECT_EQ(out, Bytes{0xAA});
-  // Back to start codes, boxed or bare, and through the parser: the seven-byte PPS ends the data and still counts.
+  // Back to start codes, boxed or bare, and through the parser: the
+  // seven-byte PPS ends the data and still counts.
   EXPECT_EQ(StartCodes(box_), sets_);
   EXPECT_EQ(StartCodes(record_), sets_);
   H265StreamInfo info;

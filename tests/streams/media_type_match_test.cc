@@ -70,7 +70,7 @@ TEST(MediaTypeMatchTest, VideoTypesMatchWhenTheyDescribeTheSamePicture) {
       {{}, {.duration = 400002}, false},
       {{.duration = 0}, {.duration = 333334}, true},
       {{.duration = 0}, {.duration = 333367}, false},
-      // An empty rectangle, or one empty in a direction, is the whole picture.
+      // The empty rectangle and the full one both mean the whole picture.
       {{}, {.target = {0, 0, 720, 576}}, true},
       {{}, {.target = {8, 0, 720, 576}}, false},
       {{}, {.target = {0, 0, 720, 575}}, false},

@@ -27,8 +27,9 @@ ParsedMovie VideoMovie(const char* format, const Bytes& children = {}, uint16_t 
       {.format = format, .entryBody = VisualEntryBody(720, 480, children, depth), .samples = samples});
 }
 
-// Type `index` as "subtype bits compression", with the picture aspect of a
-// VIDEOINFOHEADER2 and the extra bytes' length; the result's name when none.
+// Type `index` of a 720x480 entry as "subtype bits compression", with the
+// picture aspect of a VIDEOINFOHEADER2; the result's name when there is
+// none. The bytes after the header go to `extra`; biSize must count them.
 std::string Describe(const ParsedMovie& movie, int index, Bytes* extra = nullptr) {
   CMediaType type;
   const HRESULT hr = TrackType(movie, index, &type);
@@ -82,12 +83,8 @@ TEST(VideoMediaTypeTest, TimingSizeAndAspectComeFromTheTrack) {
 }
 
 TEST(VideoMediaTypeTest, SubtypesFollowTheFormatTable) {
-  const struct {
-    const char* format;
-    uint16_t depth;
-    int index;
-    const char* type;
-  } rows[] = {
+  // Format, depth, list index; the type.
+  const std::tuple<const char*, uint16_t, int, const char*> rows[] = {
       {"yuv2", 24, 0, "{32595559-0000-0010-8000-00AA00389B71} 16 YUY2"},
       {"2vuY", 32, 0, "{59565955-0000-0010-8000-00AA00389B71} 16 UYVY"},
       {"raw ", 24, 0, "{20776172-5349-4D4F-4544-494154595045} 24 raw "},
@@ -97,8 +94,8 @@ TEST(VideoMediaTypeTest, SubtypesFollowTheFormatTable) {
       {"mp4v", 24, 1, "{5634504D-0000-0010-8000-00AA00389B71} 24 MP4V"},
       {"hvc1", 24, 1, "{31637668-0000-0010-8000-00AA00389B71} 24 hvc1"},
   };
-  for (const auto& row : rows) {
-    EXPECT_EQ(Describe(VideoMovie(row.format, {}, row.depth), row.index), row.type) << row.format;
+  for (const auto& [format, depth, index, type] : rows) {
+    EXPECT_EQ(Describe(VideoMovie(format, {}, depth), index), type) << format;
   }
   // VC-1 is WVC1 only with an advanced-profile sequence header.
   Bytes simple(16, 0);
