@@ -107,24 +107,6 @@ TEST(ComObjects, AggregatedObjectDelegatesToItsOuter) {
   EXPECT_TRUE(destroyed);
 }
 
-TEST(ComPtrHolder, CopiesAddAndDestructionReleases) {
-  bool destroyed = false;
-  auto* object = new TestObject(nullptr, &destroyed);
-  {
-    ComPtr<ITestValue> first(static_cast<ITestValue*>(object));
-    EXPECT_EQ(object->ReferenceCount(), 1);
-    ComPtr<ITestValue> second = first;
-    EXPECT_EQ(object->ReferenceCount(), 2);
-    ComPtr<ITestValue> third = std::move(second);
-    EXPECT_FALSE(second);
-    EXPECT_EQ(object->ReferenceCount(), 2);
-    ComPtr<IUnknown> unknown;
-    EXPECT_EQ(third.As(IID_IUnknown, unknown), S_OK);
-    EXPECT_EQ(object->ReferenceCount(), 3);
-  }
-  EXPECT_TRUE(destroyed);
-}
-
 TEST(Events, AutoResetWakesOneWaitAndTimesOut) {
   CAMEvent event;
   EXPECT_FALSE(event.Wait(0));
