@@ -52,8 +52,6 @@ TEST_F(AllocatorTest, HugeRequestsAreRefusedNotAllocated) {
   ASSERT_EQ(Set(1, -5), E_INVALIDARG);
 }
 
-TEST_F(AllocatorTest, CommitWithoutSizesFails) { EXPECT_EQ(allocator_->Commit(), VFW_E_SIZENOTSET); }
-
 TEST_F(AllocatorTest, PropertiesAreFixedWhileCommittedOrLent) {
   ASSERT_EQ(Set(1, 64), S_OK);
   ASSERT_EQ(allocator_->Commit(), S_OK);
@@ -66,17 +64,13 @@ TEST_F(AllocatorTest, PropertiesAreFixedWhileCommittedOrLent) {
   EXPECT_EQ(Set(2, 64), S_OK);
 }
 
-TEST_F(AllocatorTest, GetBufferNeedsACommit) {
+TEST_F(AllocatorTest, CommitAndGetBufferRefuseWhatTheyCannotDo) {
+  EXPECT_EQ(allocator_->Commit(), VFW_E_SIZENOTSET);
   ASSERT_EQ(Set(1, 64), S_OK);
-  ComPtr<IMediaSample> sample;
-  EXPECT_EQ(allocator_->GetBuffer(sample.Put(), nullptr, nullptr, 0), VFW_E_NOT_COMMITTED);
-  EXPECT_EQ(sample.Get(), nullptr);
-}
-
-TEST_F(AllocatorTest, NoWaitReportsTimeoutWhenAllBuffersAreOut) {
-  ASSERT_EQ(Set(1, 64), S_OK);
-  ASSERT_EQ(allocator_->Commit(), S_OK);
   ComPtr<IMediaSample> first, second;
+  EXPECT_EQ(allocator_->GetBuffer(first.Put(), nullptr, nullptr, 0), VFW_E_NOT_COMMITTED);
+  EXPECT_EQ(first.Get(), nullptr);
+  ASSERT_EQ(allocator_->Commit(), S_OK);
   ASSERT_EQ(allocator_->GetBuffer(first.Put(), nullptr, nullptr, 0), S_OK);
   EXPECT_EQ(allocator_->GetBuffer(second.Put(), nullptr, nullptr, AM_GBF_NOWAIT), VFW_E_TIMEOUT);
   first.Reset();
