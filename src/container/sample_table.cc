@@ -118,7 +118,9 @@ HRESULT trakBox::ParseSampleDescription(LONGLONG* position, LONGLONG* remaining,
   return S_OK;
 }
 
-HRESULT trakBox::ParseTimeToSample(LONGLONG* position, LONGLONG* remaining, Box& child) {
+template <class Entry, class Store>
+HRESULT trakBox::ReadCountedTable(LONGLONG* position, LONGLONG* remaining, Box& child,
+                                  GrowableArray<Entry> trakFragment::*table, LONG entryBytes, Store store) {
   CAutoLock lock(&tableLock);
   FullBox box(child);
   RETURN_IF_FAILED(OpenFullBox(box, reader_.Get(), position, remaining));
@@ -126,12 +128,20 @@ HRESULT trakBox::ParseTimeToSample(LONGLONG* position, LONGLONG* remaining, Box&
   BoxFieldReader fields = box.Fields(reader_.Get(), position);
   DWORD count = 0;
   RETURN_IF_FAILED(fields.U32(&count));
-  RETURN_IF_FAILED(CheckTableFits(fields, reader_.Get(), count, sizeof(TimeToSampleEntry)));
-  trakFragment& table = *sampleTable;
-  if (table.timeToSample.SetCount(count) != S_OK) return E_OUTOFMEMORY;
-  TimeToSampleEntry* entries = table.timeToSample.Data();
-  RETURN_IF_FAILED(ReadEntries(fields, count, sizeof(TimeToSampleEntry), [&](ULONG i, const BYTE* bytes) {
-    TimeToSampleEntry& entry = entries[i];
+  RETURN_IF_FAILED(CheckTableFits(fields, reader_.Get(), count, static_cast<ULONGLONG>(entryBytes)));
+  GrowableArray<Entry>& entries = (*sampleTable).*table;
+  if (entries.SetCount(count) != S_OK) return E_OUTOFMEMORY;
+  Entry* data = entries.Data();
+  RETURN_IF_FAILED(
+      ReadEntries(fields, count, entryBytes, [&](ULONG i, const BYTE* bytes) { store(data[i], bytes); }));
+  fields.SkipRest();
+  return S_OK;
+}
+
+HRESULT trakBox::ParseTimeToSample(LONGLONG* position, LONGLONG* remaining, Box& child) {
+  RETURN_IF_FAILED(ReadCountedTable(position, remaining, child, &trakFragment::timeToSample,
+                                    sizeof(TimeToSampleEntry), [this](TimeToSampleEntry& entry, const BYTE* bytes) {
+    trakFragment& table = *sampleTable;
     entry.count = LoadBigEndian32(bytes);
     entry.sampleDelta = static_cast<LONG>(LoadBigEndian32(bytes + 4));
     const LONGLONG product = static_cast<LONGLONG>(entry.count) * entry.sampleDelta;
@@ -146,7 +156,6 @@ HRESULT trakBox::ParseTimeToSample(LONGLONG* position, LONGLONG* remaining, Box&
     }
     table.sampleCount += entry.count;
   }));
-  fields.SkipRest();
   FindDefaultSampleDelta();
   return S_OK;
 }
@@ -183,22 +192,10 @@ void trakBox::FindDefaultSampleDelta() {
 }
 
 HRESULT trakBox::ParseSampleToChunk(LONGLONG* position, LONGLONG* remaining, Box& child) {
-  CAutoLock lock(&tableLock);
-  FullBox box(child);
-  RETURN_IF_FAILED(OpenFullBox(box, reader_.Get(), position, remaining));
-  if (!sampleTable) return E_UNEXPECTED;
-  BoxFieldReader fields = box.Fields(reader_.Get(), position);
-  DWORD count = 0;
-  RETURN_IF_FAILED(fields.U32(&count));
-  RETURN_IF_FAILED(CheckTableFits(fields, reader_.Get(), count, sizeof(SampleToChunkEntry)));
-  GrowableArray<SampleToChunkEntry>& table = sampleTable->sampleToChunk;
-  if (table.SetCount(count) != S_OK) return E_OUTOFMEMORY;
-  SampleToChunkEntry* entries = table.Data();
-  RETURN_IF_FAILED(ReadEntries(fields, count, sizeof(SampleToChunkEntry), [&](ULONG i, const BYTE* bytes) {
-    entries[i] = {LoadBigEndian32(bytes), LoadBigEndian32(bytes + 4), LoadBigEndian32(bytes + 8)};
-  }));
-  fields.SkipRest();
-  return S_OK;
+  return ReadCountedTable(position, remaining, child, &trakFragment::sampleToChunk, sizeof(SampleToChunkEntry),
+                          [](SampleToChunkEntry& entry, const BYTE* bytes) {
+                            entry = {LoadBigEndian32(bytes), LoadBigEndian32(bytes + 4), LoadBigEndian32(bytes + 8)};
+                          });
 }
 
 HRESULT trakBox::ParseSampleSize(LONGLONG* position, LONGLONG* remaining, Box& child) {
@@ -268,56 +265,18 @@ HRESULT trakBox::ParseCompactSampleSize(LONGLONG* position, LONGLONG* remaining,
 }
 
 HRESULT trakBox::ParseChunkOffset(LONGLONG* position, LONGLONG* remaining, Box& child) {
-  CAutoLock lock(&tableLock);
-  FullBox box(child);
-  RETURN_IF_FAILED(OpenFullBox(box, reader_.Get(), position, remaining));
-  if (!sampleTable) return E_UNEXPECTED;
-  BoxFieldReader fields = box.Fields(reader_.Get(), position);
-  DWORD count = 0;
-  RETURN_IF_FAILED(fields.U32(&count));
-  RETURN_IF_FAILED(CheckTableFits(fields, reader_.Get(), count, sizeof(DWORD)));
-  GrowableArray<ULONGLONG>& table = sampleTable->chunkOffsets;
-  if (table.SetCount(count) != S_OK) return E_OUTOFMEMORY;
-  ULONGLONG* offsets = table.Data();
-  RETURN_IF_FAILED(ReadEntries(fields, count, sizeof(DWORD),
-                               [&](ULONG i, const BYTE* bytes) { offsets[i] = LoadBigEndian32(bytes); }));
-  fields.SkipRest();
-  return S_OK;
+  return ReadCountedTable(position, remaining, child, &trakFragment::chunkOffsets, sizeof(DWORD),
+                          [](ULONGLONG& offset, const BYTE* bytes) { offset = LoadBigEndian32(bytes); });
 }
 
 HRESULT trakBox::ParseChunkOffset64(LONGLONG* position, LONGLONG* remaining, Box& child) {
-  CAutoLock lock(&tableLock);
-  FullBox box(child);
-  RETURN_IF_FAILED(OpenFullBox(box, reader_.Get(), position, remaining));
-  if (!sampleTable) return E_UNEXPECTED;
-  BoxFieldReader fields = box.Fields(reader_.Get(), position);
-  DWORD count = 0;
-  RETURN_IF_FAILED(fields.U32(&count));
-  RETURN_IF_FAILED(CheckTableFits(fields, reader_.Get(), count, sizeof(ULONGLONG)));
-  GrowableArray<ULONGLONG>& table = sampleTable->chunkOffsets;
-  if (table.SetCount(count) != S_OK) return E_OUTOFMEMORY;
-  ULONGLONG* offsets = table.Data();
-  RETURN_IF_FAILED(ReadEntries(fields, count, sizeof(ULONGLONG),
-                               [&](ULONG i, const BYTE* bytes) { offsets[i] = LoadBigEndian64(bytes); }));
-  fields.SkipRest();
-  return S_OK;
+  return ReadCountedTable(position, remaining, child, &trakFragment::chunkOffsets, sizeof(ULONGLONG),
+                          [](ULONGLONG& offset, const BYTE* bytes) { offset = LoadBigEndian64(bytes); });
 }
 
 HRESULT trakBox::ParseSyncSample(LONGLONG* position, LONGLONG* remaining, Box& child) {
   CAutoLock lock(&tableLock);
-  FullBox box(child);
-  RETURN_IF_FAILED(OpenFullBox(box, reader_.Get(), position, remaining));
-  if (!sampleTable) return E_UNEXPECTED;
-  BoxFieldReader fields = box.Fields(reader_.Get(), position);
-  DWORD count = 0;
-  RETURN_IF_FAILED(fields.U32(&count));
-  RETURN_IF_FAILED(CheckTableFits(fields, reader_.Get(), count, sizeof(DWORD)));
-  GrowableArray<DWORD>& table = sampleTable->syncSamples;
-  if (table.SetCount(count) != S_OK) return E_OUTOFMEMORY;
   InvalidateSyncOrder();
-  DWORD* samples = table.Data();
-  RETURN_IF_FAILED(ReadEntries(fields, count, sizeof(DWORD),
-                               [&](ULONG i, const BYTE* bytes) { samples[i] = LoadBigEndian32(bytes); }));
-  fields.SkipRest();
-  return S_OK;
+  return ReadCountedTable(position, remaining, child, &trakFragment::syncSamples, sizeof(DWORD),
+                          [](DWORD& sample, const BYTE* bytes) { sample = LoadBigEndian32(bytes); });
 }

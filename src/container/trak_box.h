@@ -254,6 +254,11 @@ class trakBox : public FullBox {
   HRESULT ParseChunkOffset(LONGLONG* position, LONGLONG* remaining, Box& child);
   HRESULT ParseChunkOffset64(LONGLONG* position, LONGLONG* remaining, Box& child);
   HRESULT ParseSyncSample(LONGLONG* position, LONGLONG* remaining, Box& child);
+  // The common shape of stts, stsc, stco, co64 and stss: an entry count, then
+  // the entries, read into `table` of the current table set.
+  template <class Entry, class Store>
+  HRESULT ReadCountedTable(LONGLONG* position, LONGLONG* remaining, Box& child,
+                           GrowableArray<Entry> trakFragment::*table, LONG entryBytes, Store store);
   void FindDefaultSampleDelta();
 
   // Lookup helpers (sample_lookup.cc), called under tableLock.
