@@ -16,9 +16,8 @@ using Bytes = std::vector<uint8_t>;
 Bytes Contents(const CBuffer& buffer) { return Bytes(buffer.Data(), buffer.Data() + buffer.Length()); }
 
 TEST(SampleEntryTest, ChildBoxesYieldTheCodecConfiguration) {
-  Bytes simpleVc1(18, 0x40);
-  simpleVc1[16] = 0xAA;
-  simpleVc1[17] = 0xBB;
+  Bytes simpleVc1(16, 0x40);
+  simpleVc1.push_back(0xAA), simpleVc1.push_back(0xBB);
   constexpr DWORD kNone = SampleEntry::kNoObjectType;
   const struct {
     const char* name;
@@ -31,16 +30,18 @@ TEST(SampleEntryTest, ChildBoxesYieldTheCodecConfiguration) {
       // fields, stepped over.
       {"esds with its optional fields", "esds",
        {0, 0, 0, 0, 0x03, 0x1C, 0, 1, 0xC0, 0, 7, 3, 'a', 'b', 'c', 0x04, 0x11, 0x40, 0x15, 0, 0, 0,
-        0, 1, 0xF4, 0, 0, 1, 0x77, 0, 0x05, 2, 0x11, 0x90},
-       0x40, {0x11, 0x90}},
+        0, 1, 0xF4, 0, 0, 1, 0x77, 0, 0x05, 2, 0x11, 0x90}, 0x40, {0x11, 0x90}},
       {"es descriptor larger than the box", "esds", {0, 0, 0, 0, 0x03, 0x40, 0x00, 0x01, 0x00}, kNone, {}},
       {"es descriptor below three bytes", "esds", {0, 0, 0, 0, 0x03, 0x02, 0x00, 0x01}, kNone, {}},
+      // Eleven size bytes: uncapped, 1 << 70 | 22 would wrap to 22.
+      {"es descriptor size past the cap", "esds",
+       {0, 0, 0, 0, 0x03, 0x81, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x16, 0, 1, 0, 0x04, 0x11, 0x40,
+        0x15, 0, 0, 0, 0, 1, 0xF4, 0, 0, 1, 0x77, 0, 0x05, 2, 0x11, 0x90}, kNone, {}},
       {"decoder config without its fixed fields", "esds",
        {0, 0, 0, 0, 0x03, 0x06, 0x00, 0x01, 0x00, 0x04, 0x01, 0x20}, 0x20, {}},
       {"specific info larger than what is left", "esds",
        {0, 0, 0, 0, 0x03, 0x16, 0x00, 0x01, 0x00, 0x04, 0x11, 0x40, 0x15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-        0x05, 0x09, 0x12, 0x10},
-       0x40, {}},
+        0x05, 0x09, 0x12, 0x10}, 0x40, {}},
       {"advanced dvc1 with sequence start code", "dvc1", {0xC5, 1, 2, 3, 4, 5, 6, 0x00, 0x00, 0x01, 0x0F, 0x99},
        kNone, {0x01, 0x00, 0x00, 0x01, 0x0F, 0x99}},
       {"advanced dvc1 without start code", "dvc1", {0xC5, 1, 2, 3, 4, 5, 6, 0x00, 0x00, 0x01, 0x0E}, kNone,
