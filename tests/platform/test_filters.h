@@ -353,6 +353,4 @@ class RecordingPin : public CBaseInputPin {
   std::vector<IMediaSample*> held_;
 };
 
-inline IPin* PinOf(TestFilter* filter, int n) { return filter->GetPin(n); }
-
 }  // namespace testfilters
