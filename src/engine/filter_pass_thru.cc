@@ -3,6 +3,19 @@
 #include "diagnostics/trace.h"
 #include "engine/seeking.h"
 
+#include <utility>
+
+namespace {
+
+// Every call that the pass-through does not filter goes to the filter's
+// seeking object as it is, or fails with E_NOTIMPL before the pin has one.
+template <class... Params, class... Args>
+HRESULT Forward(IMediaSeeking* seeking, HRESULT (IMediaSeeking::*method)(Params...), Args&&... args) {
+  return seeking == nullptr ? E_NOTIMPL : (seeking->*method)(std::forward<Args>(args)...);
+}
+
+}  // namespace
+
 CFilterPassThru::CFilterPassThru(IBaseFilter* filter, HRESULT* phr) : m_filter(filter) {
   if (filter == nullptr && phr != nullptr) *phr = E_POINTER;
 }
@@ -28,48 +41,39 @@ HRESULT CFilterPassThru::QuerySeeking(void** ppv) {
 HRESULT CFilterPassThru::GetCurrentPositionHook(LONGLONG*, DWORD) { return E_FAIL; }
 
 HRESULT CFilterPassThru::GetCapabilities(DWORD* capabilities) {
-  IMediaSeeking* seeking = m_seeking;
-  return seeking == nullptr ? E_NOTIMPL : seeking->GetCapabilities(capabilities);
+  return Forward(m_seeking, &IMediaSeeking::GetCapabilities, capabilities);
 }
 
 HRESULT CFilterPassThru::CheckCapabilities(DWORD* capabilities) {
-  IMediaSeeking* seeking = m_seeking;
-  return seeking == nullptr ? E_NOTIMPL : seeking->CheckCapabilities(capabilities);
+  return Forward(m_seeking, &IMediaSeeking::CheckCapabilities, capabilities);
 }
 
 HRESULT CFilterPassThru::IsFormatSupported(const GUID* format) {
-  IMediaSeeking* seeking = m_seeking;
-  return seeking == nullptr ? E_NOTIMPL : seeking->IsFormatSupported(format);
+  return Forward(m_seeking, &IMediaSeeking::IsFormatSupported, format);
 }
 
 HRESULT CFilterPassThru::QueryPreferredFormat(GUID* format) {
-  IMediaSeeking* seeking = m_seeking;
-  return seeking == nullptr ? E_NOTIMPL : seeking->QueryPreferredFormat(format);
+  return Forward(m_seeking, &IMediaSeeking::QueryPreferredFormat, format);
 }
 
 HRESULT CFilterPassThru::GetTimeFormat(GUID* format) {
-  IMediaSeeking* seeking = m_seeking;
-  return seeking == nullptr ? E_NOTIMPL : seeking->GetTimeFormat(format);
+  return Forward(m_seeking, &IMediaSeeking::GetTimeFormat, format);
 }
 
 HRESULT CFilterPassThru::IsUsingTimeFormat(const GUID* format) {
-  IMediaSeeking* seeking = m_seeking;
-  return seeking == nullptr ? E_NOTIMPL : seeking->IsUsingTimeFormat(format);
+  return Forward(m_seeking, &IMediaSeeking::IsUsingTimeFormat, format);
 }
 
 HRESULT CFilterPassThru::SetTimeFormat(const GUID* format) {
-  IMediaSeeking* seeking = m_seeking;
-  return seeking == nullptr ? E_NOTIMPL : seeking->SetTimeFormat(format);
+  return Forward(m_seeking, &IMediaSeeking::SetTimeFormat, format);
 }
 
 HRESULT CFilterPassThru::GetDuration(LONGLONG* duration) {
-  IMediaSeeking* seeking = m_seeking;
-  return seeking == nullptr ? E_NOTIMPL : seeking->GetDuration(duration);
+  return Forward(m_seeking, &IMediaSeeking::GetDuration, duration);
 }
 
 HRESULT CFilterPassThru::GetStopPosition(LONGLONG* stop) {
-  IMediaSeeking* seeking = m_seeking;
-  return seeking == nullptr ? E_NOTIMPL : seeking->GetStopPosition(stop);
+  return Forward(m_seeking, &IMediaSeeking::GetStopPosition, stop);
 }
 
 HRESULT CFilterPassThru::GetCurrentPosition(LONGLONG* current) {
@@ -81,8 +85,7 @@ HRESULT CFilterPassThru::GetCurrentPosition(LONGLONG* current) {
 
 HRESULT CFilterPassThru::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
                                            const GUID* sourceFormat) {
-  IMediaSeeking* seeking = m_seeking;
-  return seeking == nullptr ? E_NOTIMPL : seeking->ConvertTimeFormat(target, targetFormat, source, sourceFormat);
+  return Forward(m_seeking, &IMediaSeeking::ConvertTimeFormat, target, targetFormat, source, sourceFormat);
 }
 
 HRESULT CFilterPassThru::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {
@@ -93,13 +96,11 @@ HRESULT CFilterPassThru::SetPositions(LONGLONG* current, DWORD currentFlags, LON
 }
 
 HRESULT CFilterPassThru::GetPositions(LONGLONG* current, LONGLONG* stop) {
-  IMediaSeeking* seeking = m_seeking;
-  return seeking == nullptr ? E_NOTIMPL : seeking->GetPositions(current, stop);
+  return Forward(m_seeking, &IMediaSeeking::GetPositions, current, stop);
 }
 
 HRESULT CFilterPassThru::GetAvailable(LONGLONG* earliest, LONGLONG* latest) {
-  IMediaSeeking* seeking = m_seeking;
-  return seeking == nullptr ? E_NOTIMPL : seeking->GetAvailable(earliest, latest);
+  return Forward(m_seeking, &IMediaSeeking::GetAvailable, earliest, latest);
 }
 
 HRESULT CFilterPassThru::SetRate(double rate) {
@@ -113,11 +114,9 @@ HRESULT CFilterPassThru::SetRate(double rate) {
 }
 
 HRESULT CFilterPassThru::GetRate(double* rate) {
-  IMediaSeeking* seeking = m_seeking;
-  return seeking == nullptr ? E_NOTIMPL : seeking->GetRate(rate);
+  return Forward(m_seeking, &IMediaSeeking::GetRate, rate);
 }
 
 HRESULT CFilterPassThru::GetPreroll(LONGLONG* preroll) {
-  IMediaSeeking* seeking = m_seeking;
-  return seeking == nullptr ? E_NOTIMPL : seeking->GetPreroll(preroll);
+  return Forward(m_seeking, &IMediaSeeking::GetPreroll, preroll);
 }
