@@ -55,19 +55,12 @@ CSeeking* CBaseDmx::GetSeeking() {
   return static_cast<CSeeking*>(seeking);
 }
 
-HRESULT CBaseDmx::SetAbortResult(HRESULT hr) {
-  m_abortResult = hr;
-  return hr != S_OK ? kAbortResultMarker : S_OK;
-}
+HRESULT CBaseDmx::SetAbortResult(HRESULT hr) { return m_errorLatch.SetAbort(hr); }
 
-HRESULT CBaseDmx::SetErrorResult(HRESULT hr) {
-  m_errorResult = hr;
-  return hr != S_OK ? kErrorResultMarker : S_OK;
-}
+HRESULT CBaseDmx::SetErrorResult(HRESULT hr) { return m_errorLatch.SetError(hr); }
 
 HRESULT CBaseDmx::OnError(HRESULT hrDefault) {
-  const HRESULT abort = m_abortResult.exchange(S_OK);
-  const HRESULT error = m_errorResult.exchange(S_OK);
+  const auto [abort, error] = m_errorLatch.Take();
   if (abort != S_OK) return abort;
   if (error != S_OK) return NotifyGraphOfError(error);
   return hrDefault;

@@ -21,6 +21,7 @@
 // loops take no lock of their own (only m_pinLock to read the table).
 #pragma once
 
+#include "engine/error_latch.h"
 #include "engine/service_object.h"
 #include "engine/service_provider.h"
 #include "platform/base_filter.h"
@@ -144,8 +145,7 @@ class CBaseDmx : public CBaseFilter, public IServiceProvider, public IServicePro
   void SetFirstAudioPin(CBaseDmxOutputPin* pin) { m_firstAudioPin = pin; }
 
   // Latched results; 0 means none. Atomic: streaming threads latch.
-  std::atomic<HRESULT> m_abortResult{S_OK};
-  std::atomic<HRESULT> m_errorResult{S_OK};
+  ErrorLatch m_errorLatch;
   std::atomic<BOOL> m_reportErrors{TRUE};
   IDmxServiceObject* m_serviceObject = nullptr;  // one reference, or null
   // Serialises the input pin's Receive and EndOfStream. Outermost on the

@@ -299,19 +299,12 @@ HRESULT CBaseDmxOutputPin::GetRotation(LONG* degrees) {
   return S_OK;
 }
 
-HRESULT CBaseDmxOutputPin::SetAbortResult(HRESULT hr) {
-  m_abortResult = hr;
-  return hr != S_OK ? kAbortResultMarker : S_OK;
-}
+HRESULT CBaseDmxOutputPin::SetAbortResult(HRESULT hr) { return m_errorLatch.SetAbort(hr); }
 
-HRESULT CBaseDmxOutputPin::SetErrorResult(HRESULT hr) {
-  m_errorResult = hr;
-  return hr != S_OK ? kErrorResultMarker : S_OK;
-}
+HRESULT CBaseDmxOutputPin::SetErrorResult(HRESULT hr) { return m_errorLatch.SetError(hr); }
 
 HRESULT CBaseDmxOutputPin::OnError(HRESULT hrDefault) {
-  const HRESULT abort = m_abortResult.exchange(S_OK);
-  const HRESULT error = m_errorResult.exchange(S_OK);
+  const auto [abort, error] = m_errorLatch.Take();
   if (abort != S_OK) return abort;
   if (error == S_OK) return hrDefault;
   if (m_dmx == nullptr) return error;

@@ -23,6 +23,7 @@
 // under it.
 #pragma once
 
+#include "engine/error_latch.h"
 #include "engine/push_pin.h"
 #include "engine/video_rotation.h"
 #include "platform/output_queue.h"
@@ -148,8 +149,7 @@ class CBaseDmxOutputPin : public CPushPin, public IVTVideoRotation {
   std::atomic<LONGLONG> m_currentSample{0};
   // Made at preparation, used by the worker, replaced only while stopped.
   std::unique_ptr<CBaseSampleConverter> m_converter;
-  std::atomic<HRESULT> m_abortResult{S_OK};
-  std::atomic<HRESULT> m_errorResult{S_OK};
+  ErrorLatch m_errorLatch;
   LONG m_serviceField = 0;
 
  private:
