@@ -104,7 +104,7 @@ TEST(VideoMediaTypeTest, SubtypesFollowTheFormatTable) {
             "{31435657-0000-0010-8000-00AA00389B71} 24 WVC1");
   EXPECT_EQ(Describe(VideoMovie("vc-1", ChildBox("dvc1", simple)), 0),
             "{33564D57-0000-0010-8000-00AA00389B71} 24 WMV3");
-  // MPEG-1 or MPEG-2 video in an ES descriptor is VMP2 with its sequence header, never MPEG-4 Part 2.
+  // MPEG-1 or MPEG-2 video in an ES descriptor is VMP2 with its sequence header, never MPEG-4 visual.
   const Bytes sequenceHeader = {0x00, 0x00, 0x01, 0xB3, 0x0B, 0x00, 0x90, 0x13};
   for (const char* format : {"mp4v", "m2v1"}) {
     const ParsedMovie movie = VideoMovie(format, EsdsBox({0x61, sequenceHeader}));
