@@ -52,7 +52,9 @@ TEST(WaitEventTest, SignalStateFollowsResetMode) {
     if (c.action == Action::kReset || c.action == Action::kSetThenReset) {
       EXPECT_EQ(event.Reset(), 1) << c.name;
     }
-    if (c.action == Action::kRecreate) ASSERT_EQ(event.Create(1, 0), 1) << c.name;
+    if (c.action == Action::kRecreate) {
+      ASSERT_EQ(event.Create(1, 0), 1) << c.name;
+    }
     EXPECT_EQ(event.WaitOne(0), c.firstWait) << c.name;
     EXPECT_EQ(event.WaitOne(0), c.secondWait) << c.name;
   }
