@@ -1,5 +1,6 @@
 // isodmx info, run as a process: the container half of the document (movie
 // header, tracks, sample entries) for real files and built ones.
+#include "support/tool_process.h"
 #include "support/box_builder.h"
 #include "support/json_value.h"
 #include "support/movie_builder.h"
@@ -18,23 +19,6 @@
 
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
-};
-
-ToolRun RunTool(const std::string& arguments) {
-  const std::string command = std::string(ISODMX_TOOL) + " " + arguments;
-  ToolRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) run.out.append(chunk, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
 
 // A file that removes itself.
 class TemporaryFile {

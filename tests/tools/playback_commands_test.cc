@@ -1,6 +1,7 @@
 // isodmx play, dump and extract, run as processes: what the graph delivers
 // against what the container walk (isodmx samples, itself checked against
 // ffprobe) lists, and the reports' counts, segments, events and results.
+#include "support/tool_process.h"
 #include "support/json_value.h"
 
 #include "platform/crc32.h"
@@ -18,26 +19,12 @@
 
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
-};
+// Progress and failure lines on standard error are dropped.
+ToolRun RunToolQuietly(const std::string& arguments) { return RunTool(arguments, " 2>/dev/null"); }
 
-ToolRun RunTool(const std::string& arguments) {
-  const std::string command = std::string(ISODMX_TOOL) + " " + arguments + " 2>/dev/null";
-  ToolRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) run.out.append(chunk, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
 
 JsonValue RunJson(const std::string& arguments, int expectedStatus = 0) {
-  const ToolRun run = RunTool(arguments);
+  const ToolRun run = RunToolQuietly(arguments);
   EXPECT_EQ(run.status, expectedStatus) << arguments << "\n" << run.out;
   auto document = JsonValue::Parse(run.out);
   EXPECT_TRUE(document) << arguments << "\n" << run.out;
@@ -235,13 +222,13 @@ TEST(PlayCommandTest, FailedConnectionReportsWhatTheParseSaid) {
   std::remove(path.c_str());
   EXPECT_EQ(play["result"].String(), "0x8004022F");
   EXPECT_EQ(play["pins"].Size(), 0u);
-  EXPECT_EQ(RunTool("play --rate 0 " + DataPath("mjpeg.mov")).status, 2);
+  EXPECT_EQ(RunToolQuietly("play --rate 0 " + DataPath("mjpeg.mov")).status, 2);
 }
 
 TEST(ExtractCommandTest, WritesEachPinsDeliveredBytes) {
   const std::string dir = ::testing::TempDir() + "extract_" + std::to_string(getpid());
   const std::string path = DataPath("tx3g.mp4");
-  ASSERT_EQ(RunTool("extract " + path + " -o " + dir).status, 0);
+  ASSERT_EQ(RunToolQuietly("extract " + path + " -o " + dir).status, 0);
   const JsonValue play = RunJson("play --json " + path);
   ASSERT_EQ(play["pins"].Size(), 2u);
   for (size_t k = 0; k < 2; ++k) {

@@ -4,6 +4,7 @@
 // column (edit lists ignored) is the sample-table time that the walk gives.
 // PCM tracks are compared by the bytes and frames they cover, since
 // ffprobe cuts PCM into packets of its own.
+#include "support/tool_process.h"
 #include "support/json_value.h"
 
 #include <gtest/gtest.h>
@@ -18,23 +19,6 @@
 
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
-};
-
-ToolRun RunTool(const std::string& arguments) {
-  const std::string command = std::string(ISODMX_TOOL) + " " + arguments;
-  ToolRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) run.out.append(chunk, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
 
 // The fixtures with facts, fragmented movies (those holding a movie-extends
 // box) or the others.

@@ -1,0 +1,28 @@
+// Runs the isodmx tool as a process, as a user would, and collects what it
+// prints on standard output. Header-only: ISODMX_TOOL is defined for test
+// targets, not for the support library.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+};
+
+// `stderrRedirect` is appended to the command line, e.g. " 2>&1" to fold
+// standard error into the output or " 2>/dev/null" to drop it.
+inline ToolRun RunTool(const std::string& arguments, const char* stderrRedirect = "") {
+  const std::string command = std::string(ISODMX_TOOL) + " " + arguments + stderrRedirect;
+  ToolRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) run.out.append(chunk, n);
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
