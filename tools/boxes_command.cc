@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr char kUsage[] = "boxes [--json] INPUT";
 constexpr int kIndentPerLevel = 2;
 
 void PrintText(const std::vector<BoxNode>& boxes, int depth) {
@@ -42,7 +41,7 @@ void WriteJsonBoxes(JsonWriter& json, const std::vector<BoxNode>& boxes) {
 
 int RunBoxesCommand(int argc, char** argv) {
   ToolArguments arguments;
-  if (!ParseToolArguments(argc, argv, kUsage, {}, {}, &arguments)) return 2;
+  if (!ParseToolArguments(argc, argv, "boxes", &arguments)) return kExitUsage;
   const std::string& input = arguments.positional.front();
 
   std::vector<BoxNode> boxes;
@@ -62,6 +61,6 @@ int RunBoxesCommand(int argc, char** argv) {
   } else {
     PrintText(boxes, 0);
   }
-  if (FAILED(hr)) PrintFailure("boxes", hr);
+  if (FAILED(hr)) PrintFailure("boxes", input, hr);
   return ExitStatusFor(hr);
 }

@@ -31,7 +31,6 @@
 
 namespace {
 
-constexpr char kUsage[] = "info [--json] INPUT";
 constexpr int kMatrixSize = 9;
 // In a transformation matrix [a b u; c d v; x y w], b and d.
 constexpr int kMatrixB = 1;
@@ -452,7 +451,7 @@ std::vector<std::pair<std::string, const CDarEdoSource*>> SourcesToShow(GraphSes
 
 int RunInfoCommand(int argc, char** argv) {
   ToolArguments arguments;
-  if (!ParseToolArguments(argc, argv, kUsage, {}, {}, &arguments)) return 2;
+  if (!ParseToolArguments(argc, argv, "info", &arguments)) return kExitUsage;
   const std::string& input = arguments.positional.front();
 
   GraphSession session;
@@ -480,6 +479,6 @@ int RunInfoCommand(int argc, char** argv) {
     for (const auto& [location, source] : sources) PrintSourceText(location, *source);
     for (const PinInfo& pin : session.Pins()) PrintPinText(pin);
   }
-  if (FAILED(hr)) PrintFailure("info", hr);
+  if (FAILED(hr)) PrintFailure("info", input, hr);
   return ExitStatusFor(hr);
 }

@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr char kUsage[] = "samples [--json] INPUT";
 
 struct SampleRow {
   LONGLONG offset;
@@ -84,7 +83,7 @@ void WriteTrackJson(JsonWriter& json, const trakBox& track, const std::vector<Sa
 
 int RunSamplesCommand(int argc, char** argv) {
   ToolArguments arguments;
-  if (!ParseToolArguments(argc, argv, kUsage, {}, {}, &arguments)) return 2;
+  if (!ParseToolArguments(argc, argv, "samples", &arguments)) return kExitUsage;
   const std::string& input = arguments.positional.front();
 
   ParsedInput parsed;
@@ -130,6 +129,6 @@ int RunSamplesCommand(int argc, char** argv) {
     json.EndObject();
     std::printf("%s\n", json.Text().c_str());
   }
-  if (FAILED(hr)) PrintFailure("samples", hr);
+  if (FAILED(hr)) PrintFailure("samples", input, hr);
   return ExitStatusFor(hr);
 }
