@@ -28,8 +28,7 @@ constexpr CauseWords kCauses[] = {
     {CLASS_E_CLASSNOTAVAILABLE, "the module does not provide the class"},
     {STG_E_INVALIDHEADER, "damaged: a box field does not fit in its box"},
     {STG_E_READFAULT, "read fault"},
-    {VFW_E_INVALID_FILE_FORMAT, "not a media file the demultiplexer reads (a box larger than its parent, or no "
-                                "usable track)"},
+    {VFW_E_INVALID_FILE_FORMAT, "not a media file the demultiplexer reads, or a damaged one"},
     {VFW_E_UNKNOWN_FILE_TYPE, "unknown file type"},
     {VFW_E_FILE_TOO_SHORT, "the file is too short"},
     {VFW_E_UNSUPPORTED_STREAM, "unsupported stream"},

@@ -50,7 +50,8 @@ void PrintTrackText(const trakBox& track, const std::vector<SampleRow>& rows) {
               FourCCText(track.handlerType).c_str(), track.mediaKind, track.timescale,
               FormatText(track.FormatFourCC()).c_str(), rows.size());
   if (rows.empty()) return;
-  std::printf("  %10s %10s %12s %12s %4s %6s\n", "offset", "size", "start", "end", "sync", "count");
+  std::printf("  %10s %10s %12s %12s %4s %6s   (start and end in media units, %u per second)\n", "offset", "size",
+              "start", "end", "sync", "count", track.timescale);
   for (const SampleRow& row : rows) {
     std::printf("  %10" PRId64 " %10" PRId64 " %12" PRId64 " %12" PRId64 " %4d %6d\n", row.offset, row.size, row.start,
                 row.end, row.sync ? 1 : 0, row.count);
