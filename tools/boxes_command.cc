@@ -1,6 +1,7 @@
 // isodmx boxes [--json] INPUT: the box tree as the parser walks it, with
 // the boxes that run past their parent or the input marked.
 #include "commands.h"
+#include "damage_warnings.h"
 #include "json_writer.h"
 #include "tool_common.h"
 
@@ -110,7 +111,8 @@ int RunBoxesCommand(int argc, char** argv) {
 
   std::vector<std::string> warnings;
   const bool opened = source.Get() != nullptr;
-  if (opened && !StartsLikeBoxes(boxes, length)) {
+  const bool startsLikeBoxes = !opened || StartsLikeBoxes(boxes, length);
+  if (!startsLikeBoxes) {
     warnings.push_back("the input does not start like a box-structured file: its first bytes are not a box "
                        "header that fits in it");
     // What follows is noise read as boxes; the walk's word is not the
@@ -124,19 +126,15 @@ int RunBoxesCommand(int argc, char** argv) {
     json.BeginObject();
     json.Key("input").String(input);
     json.Key("result").String(HResultHex(hr));
-    json.Key("warnings").BeginArray();
-    for (const std::string& warning : warnings) json.String(warning);
-    json.EndArray();
+    WriteWarningsJson(json, warnings);
     json.Key("boxes");
     WriteJsonBoxes(json, boxes);
     json.EndObject();
     std::printf("%s\n", json.Text().c_str());
   } else {
     PrintText(boxes, 0, length, length);
-    if (!warnings.empty() && warnings.front().rfind("the input", 0) == 0) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "isodmx boxes: warning: %s\n", warnings.front().c_str());
-    }
+    // The overruns are marked in the tree itself.
+    if (!startsLikeBoxes) PrintWarnings("boxes", {warnings.front()});
   }
   if (FAILED(hr)) PrintFailure("boxes", input, hr);
   return ExitStatusFor(hr);

@@ -55,3 +55,9 @@ void PrintWarnings(const char* command, const std::vector<std::string>& warnings
   std::fflush(stdout);
   for (const std::string& warning : warnings) std::fprintf(stderr, "isodmx %s: warning: %s\n", command, warning.c_str());
 }
+
+void WriteWarningsJson(JsonWriter& json, const std::vector<std::string>& warnings) {
+  json.Key("warnings").BeginArray();
+  for (const std::string& warning : warnings) json.String(warning);
+  json.EndArray();
+}

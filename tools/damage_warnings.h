@@ -3,6 +3,8 @@
 // the samples its tables describe. Computed here once for all of them.
 #pragma once
 
+#include "json_writer.h"
+
 #include "container/dar_edo_source.h"
 
 #include <string>
@@ -15,5 +17,8 @@
 // runs.
 std::vector<std::string> TruncationWarnings(const CDarEdoSource& source);
 
-// Text output: "warning: ..." on standard error, one line each.
+// The documents' "warnings": a list of texts, empty when nothing is wrong.
+void WriteWarningsJson(JsonWriter& json, const std::vector<std::string>& warnings);
+
+// Text output: "isodmx COMMAND: warning: ..." on standard error, one line each.
 void PrintWarnings(const char* command, const std::vector<std::string>& warnings);

@@ -475,9 +475,7 @@ int RunInfoCommand(int argc, char** argv) {
     json.BeginObject();
     json.Key("input").String(input);
     json.Key("result").String(HResultHex(hr));
-    json.Key("warnings").BeginArray();
-    for (const std::string& warning : warnings) json.String(warning);
-    json.EndArray();
+    WriteWarningsJson(json, warnings);
     json.Key("sources").BeginArray();
     for (const auto& [location, source] : sources) WriteSourceJson(json, location, *source);
     json.EndArray();

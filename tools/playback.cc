@@ -234,9 +234,7 @@ int RunPlayback(PlaybackCommand command, int argc, char** argv) {
     json.BeginObject();
     json.Key("input").String(input);
     json.Key("result").String(HResultHex(hr));
-    json.Key("warnings").BeginArray();
-    for (const std::string& warning : warnings) json.String(warning);
-    json.EndArray();
+    WriteWarningsJson(json, warnings);
     json.Key("elapsedMs").Int(elapsedMs);
     json.Key("events").BeginArray();
     for (const GraphEvent& event : events) {
