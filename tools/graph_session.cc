@@ -166,7 +166,10 @@ void GraphSession::DrawProgress() {
   // furthest point reached in the direction of play.
   if (m_progressDrawn) current = rate < 0 ? std::min(current, m_progressShown) : std::max(current, m_progressShown);
   m_progressShown = current;
-  const int percent = duration > 0 ? static_cast<int>(std::clamp<LONGLONG>(current * 100 / duration, 0, 100)) : 0;
+  const int percent =
+      duration > 0 ? static_cast<int>(std::clamp(100.0 * static_cast<double>(current) / static_cast<double>(duration),
+                                                 0.0, 100.0))
+                   : 0;
   if (format == TIME_FORMAT_FRAME) {
     std::fprintf(stderr, "\r\033[Kframe %lld of %lld (%d%%)", static_cast<long long>(current),
                  static_cast<long long>(duration), percent);
