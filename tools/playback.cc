@@ -193,6 +193,9 @@ int RunPlayback(PlaybackCommand command, int argc, char** argv) {
   const auto began = std::chrono::steady_clock::now();
   std::vector<GraphEvent> events;
   std::vector<std::string> warnings;
+  // Declared before the session: the sinks write into them until the
+  // session's end stops the graph.
+  std::vector<std::unique_ptr<SampleRowWriter>> rows;
   GraphSession session;
   HRESULT hr = session.Open(input);
   if (SUCCEEDED(hr)) {
@@ -211,7 +214,7 @@ int RunPlayback(PlaybackCommand command, int argc, char** argv) {
   if (SUCCEEDED(hr)) hr = session.ConnectSinks(spec.mode, outputDir);
   std::vector<PinInfo>& pins = session.Pins();
   const bool withRows = command == PlaybackCommand::kDump;
-  std::vector<std::unique_ptr<SampleRowWriter>> rows(pins.size());
+  rows.resize(pins.size());
   if (SUCCEEDED(hr) && withRows) {
     if (!arguments.json) SampleRowPrinter::PrintHeader();
     for (size_t k = 0; k < pins.size(); ++k) {
