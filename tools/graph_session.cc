@@ -1,5 +1,7 @@
 #include "graph_session.h"
 
+#include "damage_warnings.h"
+#include "human_format.h"
 #include "tool_common.h"
 
 #include "container/trak_box.h"
@@ -9,6 +11,7 @@
 #include "platform/media_guids.h"
 #include "streams/media_subtypes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <unistd.h>
@@ -154,12 +157,25 @@ HRESULT GraphSession::ApplyOptions(const PlayOptions& options) {
 void GraphSession::DrawProgress() {
   LONGLONG current = 0, duration = 0;
   GUID format = TIME_FORMAT_MEDIA_TIME;
+  double rate = 1.0;
   m_seeking->GetTimeFormat(&format);
+  m_seeking->GetRate(&rate);
   if (FAILED(m_seeking->GetCurrentPosition(&current)) || FAILED(m_seeking->GetDuration(&duration))) return;
+  // The position follows the samples as they are delivered, which are not
+  // in time order (reordered frames, pins side by side); the line shows the
+  // furthest point reached in the direction of play.
+  if (m_progressDrawn) current = rate < 0 ? std::min(current, m_progressShown) : std::max(current, m_progressShown);
+  m_progressShown = current;
+  const int percent =
+      duration > 0 ? static_cast<int>(std::clamp(100.0 * static_cast<double>(current) / static_cast<double>(duration),
+                                                 0.0, 100.0))
+                   : 0;
   if (format == TIME_FORMAT_FRAME) {
-    std::fprintf(stderr, "\rframe %lld / %lld   ", static_cast<long long>(current), static_cast<long long>(duration));
+    std::fprintf(stderr, "\r\033[Kframe %lld of %lld (%d%%)", static_cast<long long>(current),
+                 static_cast<long long>(duration), percent);
   } else {
-    std::fprintf(stderr, "\r%.1f s / %.1f s   ", current / kUnitsPerSecond, duration / kUnitsPerSecond);
+    std::fprintf(stderr, "\r\033[K%s of %s (%d%%)", SecondsText(current).c_str(), SecondsText(duration).c_str(),
+                 percent);
   }
   std::fflush(stderr);
   m_progressDrawn = true;
@@ -173,7 +189,8 @@ HRESULT GraphSession::RunToCompletion(bool progress, std::vector<GraphEvent>* ev
     if (hr != E_ABORT) break;
     if (progress) DrawProgress();
   }
-  if (m_progressDrawn) std::fputc('\n', stderr);
+  // The line is gone when the report begins.
+  if (m_progressDrawn) std::fputs("\r\033[K", stderr);
   HRESULT result = S_OK;
   LONG eventCode = 0;
   LONG_PTR param1 = 0, param2 = 0;
@@ -191,3 +208,12 @@ HRESULT GraphSession::RunToCompletion(bool progress, std::vector<GraphEvent>* ev
 }
 
 HRESULT GraphSession::Stop() { return m_control ? m_control->Stop() : S_OK; }
+
+std::vector<std::string> GraphSession::DamageWarnings() const {
+  std::vector<std::string> warnings;
+  if (m_demux == nullptr) return warnings;
+  for (size_t i = 0; i < m_demux->SourceCount(); ++i) {
+    for (std::string& warning : TruncationWarnings(m_demux->Source(i))) warnings.push_back(std::move(warning));
+  }
+  return warnings;
+}

@@ -60,6 +60,9 @@ class GraphSession {
   HRESULT Stop();
 
   CDarEdo* Demux() const { return m_demux; }
+  // The damaged-input warnings of every source the filter opened; while no
+  // stream runs.
+  std::vector<std::string> DamageWarnings() const;
   std::vector<PinInfo>& Pins() { return m_pins; }
 
  private:
@@ -74,6 +77,7 @@ class GraphSession {
   CDarEdo* m_demux = nullptr;  // m_demuxFilter's object
   std::vector<PinInfo> m_pins;
   bool m_progressDrawn = false;
+  LONGLONG m_progressShown = 0;
 };
 
 // "Video", "Audio", "Subtitle" or the registry form.

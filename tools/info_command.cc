@@ -5,7 +5,9 @@
 // sources are what a parse without the graph kept, and the result is the
 // connection's.
 #include "commands.h"
+#include "damage_warnings.h"
 #include "graph_session.h"
+#include "human_format.h"
 #include "json_writer.h"
 #include "parsed_input.h"
 #include "tool_common.h"
@@ -31,7 +33,6 @@
 
 namespace {
 
-constexpr char kUsage[] = "info [--json] INPUT";
 constexpr int kMatrixSize = 9;
 // In a transformation matrix [a b u; c d v; x y w], b and d.
 constexpr int kMatrixB = 1;
@@ -383,7 +384,8 @@ void PrintSampleEntryText(const SampleEntry& entry) {
 void PrintSourceText(const std::string& location, const CDarEdoSource& source) {
   std::printf("source %s%s\n", location.c_str(), source.fragmented ? " (fragmented)" : "");
   if (source.movieHeader) {
-    std::printf("movie timescale=%u duration=%" PRId64 " (100 ns) matrix=%s\n", source.movieHeader->timescale,
+    std::printf("movie timescale=%u duration=%s (%" PRId64 " in 100-ns units) matrix=%s\n",
+                source.movieHeader->timescale, SecondsText(source.movieHeader->durationRef).c_str(),
                 source.movieHeader->durationRef, MatrixText(source.movieHeader->matrix).c_str());
   } else {
     std::printf("movie none\n");
@@ -391,10 +393,11 @@ void PrintSourceText(const std::string& location, const CDarEdoSource& source) {
   for (ULONG i = 0; i < source.TrackCount(); ++i) {
     trakBox& track = *source.Track(i);
     const OfferedTypes offered = TrackMediaTypes(track);
-    std::printf("track %u handler=%s kind=%u timescale=%u duration=%" PRIu64 " language=%s format=%s samples=%u "
-                "rotation=%d\n",
+    std::printf("track %u handler=%s kind=%u timescale=%u duration=%s (%" PRIu64 " in media units) language=%s "
+                "format=%s samples=%u rotation=%d\n",
                 track.trackId, FourCCText(track.handlerType).c_str(), track.mediaKind, track.timescale,
-                track.mediaDuration, Language(track).c_str(),
+                SecondsText(static_cast<int64_t>(track.mediaDuration), track.timescale).c_str(), track.mediaDuration,
+                Language(track).c_str(),
                 track.sampleEntry ? FourCCText(track.FormatFourCC()).c_str() : "none", SampleCount(track),
                 RotationDegrees(track.matrix));
     std::printf("  matrix=%s\n", MatrixText(track.matrix).c_str());
@@ -452,7 +455,7 @@ std::vector<std::pair<std::string, const CDarEdoSource*>> SourcesToShow(GraphSes
 
 int RunInfoCommand(int argc, char** argv) {
   ToolArguments arguments;
-  if (!ParseToolArguments(argc, argv, kUsage, {}, {}, &arguments)) return 2;
+  if (!ParseToolArguments(argc, argv, "info", &arguments)) return kExitUsage;
   const std::string& input = arguments.positional.front();
 
   GraphSession session;
@@ -462,12 +465,17 @@ int RunInfoCommand(int argc, char** argv) {
   // own shows how far the input got. Its result is the connection's.
   if (FAILED(hr)) OpenParsedInput(input, &parsed);
   const auto sources = SourcesToShow(session, input, parsed);
+  std::vector<std::string> warnings;
+  for (const auto& [location, source] : sources) {
+    for (std::string& warning : TruncationWarnings(*source)) warnings.push_back(std::move(warning));
+  }
 
   if (arguments.json) {
     JsonWriter json;
     json.BeginObject();
     json.Key("input").String(input);
     json.Key("result").String(HResultHex(hr));
+    WriteWarningsJson(json, warnings);
     json.Key("sources").BeginArray();
     for (const auto& [location, source] : sources) WriteSourceJson(json, location, *source);
     json.EndArray();
@@ -480,6 +488,7 @@ int RunInfoCommand(int argc, char** argv) {
     for (const auto& [location, source] : sources) PrintSourceText(location, *source);
     for (const PinInfo& pin : session.Pins()) PrintPinText(pin);
   }
-  if (FAILED(hr)) PrintFailure("info", hr);
+  PrintWarnings("info", warnings);
+  if (FAILED(hr)) PrintFailure("info", input, hr);
   return ExitStatusFor(hr);
 }

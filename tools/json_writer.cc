@@ -129,3 +129,8 @@ std::string HexBytes(const uint8_t* data, size_t size) {
   }
   return text;
 }
+
+void JsonWriter::FlushTo(std::FILE* to) {
+  std::fwrite(out_.data(), 1, out_.size(), to);
+  out_.clear();
+}

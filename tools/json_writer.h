@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,9 @@ class JsonWriter {
   JsonWriter& Raw(std::string_view json);
 
   const std::string& Text() const { return out_; }
+  // Writes the text formed so far to `to` and forgets it; the document goes
+  // on where it was, so a long one never sits in memory whole.
+  void FlushTo(std::FILE* to);
 
  private:
   void BeforeValue();

@@ -1,47 +1,45 @@
 // isodmx: the command-line tool. Each command lives in its own file and is
-// listed in the table below.
-#include "commands.h"
+// listed in the command table.
+#include "command_table.h"
+#include "tool_common.h"
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-struct Command {
-  const char* name;
-  int (*run)(int argc, char** argv);
-  const char* usage;
-};
-
-constexpr Command kCommands[] = {
-    {"boxes", RunBoxesCommand, "boxes [--json] INPUT"},
-    {"samples", RunSamplesCommand, "samples [--json] INPUT"},
-    {"info", RunInfoCommand, "info [--json] INPUT"},
-    {"play", RunPlayCommand, "play [--json] [--start T] [--stop T] [--rate R] [--frames] INPUT"},
-    {"dump", RunDumpCommand, "dump [--json] [--pin N] [--start T] [--stop T] [--rate R] [--frames] INPUT"},
-    {"extract", RunExtractCommand, "extract [--start T] [--stop T] [--rate R] [--frames] INPUT -o DIR"},
-};
-
-void PrintUsage(FILE* to) {
-  std::fprintf(to, "usage: isodmx COMMAND [OPTIONS] INPUT\ncommands:\n");
-  for (const Command& command : kCommands) std::fprintf(to, "  isodmx %s\n", command.usage);
-}
+bool IsHelp(const char* argument) { return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    PrintUsage(stderr);
+    PrintToolHelp(stderr);
     return 2;
   }
-  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
-    PrintUsage(stdout);
+  const char* first = argv[1];
+  if (IsHelp(first) || (std::strcmp(first, "help") == 0 && argc == 2)) {
+    PrintToolHelp(stdout);
     return 0;
   }
-  for (const Command& command : kCommands) {
-    if (std::strcmp(argv[1], command.name) == 0) return command.run(argc - 2, argv + 2);
+  if (std::strcmp(first, "--version") == 0) {
+    PrintVersion(stdout);
+    return 0;
   }
-  std::fprintf(stderr, "isodmx: unknown command '%s'\n", argv[1]);
-  PrintUsage(stderr);
-  return 2;
+  if (std::strcmp(first, "help") == 0) {
+    const CommandSpec* command = FindCommand(argv[2]);
+    if (command == nullptr) return PrintUsageError("help", std::string("unknown command '") + argv[2] + "'");
+    PrintCommandHelp(*command, stdout);
+    return 0;
+  }
+  const CommandSpec* command = FindCommand(first);
+  if (command == nullptr) return PrintUsageError(nullptr, std::string("unknown command '") + first + "'");
+  for (int i = 2; i < argc; ++i) {
+    if (IsHelp(argv[i])) {
+      PrintCommandHelp(*command, stdout);
+      return 0;
+    }
+  }
+  if (command->run == nullptr) return PrintUsageError(command->name, "not available in this build");
+  return command->run(argc - 2, argv + 2);
 }

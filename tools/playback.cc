@@ -1,46 +1,47 @@
 #include "playback.h"
 
+#include "damage_warnings.h"
+#include "human_format.h"
 #include "json_writer.h"
+#include "sample_rows.h"
 #include "tool_common.h"
+
+#include "platform/media_guids.h"
+#include "platform/win32_error.h"
 
 #include <chrono>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <sys/stat.h>
+#include <filesystem>
+#include <memory>
+#include <system_error>
 #include <unistd.h>
 
 namespace {
 
-struct CommandSpec {
+// Spooled rows go out in pieces of about this size.
+constexpr size_t kJsonFlushBytes = 1 << 16;
+
+struct PlaybackSpec {
   const char* name;
-  const char* usage;
   CStreamSink::Mode mode;
 };
 
-CommandSpec SpecOf(PlaybackCommand command) {
+PlaybackSpec SpecOf(PlaybackCommand command) {
   switch (command) {
     case PlaybackCommand::kDump:
-      return {"dump", "dump [--json] [--pin N] [--start T] [--stop T] [--rate R] [--frames] INPUT",
-              CStreamSink::Mode::kRecord};
+      return {"dump", CStreamSink::Mode::kRecord};
     case PlaybackCommand::kExtract:
-      return {"extract", "extract [--start T] [--stop T] [--rate R] [--frames] INPUT -o DIR",
-              CStreamSink::Mode::kWrite};
+      return {"extract", CStreamSink::Mode::kWrite};
     default:
-      return {"play", "play [--json] [--start T] [--stop T] [--rate R] [--frames] INPUT", CStreamSink::Mode::kCount};
+      return {"play", CStreamSink::Mode::kCount};
   }
 }
 
-// A decimal number, all of the text; no exponent games with inf or nan.
-bool ParseDecimal(const std::string& text, double* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  *value = std::strtod(text.c_str(), &end);
-  return end != nullptr && *end == '\0' && std::isfinite(*value);
-}
-
-bool ParsePlayOptions(const ToolArguments& arguments, const char* usage, PlayOptions* options) {
+// The option values were checked by kind when parsed; what is left are the
+// rules between them.
+bool ParsePlayOptions(const ToolArguments& arguments, const char* command, PlayOptions* options) {
   options->frames = arguments.Has("--frames");
   const struct {
     const char* name;
@@ -50,15 +51,22 @@ bool ParsePlayOptions(const ToolArguments& arguments, const char* usage, PlayOpt
     const auto found = arguments.values.find(position.name);
     if (found == arguments.values.end()) continue;
     double value = 0;
-    if (!ParseDecimal(found->second, &value)) {
-      std::fprintf(stderr, "isodmx: %s needs a number\nusage: isodmx %s\n", position.name, usage);
+    ParseDecimal(found->second, &value);
+    if (options->frames && value != std::floor(value)) {
+      PrintUsageError(command, std::string(position.name) + " " + found->second +
+                                   ": not allowed; with --frames T is a whole frame number from 0");
       return false;
     }
     *position.target = value;
   }
-  const auto rate = arguments.values.find("--rate");
-  if (rate != arguments.values.end() && (!ParseDecimal(rate->second, &options->rate) || options->rate == 0.0)) {
-    std::fprintf(stderr, "isodmx: --rate needs a non-zero number\nusage: isodmx %s\n", usage);
+  if (const auto rate = arguments.values.find("--rate"); rate != arguments.values.end()) {
+    ParseDecimal(rate->second, &options->rate);
+  }
+  // Reverse play runs from the start down to the stop, so only forward play
+  // needs the stop after the start.
+  if (options->start && options->stop && options->rate > 0 && *options->stop < *options->start) {
+    PrintUsageError(command, "--stop " + arguments.values.at("--stop") + ": not allowed before --start " +
+                                 arguments.values.at("--start"));
     return false;
   }
   return true;
@@ -73,11 +81,24 @@ void WriteOptionalTime(JsonWriter& json, const std::optional<LONGLONG>& value) {
 }
 
 std::string OptionalTimeText(const std::optional<LONGLONG>& value) {
-  if (!value) return "-";
-  return std::to_string(*value);
+  if (!value) return "none";
+  return SecondsText(*value) + " (" + std::to_string(*value) + ")";
 }
 
-void WritePinJson(JsonWriter& json, const PinInfo& pin, bool withSamples) {
+void WriteSampleRow(JsonWriter& json, const StreamSample& row) {
+  json.BeginArray();
+  WriteOptionalTime(json, row.start);
+  WriteOptionalTime(json, row.stop);
+  WriteOptionalTime(json, row.mediaStart);
+  WriteOptionalTime(json, row.mediaStop);
+  json.Int(row.sync ? 1 : 0).Int(row.preroll ? 1 : 0).Int(row.discontinuity ? 1 : 0);
+  json.Int(row.length).UInt(row.crc32);
+  json.EndArray();
+}
+
+// `rows`: the pin's spooled rows for `dump`, nullptr otherwise. The text so
+// far goes to standard output as the rows are written.
+HRESULT WritePinJson(JsonWriter& json, const PinInfo& pin, SampleRowSpool* rows) {
   const StreamSummary summary = pin.sink ? pin.sink->Summary() : StreamSummary{};
   json.BeginObject();
   json.Key("name").String(NarrowName(pin.name));
@@ -99,98 +120,124 @@ void WritePinJson(JsonWriter& json, const PinInfo& pin, bool withSamples) {
   }
   json.EndArray();
   json.Key("endOfStream").Bool(summary.endOfStream);
-  if (withSamples) {
+  HRESULT hr = S_OK;
+  if (rows != nullptr) {
     json.Key("delivered").BeginArray();
-    for (const StreamSample& row : pin.sink->Samples()) {
-      json.BeginArray();
-      WriteOptionalTime(json, row.start);
-      WriteOptionalTime(json, row.stop);
-      WriteOptionalTime(json, row.mediaStart);
-      WriteOptionalTime(json, row.mediaStop);
-      json.Int(row.sync ? 1 : 0).Int(row.preroll ? 1 : 0).Int(row.discontinuity ? 1 : 0);
-      json.Int(row.length).UInt(row.crc32);
-      json.EndArray();
-    }
+    hr = rows->ForEach([&](const StreamSample& row) {
+      WriteSampleRow(json, row);
+      if (json.Text().size() >= kJsonFlushBytes) json.FlushTo(stdout);
+    });
     json.EndArray();
   }
   json.EndObject();
+  return hr;
 }
 
-void PrintPinText(const PinInfo& pin, size_t number, bool withSamples) {
+void PrintPinText(const PinInfo& pin) {
   const StreamSummary summary = pin.sink ? pin.sink->Summary() : StreamSummary{};
-  std::printf("%s track %u %s %s: %" PRIu64 " samples, %" PRIu64 " bytes, %" PRIu64 " sync, %" PRIu64
-              " preroll, %" PRIu64 " discontinuities, first %s, last %s, %s\n",
-              NarrowName(pin.name).c_str(), pin.trackId, MajorTypeText(pin.mediaType.majortype).c_str(),
-              SubtypeText(pin.mediaType.subtype).c_str(), summary.samples, summary.bytes, summary.syncSamples,
-              summary.preroll, summary.discontinuities, OptionalTimeText(summary.firstStart).c_str(),
-              OptionalTimeText(summary.lastStop).c_str(), summary.endOfStream ? "end-of-stream" : "no end-of-stream");
+  std::printf("%s (track %u, %s %s): %s, %s, %s, %s, %s\n", NarrowName(pin.name).c_str(), pin.trackId,
+              MajorTypeText(pin.mediaType.majortype).c_str(), SubtypeText(pin.mediaType.subtype).c_str(),
+              CountText(summary.samples, "sample").c_str(), CountText(summary.bytes, "byte").c_str(),
+              CountText(summary.syncSamples, "sync sample").c_str(),
+              CountText(summary.preroll, "preroll sample").c_str(),
+              CountText(summary.discontinuities, "discontinuity", "discontinuities").c_str());
+  std::printf("  first start %s, last stop %s, %s\n", OptionalTimeText(summary.firstStart).c_str(),
+              OptionalTimeText(summary.lastStop).c_str(),
+              summary.endOfStream ? "end-of-stream" : "no end-of-stream");
   for (const StreamSegment& segment : summary.segments) {
-    std::printf("  new segment %" PRId64 " .. %" PRId64 " rate %g\n", segment.start, segment.stop, segment.rate);
+    std::printf("  new segment %s to %s at rate %g\n", SecondsText(segment.start).c_str(),
+                SecondsText(segment.stop).c_str(), segment.rate);
   }
-  if (!withSamples) return;
-  std::printf("  %3s %12s %12s %10s %10s %4s %7s %4s %8s %8s\n", "pin", "start", "stop", "mStart", "mStop", "sync",
-              "preroll", "disc", "length", "crc32");
-  for (const StreamSample& row : pin.sink->Samples()) {
-    std::printf("  %3zu %12s %12s %10s %10s %4d %7d %4d %8d %08x\n", number, OptionalTimeText(row.start).c_str(),
-                OptionalTimeText(row.stop).c_str(), OptionalTimeText(row.mediaStart).c_str(),
-                OptionalTimeText(row.mediaStop).c_str(), row.sync ? 1 : 0, row.preroll ? 1 : 0,
-                row.discontinuity ? 1 : 0, row.length, row.crc32);
+}
+
+bool HasVideoPin(const std::vector<PinInfo>& pins) {
+  for (const PinInfo& pin : pins) {
+    if (pin.mediaType.majortype == MEDIATYPE_Video) return true;
   }
+  return false;
+}
+
+HRESULT CreateFolder(const std::string& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) return HResultFromErrno(error.value());
+  if (!std::filesystem::is_directory(folder, error)) return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
+  return S_OK;
 }
 
 }  // namespace
 
 int RunPlayback(PlaybackCommand command, int argc, char** argv) {
-  const CommandSpec spec = SpecOf(command);
+  const PlaybackSpec spec = SpecOf(command);
   ToolArguments arguments;
-  // Each command's own valued option ("--rate" again for play, which has none).
-  const char* extra = command == PlaybackCommand::kDump      ? "--pin"
-                      : command == PlaybackCommand::kExtract ? "-o"
-                                                             : "--rate";
-  if (!ParseToolArguments(argc, argv, spec.usage, {"--frames"}, {"--start", "--stop", "--rate", extra}, &arguments)) {
-    return 2;
-  }
+  if (!ParseToolArguments(argc, argv, spec.name, &arguments)) return kExitUsage;
   PlayOptions options;
-  if (!ParsePlayOptions(arguments, spec.usage, &options)) return 2;
-  long onlyPin = 0;
+  if (!ParsePlayOptions(arguments, spec.name, &options)) return kExitUsage;
+  size_t onlyPin = 0;
   if (const auto pin = arguments.values.find("--pin"); pin != arguments.values.end()) {
-    char* end = nullptr;
-    onlyPin = std::strtol(pin->second.c_str(), &end, 10);
-    if (end == nullptr || *end != '\0' || onlyPin < 1) {
-      std::fprintf(stderr, "isodmx: --pin needs an output pin number from 1\nusage: isodmx %s\n", spec.usage);
-      return 2;
-    }
-  }
-  std::string outputDir;
-  if (command == PlaybackCommand::kExtract) {
-    const auto dir = arguments.values.find("-o");
-    if (dir == arguments.values.end()) {
-      std::fprintf(stderr, "isodmx: extract needs -o DIR\nusage: isodmx %s\n", spec.usage);
-      return 2;
-    }
-    outputDir = dir->second;
-    ::mkdir(outputDir.c_str(), 0777);
+    onlyPin = static_cast<size_t>(std::stoull(pin->second));
   }
   const std::string& input = arguments.positional.front();
+  std::string outputDir;
+  if (command == PlaybackCommand::kExtract) {
+    outputDir = arguments.values.at("-o");
+    // Before playing: a folder that cannot be made would leave the run
+    // with nothing to show for it.
+    const HRESULT made = CreateFolder(outputDir);
+    if (FAILED(made)) {
+      PrintFailure(spec.name, outputDir + ": cannot create the output folder", made);
+      return kExitFailure;
+    }
+  }
 
   const auto began = std::chrono::steady_clock::now();
   std::vector<GraphEvent> events;
+  std::vector<std::string> warnings;
+  // Declared before the session: the sinks write into them until the
+  // session's end stops the graph.
+  std::vector<std::unique_ptr<SampleRowWriter>> rows;
   GraphSession session;
   HRESULT hr = session.Open(input);
+  if (SUCCEEDED(hr)) {
+    const std::vector<PinInfo>& pins = session.Pins();
+    if (onlyPin > pins.size()) {
+      return PrintUsageError(spec.name, "--pin " + arguments.values.at("--pin") + ": not allowed; the input has " +
+                                            CountText(pins.size(), "output pin"));
+    }
+    if (options.frames && !HasVideoPin(pins)) {
+      return PrintUsageError(spec.name, "--frames: not allowed; the input has no video to count frames in");
+    }
+    warnings = session.DamageWarnings();
+  }
+  const bool shownAll = onlyPin == 0;
+  const auto shown = [&](size_t index) { return shownAll || onlyPin == index + 1; };
   if (SUCCEEDED(hr)) hr = session.ConnectSinks(spec.mode, outputDir);
+  std::vector<PinInfo>& pins = session.Pins();
+  const bool withRows = command == PlaybackCommand::kDump;
+  rows.resize(pins.size());
+  if (SUCCEEDED(hr) && withRows) {
+    if (!arguments.json) SampleRowPrinter::PrintHeader();
+    for (size_t k = 0; k < pins.size(); ++k) {
+      if (!shown(k) || !pins[k].sink) continue;
+      if (arguments.json) {
+        rows[k] = std::make_unique<SampleRowSpool>();
+      } else {
+        rows[k] = std::make_unique<SampleRowPrinter>(k + 1);
+      }
+      pins[k].sink->SetRowWriter(rows[k].get());
+    }
+  }
   if (SUCCEEDED(hr)) hr = session.ApplyOptions(options);
   if (SUCCEEDED(hr)) hr = session.RunToCompletion(isatty(STDERR_FILENO) != 0, &events);
   const auto elapsedMs =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began).count();
 
-  const bool withSamples = command == PlaybackCommand::kDump;
-  const auto shown = [&](size_t index) { return onlyPin == 0 || static_cast<size_t>(onlyPin) == index + 1; };
-  std::vector<PinInfo>& pins = session.Pins();
   if (arguments.json) {
     JsonWriter json;
     json.BeginObject();
     json.Key("input").String(input);
     json.Key("result").String(HResultHex(hr));
+    WriteWarningsJson(json, warnings);
     json.Key("elapsedMs").Int(elapsedMs);
     json.Key("events").BeginArray();
     for (const GraphEvent& event : events) {
@@ -198,22 +245,31 @@ int RunPlayback(PlaybackCommand command, int argc, char** argv) {
     }
     json.EndArray();
     json.Key("pins").BeginArray();
+    HRESULT spooled = S_OK;
     for (size_t k = 0; k < pins.size(); ++k) {
-      if (shown(k)) WritePinJson(json, pins[k], withSamples && pins[k].sink);
+      if (!shown(k)) continue;
+      const HRESULT written = WritePinJson(json, pins[k], static_cast<SampleRowSpool*>(rows[k].get()));
+      if (SUCCEEDED(spooled)) spooled = written;
     }
     json.EndArray();
     json.EndObject();
-    std::printf("%s\n", json.Text().c_str());
+    json.FlushTo(stdout);
+    std::fputc('\n', stdout);
+    if (SUCCEEDED(hr) && FAILED(spooled)) {
+      PrintFailure(spec.name, input, spooled);
+      return kExitFailure;
+    }
   } else {
     for (size_t k = 0; k < pins.size(); ++k) {
-      if (shown(k)) PrintPinText(pins[k], k + 1, withSamples && pins[k].sink);
+      if (shown(k)) PrintPinText(pins[k]);
     }
     for (const GraphEvent& event : events) {
-      std::printf("event 0x%02X param1 %s\n", static_cast<unsigned>(event.code),
+      std::printf("event %s, param1 %s\n", EventName(event.code).c_str(),
                   HResultHex(static_cast<HRESULT>(event.param1)).c_str());
     }
-    std::printf("result %s, %lld ms\n", HResultText(hr).c_str(), static_cast<long long>(elapsedMs));
+    std::printf("result %s in %s\n", HResultText(hr).c_str(), SecondsText(elapsedMs, 1000).c_str());
   }
-  if (FAILED(hr)) PrintFailure(spec.name, hr);
+  PrintWarnings(spec.name, warnings);
+  if (FAILED(hr)) PrintFailure(spec.name, input, hr);
   return ExitStatusFor(hr);
 }

@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr char kUsage[] = "samples [--json] INPUT";
 
 struct SampleRow {
   LONGLONG offset;
@@ -51,7 +50,8 @@ void PrintTrackText(const trakBox& track, const std::vector<SampleRow>& rows) {
               FourCCText(track.handlerType).c_str(), track.mediaKind, track.timescale,
               FormatText(track.FormatFourCC()).c_str(), rows.size());
   if (rows.empty()) return;
-  std::printf("  %10s %10s %12s %12s %4s %6s\n", "offset", "size", "start", "end", "sync", "count");
+  std::printf("  %10s %10s %12s %12s %4s %6s   (start and end in media units, %u per second)\n", "offset", "size",
+              "start", "end", "sync", "count", track.timescale);
   for (const SampleRow& row : rows) {
     std::printf("  %10" PRId64 " %10" PRId64 " %12" PRId64 " %12" PRId64 " %4d %6d\n", row.offset, row.size, row.start,
                 row.end, row.sync ? 1 : 0, row.count);
@@ -84,7 +84,7 @@ void WriteTrackJson(JsonWriter& json, const trakBox& track, const std::vector<Sa
 
 int RunSamplesCommand(int argc, char** argv) {
   ToolArguments arguments;
-  if (!ParseToolArguments(argc, argv, kUsage, {}, {}, &arguments)) return 2;
+  if (!ParseToolArguments(argc, argv, "samples", &arguments)) return kExitUsage;
   const std::string& input = arguments.positional.front();
 
   ParsedInput parsed;
@@ -130,6 +130,6 @@ int RunSamplesCommand(int argc, char** argv) {
     json.EndObject();
     std::printf("%s\n", json.Text().c_str());
   }
-  if (FAILED(hr)) PrintFailure("samples", hr);
+  if (FAILED(hr)) PrintFailure("samples", input, hr);
   return ExitStatusFor(hr);
 }

@@ -60,7 +60,7 @@ HRESULT CStreamSink::OnSample(IMediaSample* sample) {
     summary.lastStop = timeResult == S_OK ? stop : start;
   }
 
-  if (m_mode == Mode::kRecord) {
+  if (m_mode == Mode::kRecord && m_rows != nullptr) {
     StreamSample row;
     if (SUCCEEDED(timeResult)) row.start = start;
     if (timeResult == S_OK) row.stop = stop;
@@ -74,7 +74,7 @@ HRESULT CStreamSink::OnSample(IMediaSample* sample) {
     row.discontinuity = discontinuity;
     row.length = length;
     row.crc32 = Crc32(data, static_cast<size_t>(length));
-    m_samples.push_back(row);
+    m_rows->Write(row);
   } else if (m_mode == Mode::kWrite && m_output != nullptr && length > 0 && m_writeResult == S_OK) {
     if (std::fwrite(data, 1, static_cast<size_t>(length), m_output) != static_cast<size_t>(length)) {
       m_writeResult = HResultFromErrno(errno != 0 ? errno : EIO);
@@ -92,11 +92,6 @@ void CStreamSink::OnEndOfStream() { m_summary.endOfStream = true; }
 StreamSummary CStreamSink::Summary() const {
   CAutoLock hold(const_cast<CCritSec*>(&m_receiveLock));
   return m_summary;
-}
-
-std::vector<StreamSample> CStreamSink::Samples() const {
-  CAutoLock hold(const_cast<CCritSec*>(&m_receiveLock));
-  return m_samples;
 }
 
 HRESULT CStreamSink::WriteResult() const {

@@ -1,7 +1,7 @@
 // CStreamSink: the renderer the tool puts behind each output pin. It never
 // blocks and keeps only what the command needs: counters and the segments
-// for `play`, one row per sample with its CRC-32 for `dump`, and the bytes
-// written to a file for `extract`.
+// for `play`, one row per sample with its CRC-32 handed on as it arrives
+// for `dump`, and the bytes written to a file for `extract`.
 //
 // Threads: the pin's streaming thread calls in under the renderer's receive
 // lock; the accessors take the same lock and may be called at any time.
@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 struct StreamSegment {
@@ -31,6 +32,15 @@ struct StreamSample {
   bool discontinuity = false;
   LONG length = 0;
   uint32_t crc32 = 0;
+};
+
+static_assert(std::is_trivially_copyable_v<StreamSample>, "rows are spooled as bytes");
+
+// Takes `dump`'s rows one by one, on the pin's streaming thread.
+class SampleRowWriter {
+ public:
+  virtual ~SampleRowWriter() = default;
+  virtual void Write(const StreamSample& row) = 0;
 };
 
 struct StreamSummary {
@@ -53,8 +63,11 @@ class CStreamSink final : public CRendererBase {
   // `outputPath` (created or truncated now).
   static HRESULT Create(Mode mode, const std::string& outputPath, CStreamSink** sink);
 
+  // kRecord: where each row goes; not owned, set before the graph runs and
+  // outliving it. Without one the rows are not made.
+  void SetRowWriter(SampleRowWriter* rows) { m_rows = rows; }
+
   StreamSummary Summary() const;
-  std::vector<StreamSample> Samples() const;
   // The first write failure, S_OK while every write succeeded.
   HRESULT WriteResult() const;
   // Closes the output file (flushing it); its result joins WriteResult.
@@ -73,7 +86,7 @@ class CStreamSink final : public CRendererBase {
   const Mode m_mode;
   // Under m_receiveLock.
   StreamSummary m_summary;
-  std::vector<StreamSample> m_samples;
+  SampleRowWriter* m_rows = nullptr;
   FILE* m_output = nullptr;
   HRESULT m_writeResult = S_OK;
 };

@@ -8,25 +8,10 @@
 // changes after construction).
 #pragma once
 
-#include "platform/async_reader.h"
+#include "engine/dmx_interfaces.h"
 #include "platform/critical_section.h"
 
 #include <atomic>
-
-inline constexpr IID IID_IBufferedAsyncReader = {
-    0x7C1D3A52, 0x94E6, 0x4F0B, {0xA8, 0x3C, 0x51, 0x2E, 0x9D, 0x47, 0x60, 0xB3}};
-
-// IAsyncReader plus access to the unbuffered source and to an independent
-// buffered reader over it.
-struct IBufferedAsyncReader : public IAsyncReader {
-  // The source below the cache, with a reference added.
-  virtual HRESULT GetSourceReader(IAsyncReader** source) = 0;
-  // A new buffered reader over the same source, with an empty cache.
-  virtual HRESULT Clone(IBufferedAsyncReader** reader) = 0;
-
- protected:
-  ~IBufferedAsyncReader() = default;
-};
 
 inline constexpr LONG kBufferBlockSize = 4096;
 

@@ -13,15 +13,12 @@
 // read is seen one pass late, never torn.
 #pragma once
 
+#include "engine/dmx_interfaces.h"
 #include "platform/filter_interfaces.h"
 #include "platform/media_seeking.h"
 
 #include <atomic>
 #include <string>
-
-// The private identifier of a demultiplexer filter's own IMediaSeeking.
-inline constexpr IID IID_IDmxFilterSeeking = {
-    0x52A0E8C3, 0x3F17, 0x4B6D, {0x9C, 0x2A, 0x7E, 0x05, 0xD1, 0x64, 0xB8, 0x2F}};
 
 inline constexpr DWORD kSeekingCapabilities = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards |
                                               AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanGetCurrentPos |

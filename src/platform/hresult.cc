@@ -137,6 +137,8 @@ std::string HResultText(HRESULT hr) {
   const auto value = static_cast<uint32_t>(hr);
   if (name != nullptr) {
     std::snprintf(text, sizeof text, "0x%08X %s", value, name);
+  } else if ((value & 0xFFFF0000u) == 0x80070000u && Win32ErrorName(value & 0xFFFFu) != nullptr) {
+    std::snprintf(text, sizeof text, "0x%08X %s", value, Win32ErrorName(value & 0xFFFFu));
   } else if ((value & 0xFFFF0000u) == 0x80070000u) {
     std::snprintf(text, sizeof text, "0x%08X (Win32 error %u)", value, value & 0xFFFFu);
   } else {

@@ -126,6 +126,7 @@ inline constexpr HRESULT kErrorResultMarker = MakeHResult(0xFEDCBA97);
 // The name of a known code ("E_FAIL"), or nullptr.
 const char* HResultName(HRESULT hr);
 
-// "0x80004005 E_FAIL", or "0x8007000D (Win32 error 13)" for a wrapped Win32
-// code, or just the hex value when the code is unknown.
+// "0x80004005 E_FAIL", "0x80070002 ERROR_FILE_NOT_FOUND" for a wrapped Win32
+// code with a name, "0x8007000D (Win32 error 13)" for one without, or just
+// the hex value when the code is unknown.
 std::string HResultText(HRESULT hr);

@@ -36,6 +36,7 @@ inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr DWORD ERROR_MORE_DATA = 234;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 inline constexpr DWORD ERROR_DIRECTORY = 267;
+inline constexpr DWORD ERROR_DIRECTORY_NOT_SUPPORTED = 336;
 inline constexpr DWORD ERROR_OPERATION_ABORTED = 995;
 inline constexpr DWORD ERROR_IO_DEVICE = 1117;
 inline constexpr DWORD ERROR_TIMEOUT = 1460;
@@ -62,3 +63,9 @@ DWORD Win32ErrorFromErrno(int errnoValue);
 
 // Sets the last error from errno and returns it as an HRESULT.
 HRESULT HResultFromErrno(int errnoValue);
+
+// The symbolic name of a common Win32 code ("ERROR_FILE_NOT_FOUND") and its
+// text in a few lower-case words ("no such file"), or nullptr when the code
+// is not one of them.
+const char* Win32ErrorName(DWORD error);
+const char* Win32ErrorText(DWORD error);

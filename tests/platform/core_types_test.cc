@@ -55,7 +55,8 @@ TEST(Win32Errors, WrapIntoFacility7) {
 TEST(ResultText, NamesKnownCodesAndShowsHexForOthers) {
   EXPECT_EQ(HResultText(STG_E_INVALIDHEADER), "0x800300FB STG_E_INVALIDHEADER");
   EXPECT_EQ(HResultText(VFW_E_INVALID_FILE_FORMAT), "0x8004022F VFW_E_INVALID_FILE_FORMAT");
-  EXPECT_EQ(HResultText(MakeHResult(0x80070015)), "0x80070015 (Win32 error 21)");
+  EXPECT_EQ(HResultText(MakeHResult(0x80070002)), "0x80070002 ERROR_FILE_NOT_FOUND");
+  EXPECT_EQ(HResultText(MakeHResult(0x8007000D)), "0x8007000D (Win32 error 13)");
   EXPECT_EQ(HResultText(MakeHResult(0x12345678)), "0x12345678");
 }
 

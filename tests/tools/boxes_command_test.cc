@@ -48,10 +48,4 @@ TEST(BoxesCommandTest, MalformedFilePrintsTheTreeSoFarAndFailsWithTheCode) {
   std::remove(path.c_str());
 }
 
-TEST(BoxesCommandTest, MissingInputAndUsageErrorsAreReported) {
-  EXPECT_EQ(RunToolWithErrors("boxes /nonexistent/input.mp4").status, 1);
-  EXPECT_EQ(RunToolWithErrors("boxes").status, 2);
-  EXPECT_EQ(RunToolWithErrors("boxes --frobnicate x.mp4").status, 2);
-}
-
 }  // namespace

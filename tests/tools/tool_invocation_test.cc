@@ -1,0 +1,141 @@
+// The tool as a user meets it: bad invocations (exit status and the words
+// the one-line message must hold), help and version, and the warnings for
+// damaged input that every command gives.
+#include "support/json_value.h"
+#include "support/tool_process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const std::string kSample = std::string(ISODMX_SAMPLES) + "/sample.mp4";
+const std::string kAudioOnly = std::string(ISODMX_TEST_DATA) + "/aac_only.m4a";
+
+struct Invocation {
+  std::string arguments;
+  int status;
+  std::vector<std::string> words;
+};
+
+void PrintTo(const Invocation& invocation, std::ostream* out) { *out << invocation.arguments; }
+
+class ToolInvocationTest : public testing::TestWithParam<Invocation> {};
+
+// The arguments before the first path, as an identifier: "play_start_1_".
+std::string InvocationName(const testing::TestParamInfo<Invocation>& info) {
+  std::string name = std::to_string(info.index) + "_";
+  for (char c : info.param.arguments.substr(0, info.param.arguments.find('/'))) {
+    name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  }
+  return name;
+}
+
+TEST_P(ToolInvocationTest, ExitsWithItsStatusAndSaysWhy) {
+  const Invocation& invocation = GetParam();
+  const ToolRun run = RunTool(invocation.arguments, " 2>&1");
+  EXPECT_EQ(run.status, invocation.status) << invocation.arguments << "\n" << run.out;
+  for (const std::string& word : invocation.words) {
+    EXPECT_NE(run.out.find(word), std::string::npos) << invocation.arguments << ": no '" << word << "' in\n" << run.out;
+  }
+  // A usage error is one line.
+  if (invocation.status == 2) {
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadInvocations, ToolInvocationTest,
+    testing::Values(
+        Invocation{"play --start -1 " + kSample, 2, {"isodmx play: --start -1", "seconds from 0"}},
+        Invocation{"play --start 1.5 --stop 0.5 " + kSample, 2, {"--stop 0.5", "before --start 1.5"}},
+        Invocation{"play --rate 0 " + kSample, 2, {"--rate 0", "from 0.001 to 1000"}},
+        Invocation{"play --rate nan " + kSample, 2, {"--rate nan"}},
+        Invocation{"play --rate=-inf " + kSample, 2, {"--rate -inf"}},
+        Invocation{"play --rate 1e308 " + kSample, 2, {"--rate 1e308"}},
+        Invocation{"dump --pin 99 " + kSample, 2, {"--pin 99", "2 output pins"}},
+        Invocation{"dump --pin 0 " + kSample, 2, {"--pin 0", "from 1"}},
+        Invocation{"play --frames " + kAudioOnly, 2, {"--frames", "no video"}},
+        Invocation{"play --frames --start 1.5 " + kSample, 2, {"--start 1.5", "whole frame number"}},
+        Invocation{"play --frob " + kSample, 2, {"unknown option --frob", "--rate"}},
+        Invocation{"boxes --pin 1 " + kSample, 2, {"unknown option --pin", "boxes takes --json"}},
+        Invocation{"play", 2, {"expected one INPUT"}},
+        Invocation{"play " + kSample + " " + kSample, 2, {"expected one INPUT, got 2"}},
+        Invocation{"play " + kSample + " --start", 2, {"--start needs a value"}},
+        Invocation{"play --json=yes " + kSample, 2, {"--json takes no value"}},
+        Invocation{"extract " + kSample, 2, {"needs -o DIR"}},
+        Invocation{"frobnicate", 2, {"unknown command 'frobnicate'"}},
+        Invocation{"play /nonexistent/clip.mp4", 1,
+                   {"isodmx play: /nonexistent/clip.mp4: no such file (0x80070002 ERROR_FILE_NOT_FOUND)"}},
+        Invocation{"info " + std::string(ISODMX_TEST_DATA), 1, {"is a directory (0x80070005"}},
+        Invocation{"extract " + kSample + " -o /proc/version/tracks", 1,
+                   {"isodmx extract: /proc/version/tracks: cannot create the output folder"}},
+        Invocation{"boxes " + std::string(ISODMX_TEST_DATA) + "/make.sh", 1,
+                   {"does not start like a box-structured file", "VFW_E_INVALID_FILE_FORMAT"}},
+        // What a user asks for help and gets.
+        Invocation{"help play", 0, {"usage: isodmx play", "--rate R", "example:\n  isodmx play"}},
+        Invocation{"dump --help", 0, {"--pin N", "example:"}},
+        Invocation{"-h", 0, {"isodmx extract", "isodmx registry", "--media-type N", "Exit status"}},
+        Invocation{"--version", 0, {"isodmx 0."}},
+        Invocation{"play --start=1 --stop=1.5 " + kSample, 0,
+                   {"EC_COMPLETE", "new segment 1.000 s to 1.500 s", "no preroll samples"}}),
+    InvocationName);
+
+// Cut short in its "mdat": 14 of the 50 video samples and 28 of the 88
+// audio samples lie beyond the end.
+class TruncatedInputTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    path_ = testing::TempDir() + "truncated_" + std::to_string(getpid()) + ".mp4";
+    std::ifstream in(kSample, std::ios::binary);
+    std::vector<char> bytes(kCutAt);
+    in.read(bytes.data(), kCutAt);
+    std::ofstream(path_, std::ios::binary).write(bytes.data(), kCutAt);
+  }
+  static void TearDownTestSuite() { std::remove(path_.c_str()); }
+
+  static constexpr std::streamsize kCutAt = 30000;
+  static inline std::string path_;
+};
+
+TEST_F(TruncatedInputTest, EveryCommandThatReadsSamplesWarnsWhereTheFileEnds) {
+  const std::string dir = testing::TempDir() + "truncated_extract_" + std::to_string(getpid());
+  for (const std::string command : {"info", "play", "dump", "extract"}) {
+    std::string arguments = command + " --json " + path_;
+    if (command == "extract") arguments += " -o " + dir;
+    const ToolRun run = RunTool(arguments, " 2>/dev/null");
+    EXPECT_EQ(run.status, 0) << command;
+    const auto document = JsonValue::Parse(run.out);
+    ASSERT_TRUE(document) << command << "\n" << run.out;
+    const JsonValue& warnings = (*document)["warnings"];
+    ASSERT_EQ(warnings.Size(), 2u) << command << "\n" << run.out;
+    EXPECT_NE(warnings[0].String().find("ends at byte 30000, before the end of 14 of the 50 samples of track 1"),
+              std::string::npos)
+        << warnings[0].String();
+    EXPECT_NE(warnings[1].String().find("28 of the 88 samples of track 2"), std::string::npos);
+  }
+  std::filesystem::remove_all(dir);
+
+  const ToolRun text = RunTool("play " + path_, " 2>&1");
+  EXPECT_NE(text.out.find("isodmx play: warning: the input ends at byte 30000"), std::string::npos) << text.out;
+}
+
+TEST_F(TruncatedInputTest, BoxesMarksTheBoxThatRunsPastTheInput) {
+  const ToolRun run = RunTool("boxes " + path_, " 2>&1");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("mdat offset=2975 header=8 payload=39370  <- runs past the end of the input"),
+            std::string::npos)
+      << run.out;
+  const auto document = JsonValue::Parse(RunTool("boxes --json " + path_).out);
+  ASSERT_TRUE(document);
+  EXPECT_EQ((*document)["warnings"].Size(), 1u);
+}
+
+}  // namespace
