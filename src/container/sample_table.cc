@@ -107,10 +107,13 @@ HRESULT trakBox::ParseSampleDescription(LONGLONG* position, LONGLONG* remaining,
   const LONGLONG entryStart = *position;
   const LONGLONG payloadLeft = box.size;
   RETURN_IF_FAILED(sampleEntryHeader.ReadHeader(reader_.Get(), position, &box.size));
-  // An entry of declared size 0 is the rest of the "stsd".
+  // An entry of declared size 0 is the rest of the "stsd". Its header read
+  // used up the "stsd" count without moving past the entry: the count gets
+  // the entry back, so that the walk of "stbl" goes on after the "stsd".
   if (sampleEntryHeader.extendsToEnd) {
     sampleEntryHeader.extendsToEnd = FALSE;
     sampleEntryHeader.size = payloadLeft - (*position - entryStart);
+    box.size = sampleEntryHeader.size;
   }
   hasSampleEntry = 1;
   sampleEntryOffset = static_cast<ULONGLONG>(*position);
