@@ -6,6 +6,7 @@
 #include "platform/fourcc.h"
 
 #include <atomic>
+#include <cstring>
 #include <unordered_map>
 
 namespace {
@@ -77,6 +78,32 @@ trakFragment::~trakFragment() = default;
 size_t trakFragment::TableBytes() const {
   return sampleSizes.StorageBytes() + sampleToChunk.StorageBytes() + chunkOffsets.StorageBytes() +
          syncSamples.StorageBytes() + timeToSample.StorageBytes();
+}
+
+bool trakFragment::HoldsSamples() const {
+  return sampleCount != 0 && !sampleToChunk.Empty() && !chunkOffsets.Empty();
+}
+
+namespace {
+
+template <class Entry>
+HRESULT CopyEntries(GrowableArray<Entry>& to, const GrowableArray<Entry>& from) {
+  if (to.SetCount(from.Count()) != S_OK) return E_OUTOFMEMORY;
+  if (!from.Empty()) std::memcpy(to.Data(), from.Data(), static_cast<size_t>(from.Count()) * sizeof(Entry));
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT trakFragment::CopyTablesFrom(const trakFragment& other) {
+  sampleCount = other.sampleCount;
+  totalDuration = other.totalDuration;
+  constantSampleSize = other.constantSampleSize;
+  RETURN_IF_FAILED(CopyEntries(sampleSizes, other.sampleSizes));
+  RETURN_IF_FAILED(CopyEntries(sampleToChunk, other.sampleToChunk));
+  RETURN_IF_FAILED(CopyEntries(chunkOffsets, other.chunkOffsets));
+  RETURN_IF_FAILED(CopyEntries(syncSamples, other.syncSamples));
+  return CopyEntries(timeToSample, other.timeToSample);
 }
 
 HRESULT trakBox::ParseSampleTable(LONGLONG* position, LONGLONG* remaining, Box& stbl) {
