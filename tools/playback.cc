@@ -177,6 +177,11 @@ int RunPlayback(PlaybackCommand command, int argc, char** argv) {
   std::vector<GraphEvent> events;
   GraphSession session;
   HRESULT hr = session.Open(input);
+  // A file whose tracks all lack a usable sample entry connects, but there
+  // is nothing to run: that is a failure of this command, not a success
+  // with no output.
+  const bool nothingToPlay = SUCCEEDED(hr) && session.Pins().empty();
+  if (nothingToPlay) hr = VFW_E_INVALID_FILE_FORMAT;
   if (SUCCEEDED(hr)) hr = session.ConnectSinks(spec.mode, outputDir);
   if (SUCCEEDED(hr)) hr = session.ApplyOptions(options);
   if (SUCCEEDED(hr)) hr = session.RunToCompletion(isatty(STDERR_FILENO) != 0, &events);
@@ -213,6 +218,10 @@ int RunPlayback(PlaybackCommand command, int argc, char** argv) {
                   HResultHex(static_cast<HRESULT>(event.param1)).c_str());
     }
     std::printf("result %s, %lld ms\n", HResultText(hr).c_str(), static_cast<long long>(elapsedMs));
+  }
+  if (nothingToPlay) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "isodmx %s: %s has no playable track\n", spec.name, input.c_str());
   }
   if (FAILED(hr)) PrintFailure(spec.name, hr);
   return ExitStatusFor(hr);
