@@ -27,36 +27,34 @@ using namespace isotest;
 
 constexpr REFERENCE_TIME kSecond = 10000000;
 
-// A renderer whose first Receive waits until it is told that the upstream
-// filter is being stopped, then until the filter lock is taken (the Stop
-// holds it while it waits for this very Receive), and then asks the
-// upstream pin what a downstream filter may ask about its connection.
+// A renderer whose first Receive waits until the test is about to stop the
+// upstream filter and the filter lock is taken (the Stop holds it while it
+// waits for this very Receive), then asks the upstream pin about the
+// connection, as downstream filters do.
 class QueryingSink final : public CRendererBase {
  public:
-  explicit QueryingSink(CCritSec* upstreamFilterLock, HRESULT* phr)
+  QueryingSink(CCritSec* upstreamFilterLock, HRESULT* phr)
       : CRendererBase("QueryingSink", nullptr, GUID_NULL, phr), upstreamLock_(upstreamFilterLock) {}
 
-  // Returns once the first sample is inside Receive.
-  bool WaitUntilReceiving() {
+  // Waits for the first Receive, then lets it go on to its queries.
+  bool ReleaseReceiveOnceEntered() {
     std::unique_lock<std::mutex> hold(mutex_);
-    return changed_.wait_for(hold, std::chrono::seconds(10), [this] { return receiving_; });
-  }
-  void StopIsComing() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    stopComing_ = true;
+    if (!changed_.wait_for(hold, std::chrono::seconds(10), [this] { return stage_ == 1; })) return false;
+    stage_ = 2;
     changed_.notify_all();
+    return true;
   }
   bool Answered() const { return answered_; }
 
  protected:
   HRESULT CheckRenderType(const CMediaType*) override { return S_OK; }
   HRESULT OnSample(IMediaSample*) override {
-    if (asked_.exchange(true)) return S_OK;
     {
       std::unique_lock<std::mutex> hold(mutex_);
-      receiving_ = true;
+      if (stage_ != 0) return S_OK;
+      stage_ = 1;
       changed_.notify_all();
-      changed_.wait_for(hold, std::chrono::seconds(10), [this] { return stopComing_; });
+      changed_.wait_for(hold, std::chrono::seconds(10), [this] { return stage_ == 2; });
     }
     for (int i = 0; i < 10000 && upstreamLock_->TryLock(); ++i) {
       upstreamLock_->Unlock();
@@ -74,12 +72,10 @@ class QueryingSink final : public CRendererBase {
 
  private:
   CCritSec* upstreamLock_;
-  std::atomic<bool> asked_{false};
   std::atomic<bool> answered_{false};
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool receiving_ = false;
-  bool stopComing_ = false;
+  int stage_ = 0;  // 1: first Receive entered; 2: the test stops the filter
 };
 
 TEST(DarEdoInputTest, AcceptsStreamsOfItsFileSubtypesOnly) {
@@ -261,6 +257,19 @@ TEST(DarEdoSeekingTest, DurationPositionAndFramesComeFromTheTracks) {
   ASSERT_EQ(seeking->GetDuration(&duration), S_OK);
   EXPECT_EQ(duration, 48);
 
+  // A new input starts the format and the positions over; the rate is the
+  // application's and stays.
+  LONGLONG start = 12;
+  ASSERT_EQ(seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning), S_OK);
+  ASSERT_EQ(seeking->SetRate(2.0), S_OK);
+  ASSERT_EQ(graph.graph->Disconnect(graph.sourceOut.Get()), S_OK);
+  ASSERT_EQ(graph.graph->Disconnect(graph.dmx->GetPin(0)), S_OK);
+  ASSERT_EQ(graph.graph->ConnectDirect(graph.sourceOut.Get(), graph.dmx->GetPin(0), nullptr), S_OK);
+  double rate = 0;
+  EXPECT_EQ(std::make_tuple(seeking->IsUsingTimeFormat(&TIME_FORMAT_MEDIA_TIME), graph.dmx->StartPosition(),
+                            seeking->GetRate(&rate), rate),
+            std::make_tuple(S_OK, 0, S_OK, 2.0));
+
   // Without video there are no frames to count.
   IsoGraph audio;
   ASSERT_EQ(audio.Open(DataPath("aac_only.m4a")), S_OK);
@@ -271,31 +280,6 @@ TEST(DarEdoSeekingTest, DurationPositionAndFramesComeFromTheTracks) {
   EXPECT_EQ(audio.dmx->TimeToFrame(kSecond, &frame), E_NOTIMPL);
   ASSERT_EQ(audio.dmx->FrameToTime(7, &time), S_OK);
   EXPECT_EQ(time, 7);
-}
-
-// A new input starts the time format and the positions over; the rate is
-// the application's and stays.
-TEST(DarEdoSeekingTest, ReconnectingTheInputResetsFormatAndPositionsButNotTheRate) {
-  IsoGraph graph;
-  ASSERT_EQ(graph.Open(DataPath("h264_bframes.mp4")), S_OK);
-  ComPtr<IMediaSeeking> seeking;
-  ASSERT_EQ(graph.filter.As(IID_IDmxFilterSeeking, seeking), S_OK);
-  ASSERT_EQ(seeking->SetRate(2.0), S_OK);
-  ASSERT_EQ(seeking->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
-  LONGLONG start = 12;
-  ASSERT_EQ(seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning), S_OK);
-
-  ASSERT_EQ(graph.graph->Disconnect(graph.sourceOut.Get()), S_OK);
-  ASSERT_EQ(graph.graph->Disconnect(graph.dmx->GetPin(0)), S_OK);
-  ASSERT_EQ(graph.graph->ConnectDirect(graph.sourceOut.Get(), graph.dmx->GetPin(0), nullptr), S_OK);
-  EXPECT_EQ(seeking->IsUsingTimeFormat(&TIME_FORMAT_MEDIA_TIME), S_OK);
-  LONGLONG current = -1, stop = 0;
-  ASSERT_EQ(seeking->GetPositions(&current, &stop), S_OK);
-  EXPECT_EQ(current, 0);
-  EXPECT_EQ(stop, 20213333);
-  double rate = 0;
-  ASSERT_EQ(seeking->GetRate(&rate), S_OK);
-  EXPECT_EQ(rate, 2.0);
 }
 
 // Frames are the video track's samples: audio delivered alone moves the
@@ -396,10 +380,9 @@ TEST(DarEdoPlaybackTest, PinQueriesFromInsideReceiveDoNotBlockAStop) {
   // Samples flow in Paused already; Run would wait on the sink's own
   // receive lock, which its first Receive holds.
   ASSERT_EQ(graph.control->Pause(), S_OK);
-  ASSERT_TRUE(sink->WaitUntilReceiving());
   {
     const Watchdog watchdog(std::chrono::seconds(60), "the filter's Stop");
-    sink->StopIsComing();
+    ASSERT_TRUE(sink->ReleaseReceiveOnceEntered());
     EXPECT_EQ(graph.filter->Stop(), S_OK);
   }
   EXPECT_TRUE(sink->Answered());
