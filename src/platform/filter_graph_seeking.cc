@@ -242,7 +242,8 @@ HRESULT CFilterGraph::GetAvailable(LONGLONG* earliest, LONGLONG* latest) {
 HRESULT CFilterGraph::SetRate(double rate) {
   if (rate == 0.0) return E_INVALIDARG;
   CAutoLock hold(&m_graphLock);
-  return ChangeStreams([&] { return ForEach(Seekers(), [&](IMediaSeeking* seeker) { return seeker->SetRate(rate); }); });
+  return ChangeStreams(
+      [&] { return ForEach(Seekers(), [&](IMediaSeeking* seeker) { return seeker->SetRate(rate); }); });
 }
 
 HRESULT CFilterGraph::GetRate(double* rate) {
