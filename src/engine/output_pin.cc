@@ -74,7 +74,7 @@ HRESULT CBaseDmxOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) 
 }
 
 // The count is atomic rather than kept under the filter lock: peers add a
-// reference to this pin while holding their own pin lock (ConnectedTo),
+// reference to this pin while holding their connection lock (ConnectedTo),
 // and the filter lock is held while calling into peers, so taking it here
 // would order the two locks both ways.
 ULONG CBaseDmxOutputPin::NonDelegatingAddRef() {
