@@ -60,7 +60,10 @@ void PrintFailure(const char* command, const std::string& subject, HRESULT hr) {
   // Opening a directory is refused as access denied, as the platform's file
   // calls do; the user is better told what the path is.
   const bool directory = hr == E_ACCESSDENIED && IsDirectory(LocalPathOf(subject));
-  const std::string cause = directory ? "is a directory" : CauseText(hr);
+  PrintFailure(command, subject, directory ? "is a directory" : CauseText(hr), hr);
+}
+
+void PrintFailure(const char* command, const std::string& subject, const std::string& cause, HRESULT hr) {
   // What the command printed comes first when both streams share a pipe.
   std::fflush(stdout);
   std::fprintf(stderr, "isodmx %s: %s: %s (%s)\n", command, subject.c_str(), cause.c_str(), HResultText(hr).c_str());

@@ -19,6 +19,8 @@ std::string CauseText(HRESULT hr);
 // "isodmx COMMAND: SUBJECT: cause (0x... NAME)". SUBJECT is usually the
 // input; a directory given where a file is expected is said to be one.
 void PrintFailure(const char* command, const std::string& subject, HRESULT hr);
+// The same line with a cause the command knows better than the code does.
+void PrintFailure(const char* command, const std::string& subject, const std::string& cause, HRESULT hr);
 
 // "isodmx COMMAND: message (isodmx help COMMAND)"; returns kExitUsage.
 // `command` may be nullptr for the tool itself.

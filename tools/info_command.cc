@@ -156,8 +156,31 @@ std::string ExtraHex(const AM_MEDIA_TYPE& type, const DecodedFormat& decoded) {
   return HexBytes(type.pbFormat + decoded.extraOffset, type.cbFormat - decoded.extraOffset);
 }
 
-// biCompression (a little-endian FourCC) as its four characters.
-std::string CompressionText(DWORD compression) { return FourCCText(SwapFourCC(compression)); }
+// biCompression is a little-endian FourCC only when all four bytes are
+// printable; anything else (0 for BI_RGB, 3 for BI_BITFIELDS) is a number,
+// which a dot-filled text would lose.
+bool CompressionIsPrintable(DWORD compression) {
+  for (int i = 0; i < 4; ++i) {
+    const auto c = static_cast<unsigned char>(compression >> (8 * i));
+    if (c < 0x20 || c >= 0x7F) return false;
+  }
+  return true;
+}
+
+std::string CompressionText(DWORD compression) {
+  if (CompressionIsPrintable(compression)) return FourCCText(SwapFourCC(compression));
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08X", compression);
+  return hex;
+}
+
+void WriteCompressionJson(JsonWriter& json, DWORD compression) {
+  if (CompressionIsPrintable(compression)) {
+    json.String(FourCCText(SwapFourCC(compression)));
+  } else {
+    json.UInt(compression);
+  }
+}
 
 void WriteMediaTypeJson(JsonWriter& json, const CMediaType& type) {
   const DecodedFormat decoded = DecodeFormat(type);
@@ -176,7 +199,8 @@ void WriteMediaTypeJson(JsonWriter& json, const CMediaType& type) {
       json.Key("width").Int(video.bitmap.biWidth);
       json.Key("height").Int(video.bitmap.biHeight);
       json.Key("bitCount").UInt(video.bitmap.biBitCount);
-      json.Key("compression").String(CompressionText(video.bitmap.biCompression));
+      json.Key("compression");
+      WriteCompressionJson(json, video.bitmap.biCompression);
       json.Key("sizeImage").UInt(video.bitmap.biSizeImage);
       json.Key("avgTimePerFrame").Int(video.frameDuration);
       json.Key("bitRate").UInt(video.bitRate);

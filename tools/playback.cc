@@ -198,6 +198,11 @@ int RunPlayback(PlaybackCommand command, int argc, char** argv) {
   std::vector<std::unique_ptr<SampleRowWriter>> rows;
   GraphSession session;
   HRESULT hr = session.Open(input);
+  // A file whose tracks all lack a usable sample entry connects, but there
+  // is nothing to run: that is a failure of this command, not a success
+  // with no output.
+  const bool nothingToPlay = SUCCEEDED(hr) && session.Pins().empty();
+  if (nothingToPlay) hr = VFW_E_INVALID_FILE_FORMAT;
   if (SUCCEEDED(hr)) {
     const std::vector<PinInfo>& pins = session.Pins();
     if (onlyPin > pins.size()) {
@@ -270,6 +275,10 @@ int RunPlayback(PlaybackCommand command, int argc, char** argv) {
     std::printf("result %s in %s\n", HResultText(hr).c_str(), SecondsText(elapsedMs, 1000).c_str());
   }
   PrintWarnings(spec.name, warnings);
-  if (FAILED(hr)) PrintFailure(spec.name, input, hr);
+  if (nothingToPlay) {
+    PrintFailure(spec.name, input, "has no playable track", hr);
+  } else if (FAILED(hr)) {
+    PrintFailure(spec.name, input, hr);
+  }
   return ExitStatusFor(hr);
 }

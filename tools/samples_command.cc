@@ -32,6 +32,10 @@ HRESULT WalkSamples(trakBox& track, std::vector<SampleRow>* rows) {
     // As in the delivery loop, what the fragment loader says does not
     // matter: the tables it left decide whether the sample exists.
     track.LoadFragmentsForSample(sample);
+    // A constant-size track's lookup runs on to the end of its chunk table,
+    // which a garbage samples-per-chunk value makes endless: the track's own
+    // count ends the list.
+    if (track.sampleTable && sample >= track.sampleTable->sampleCount) return S_OK;
     SampleRow row{};
     const HRESULT hr = track.GetSampleInfo(sample, &row.start, &row.end, &row.offset, &row.size, &row.count);
     if (hr == S_FALSE) return S_OK;

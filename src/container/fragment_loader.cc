@@ -8,6 +8,8 @@
 #include "container/trak_box.h"
 #include "platform/fourcc.h"
 
+#include <new>
+
 namespace {
 
 // "tfhd" flags.
@@ -169,6 +171,19 @@ HRESULT trakBox::ParseTrackFragmentHeader(LONGLONG* position, LONGLONG* trafRema
   return S_OK;
 }
 
+void trakBox::KeepMovieTables() {
+  CAutoLock lock(&tableLock);
+  movieScanPosition = fragmentScanPosition;
+  movieScanRemaining = fragmentScanRemaining;
+  movieTrexSeen = trexSeen;
+  movieTable.reset();
+  if (!sampleTable || !sampleTable->HoldsSamples()) return;
+  // Without the copy a jump back simply lands on the first indexed
+  // fragment, as it does for a file whose "moov" holds no samples.
+  movieTable.reset(new (std::nothrow) trakFragment());
+  if (movieTable && movieTable->CopyTablesFrom(*sampleTable) != S_OK) movieTable.reset();
+}
+
 HRESULT trakBox::SelectFragmentForTime(LONGLONG mediaTime) {
   CAutoLock lock(&tableLock);
   if (!isFragmented || randomAccessEntries.Empty()) return S_OK;
@@ -178,6 +193,23 @@ HRESULT trakBox::SelectFragmentForTime(LONGLONG mediaTime) {
     const __int128 windowEnd = static_cast<__int128>(baseMediaTime) + sampleTable->totalDuration +
                                ReferenceToMediaTime(kReadForwardWindow);
     if (baseMediaTime <= mediaTime && mediaTime < windowEnd) return S_OK;
+  }
+  // The samples ahead of the first indexed fragment are those of "moov":
+  // its tables come back, and loading goes on after "moov" as at the start.
+  if (movieTable && mediaTime < randomAccessEntries.Data()[0].time) {
+    std::unique_ptr<trakFragment> restored(new (std::nothrow) trakFragment());
+    if (!restored) return E_OUTOFMEMORY;
+    RETURN_IF_FAILED(restored->CopyTablesFrom(*movieTable));
+    sampleTable = std::move(restored);
+    fragmentScanStatus = S_OK;
+    fragmentScanPosition = movieScanPosition;
+    fragmentScanRemaining = movieScanRemaining;
+    baseMediaTime = 0;
+    trexSeen = movieTrexSeen;
+    trafCountdown = 0;
+    trunCountdown = 0;
+    sampleCountdown = 0;
+    return S_OK;
   }
   const RandomAccessEntry entry = randomAccessEntries.Data()[FindRandomAccessEntry(randomAccessEntries, mediaTime)];
   sampleTable.reset();

@@ -29,6 +29,7 @@ HRESULT CDarEdoSource::ParseFile() {
           track->fragmentScanPosition = position;
           track->fragmentScanRemaining = remaining;
           track->isFragmented = 1;
+          track->KeepMovieTables();
         }
       }
       return movieResult;

@@ -37,6 +37,17 @@ bool HoldsMovieFragment(IAsyncReader* reader, LONGLONG offset, LONGLONG total) {
   return LoadBigEndian32(header + 4) == FourCC("moof") && LoadBigEndian32(header) != 0;
 }
 
+// The type of the box whose header starts at `offset`, read before any rule
+// on its size: bytes that merely happen to sit where an index box could be
+// (the tail of a sample table, a "free" box) are no index and no error.
+HRESULT PeekBoxType(IAsyncReader* reader, LONGLONG offset, DWORD* type) {
+  BYTE header[kBoxHeaderSize] = {};
+  const HRESULT hr = reader->SyncRead(offset, sizeof header, header);
+  if (hr != S_OK) return hr;
+  *type = LoadBigEndian32(header + 4);
+  return S_OK;
+}
+
 }  // namespace
 
 ULONG FindRandomAccessEntry(const GrowableArray<RandomAccessEntry>& entries, LONGLONG mediaTime) {
@@ -66,6 +77,9 @@ HRESULT CDarEdoSource::FindMovieFragmentRandomAccess() {
 
   LONGLONG position = total - kMfroBoxBytes;
   LONGLONG remaining = kMfroBoxBytes;
+  DWORD type = 0;
+  HRESULT hr = PeekBoxType(reader.Get(), position, &type);
+  if (hr != S_OK || type != FourCC("mfro")) return hr;
   Box header;
   RETURN_IF_FAILED(header.ReadHeader(reader.Get(), &position, &remaining));
   if (header.type != FourCC("mfro")) return S_OK;
@@ -81,8 +95,10 @@ HRESULT CDarEdoSource::FindMovieFragmentRandomAccess() {
   if (indexSize < kBoxHeaderSize || indexSize > total) return S_OK;
   position = total - indexSize;
   remaining = indexSize;
-  const HRESULT hr = header.ReadHeader(reader.Get(), &position, &remaining);
-  if (hr != S_OK || header.type != FourCC("mfra")) return hr;
+  hr = PeekBoxType(reader.Get(), position, &type);
+  if (hr != S_OK || type != FourCC("mfra")) return hr;
+  hr = header.ReadHeader(reader.Get(), &position, &remaining);
+  if (hr != S_OK) return hr;
   static constexpr ChildHandler<CDarEdoSource> kRandomAccessChildren[] = {
       {FourCC("tfra"), &CDarEdoSource::ParseTrackFragmentRandomAccess},
   };

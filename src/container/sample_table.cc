@@ -6,6 +6,7 @@
 #include "platform/fourcc.h"
 
 #include <atomic>
+#include <cstring>
 #include <unordered_map>
 
 namespace {
@@ -79,6 +80,32 @@ size_t trakFragment::TableBytes() const {
          syncSamples.StorageBytes() + timeToSample.StorageBytes();
 }
 
+bool trakFragment::HoldsSamples() const {
+  return sampleCount != 0 && !sampleToChunk.Empty() && !chunkOffsets.Empty();
+}
+
+namespace {
+
+template <class Entry>
+HRESULT CopyEntries(GrowableArray<Entry>& to, const GrowableArray<Entry>& from) {
+  if (to.SetCount(from.Count()) != S_OK) return E_OUTOFMEMORY;
+  if (!from.Empty()) std::memcpy(to.Data(), from.Data(), static_cast<size_t>(from.Count()) * sizeof(Entry));
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT trakFragment::CopyTablesFrom(const trakFragment& other) {
+  sampleCount = other.sampleCount;
+  totalDuration = other.totalDuration;
+  constantSampleSize = other.constantSampleSize;
+  RETURN_IF_FAILED(CopyEntries(sampleSizes, other.sampleSizes));
+  RETURN_IF_FAILED(CopyEntries(sampleToChunk, other.sampleToChunk));
+  RETURN_IF_FAILED(CopyEntries(chunkOffsets, other.chunkOffsets));
+  RETURN_IF_FAILED(CopyEntries(syncSamples, other.syncSamples));
+  return CopyEntries(timeToSample, other.timeToSample);
+}
+
 HRESULT trakBox::ParseSampleTable(LONGLONG* position, LONGLONG* remaining, Box& stbl) {
   static constexpr ChildHandler<trakBox> kSampleTableChildren[] = {
       {FourCC("stsd"), &trakBox::ParseSampleDescription}, {FourCC("stts"), &trakBox::ParseTimeToSample},
@@ -107,10 +134,13 @@ HRESULT trakBox::ParseSampleDescription(LONGLONG* position, LONGLONG* remaining,
   const LONGLONG entryStart = *position;
   const LONGLONG payloadLeft = box.size;
   RETURN_IF_FAILED(sampleEntryHeader.ReadHeader(reader_.Get(), position, &box.size));
-  // An entry of declared size 0 is the rest of the "stsd".
+  // An entry of declared size 0 is the rest of the "stsd". Its header read
+  // used up the "stsd" count without moving past the entry: the count gets
+  // the entry back, so that the walk of "stbl" goes on after the "stsd".
   if (sampleEntryHeader.extendsToEnd) {
     sampleEntryHeader.extendsToEnd = FALSE;
     sampleEntryHeader.size = payloadLeft - (*position - entryStart);
+    box.size = sampleEntryHeader.size;
   }
   hasSampleEntry = 1;
   sampleEntryOffset = static_cast<ULONGLONG>(*position);

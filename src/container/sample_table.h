@@ -36,6 +36,11 @@ class trakFragment {
 
   // Bytes held by the five tables.
   size_t TableBytes() const;
+  // Whether the tables describe samples that can be located.
+  bool HoldsSamples() const;
+  // This set becomes a copy of `other`'s tables (its own id stays);
+  // E_OUTOFMEMORY leaves it partly filled.
+  HRESULT CopyTablesFrom(const trakFragment& other);
 
   // Unique in the process; the lookup caches are keyed by it so that they
   // never carry positions from one table set into another.

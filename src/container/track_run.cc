@@ -40,12 +40,6 @@ LONGLONG SampleLimit(IAsyncReader* source) {
   return std::min<LONGLONG>(total, UINT32_MAX);
 }
 
-// Whether a table set read from "moov" describes samples that can be
-// located: only then is it worth keeping in front of the runs.
-bool HoldsSamples(const trakFragment& table) {
-  return table.sampleCount != 0 && !table.sampleToChunk.Empty() && !table.chunkOffsets.Empty();
-}
-
 // Readies "moov" tables for runs appended after them: a run adds per-sample
 // sizes and marks only its own sync samples, so a constant size becomes one
 // size per sample and an empty sync table (every sample a sync sample)
@@ -91,7 +85,7 @@ HRESULT trakBox::ParseTrackRun(LONGLONG* position, LONGLONG* trafRemaining, Box&
   // appended after them.
   if (trexSeen) {
     trexSeen = 0;
-    if (sampleTable && HoldsSamples(*sampleTable)) {
+    if (sampleTable && sampleTable->HoldsSamples()) {
       RETURN_IF_FAILED(PrepareMovieTablesForRuns(*sampleTable, sampleLimit));
     } else {
       sampleTable.reset();

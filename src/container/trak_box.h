@@ -121,8 +121,14 @@ class trakBox : public FullBox {
   //
   // Keeps the loaded runs when `mediaTime` lies inside them or up to 5 s
   // past their end; otherwise, with a random-access index, drops them and
-  // restarts loading at the index entry for `mediaTime`.
+  // restarts loading at the index entry for `mediaTime`, or from the tables
+  // of "moov" when those hold samples and the time precedes every entry.
   HRESULT SelectFragmentForTime(LONGLONG mediaTime);
+  // Called once "moov" is parsed: remembers where the fragments start and,
+  // when "moov" holds samples of its own (a first fragment written there),
+  // a copy of its tables, so that a jump back before the first indexed
+  // fragment can bring them back.
+  void KeepMovieTables();
   // Loads fragments until the table set holds `sample` / reaches
   // `mediaTime`. S_OK when covered, else the status that stopped loading;
   // the tables decide what is there.
@@ -204,6 +210,12 @@ class trakBox : public FullBox {
   DWORD sampleCountdown = 0;
   // Sorted by time.
   GrowableArray<RandomAccessEntry> randomAccessEntries;
+  // The fragment reader's state right after "moov", with the tables read
+  // there when they hold samples (KeepMovieTables).
+  std::unique_ptr<trakFragment> movieTable;
+  LONGLONG movieScanPosition = 0;
+  LONGLONG movieScanRemaining = 0;
+  DWORD movieTrexSeen = 0;
 
  private:
   // Where the last SampleToChunk landed, so that the next sample steps on

@@ -244,15 +244,15 @@ HRESULT CDarEdo::RunConnectSequence(IPin* upstream) {
     return hr;
   }
 
+  // Only the positions start over with a new input; the rate and the
+  // recorded segment are the application's and stay as they were.
   m_mediaTimeFormat = TRUE;
   SetCurrentPosition(0, 0);
-  ForgetRecordedSegment();
   m_start = 0;
   // A fragmented source may run past what its headers say.
   LONGLONG duration = MAX_TIME;
   if (!AnySourceFragmented() && FAILED(GetDuration(&duration))) duration = MAX_TIME;
   m_stop = duration;
-  m_rate = 1.0;
   return S_OK;
 }
 

@@ -130,7 +130,13 @@ HRESULT CBaseDmxOutputPin::Process() {
         sample->Release();
         break;
       }
-      seeking->SetCurrentPosition(start, sampleNumber);
+      // Frames are the first video track's samples: another pin's sample
+      // number is no frame, and a relative seek in frames would start there.
+      if (m_dmx->FirstVideoPin() == this) {
+        seeking->SetCurrentPosition(start, sampleNumber);
+      } else {
+        seeking->SetCurrentTime(start);
+      }
 
       LONGLONG streamStart = ScaledDifference(start, segStart, rate);
       LONGLONG streamStop = ScaledDifference(stop, segStart, rate);

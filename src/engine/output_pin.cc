@@ -74,7 +74,7 @@ HRESULT CBaseDmxOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) 
 }
 
 // The count is atomic rather than kept under the filter lock: peers add a
-// reference to this pin while holding their own pin lock (ConnectedTo),
+// reference to this pin while holding their connection lock (ConnectedTo),
 // and the filter lock is held while calling into peers, so taking it here
 // would order the two locks both ways.
 ULONG CBaseDmxOutputPin::NonDelegatingAddRef() {
@@ -193,6 +193,9 @@ HRESULT CBaseDmxOutputPin::Active() {
     hr = BindSource();
     if (FAILED(hr)) return hr;
   }
+  // A flushing seek stops the pin (and so drops its queue) and starts it
+  // again without a Pause from Stopped: the queue comes back here.
+  if (m_outputQueue == nullptr) CreateOutputQueue();
   return CPushPin::Active();
 }
 
@@ -207,18 +210,21 @@ HRESULT CBaseDmxOutputPin::Prepare() {
   delete m_outputQueue;
   m_outputQueue = nullptr;
   if (!IsConnected()) return S_OK;
-  if (m_bufferCount > 1) {
-    // A queue lets a blocking downstream pin wait without stalling the reads.
-    HRESULT hr = S_OK;
-    auto* queue = new (std::nothrow)
-        COutputQueue(m_Connected, &hr, TRUE, TRUE, 1, FALSE, 10, THREAD_PRIORITY_ABOVE_NORMAL, false);
-    if (queue != nullptr && FAILED(hr)) {
-      delete queue;
-      queue = nullptr;
-    }
-    m_outputQueue = queue;
-  }
+  CreateOutputQueue();
   return PrepareConverter();
+}
+
+void CBaseDmxOutputPin::CreateOutputQueue() {
+  if (!IsConnected() || m_bufferCount <= 1) return;
+  // A queue lets a blocking downstream pin wait without stalling the reads.
+  HRESULT hr = S_OK;
+  auto* queue = new (std::nothrow)
+      COutputQueue(m_Connected, &hr, TRUE, TRUE, 1, FALSE, 10, THREAD_PRIORITY_ABOVE_NORMAL, false);
+  if (queue != nullptr && FAILED(hr)) {
+    delete queue;
+    queue = nullptr;
+  }
+  m_outputQueue = queue;
 }
 
 HRESULT CBaseDmxOutputPin::PrepareConverter() {

@@ -68,8 +68,8 @@ class CBaseDmxOutputPin : public CPushPin, public IVTVideoRotation {
   HRESULT GetMediaType(int position, CMediaType* mt) override;
   HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* props) override;
   // S_OK for a pin that is not connected; otherwise readies the allocator
-  // (one of 1 x 4096 bytes when none was negotiated) and the source, and
-  // starts the worker on Process.
+  // (one of 1 x 4096 bytes when none was negotiated), the source and the
+  // output queue when Inactive dropped it, and starts the worker on Process.
   HRESULT Active() override;
   // Stops the worker and deletes the output queue; S_OK.
   HRESULT Inactive() override;
@@ -131,6 +131,9 @@ class CBaseDmxOutputPin : public CPushPin, public IVTVideoRotation {
   HRESULT BindSource();
   // A new converter when the track needs one (E_OUTOFMEMORY latched).
   HRESULT PrepareConverter();
+  // An output queue when more than one buffer was agreed; none when it
+  // cannot be made (delivery then goes straight downstream).
+  void CreateOutputQueue();
 
   // Set by a seek without flush, read by the delivery loop once per sample.
   std::atomic<BOOL> m_restartRequested{FALSE};

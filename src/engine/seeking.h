@@ -69,11 +69,13 @@ class CSeeking : public IMediaSeeking {
   // recorded before is a real seek (replaying from 0 after the end).
   void ForgetRecordedSegment() { m_lastValid = FALSE; }
 
-  // Written by the delivery loop after each delivered sample.
+  // Written by the delivery loop after each delivered sample: the time by
+  // every pin, the frame only by the pin whose track counts the frames.
   void SetCurrentPosition(REFERENCE_TIME time, LONGLONG frame) {
     m_currentTime = time;
     m_currentFrame = frame;
   }
+  void SetCurrentTime(REFERENCE_TIME time) { m_currentTime = time; }
   REFERENCE_TIME CurrentTime() const { return m_currentTime; }
   LONGLONG CurrentFrame() const { return m_currentFrame; }
   BOOL IsMediaTimeFormat() const { return m_mediaTimeFormat; }

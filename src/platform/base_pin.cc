@@ -99,15 +99,13 @@ HRESULT CBasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) {
     if (SUCCEEDED(hr) || hr == E_FAIL || hr == E_INVALIDARG) hr = VFW_E_TYPE_NOT_ACCEPTED;
     return hr;
   }
-  m_Connected = connector;
-  m_Connected->AddRef();
+  SetConnected(connector);
   hr = SetMediaType(type);
   if (SUCCEEDED(hr)) {
     hr = CompleteConnect(connector);
     if (SUCCEEDED(hr)) return S_OK;
   }
-  m_Connected->Release();
-  m_Connected = nullptr;
+  SetConnected(nullptr);
   BreakConnect();
   return hr;
 }
@@ -123,14 +121,28 @@ HRESULT CBasePin::DisconnectInternal() {
   if (m_Connected == nullptr) return S_FALSE;
   const HRESULT hr = BreakConnect();
   if (FAILED(hr)) return hr;
-  m_Connected->Release();
-  m_Connected = nullptr;
+  SetConnected(nullptr);
   return S_OK;
 }
 
+void CBasePin::SetConnected(IPin* pin) {
+  if (pin != nullptr) pin->AddRef();
+  IPin* old = nullptr;
+  {
+    CAutoLock hold(&m_connectionLock);
+    old = m_Connected;
+    m_Connected = pin;
+  }
+  // The peer's release may reach its filter: not under our lock.
+  if (old != nullptr) old->Release();
+}
+
+// The queries take the connection lock only: a downstream pin may ask them
+// from inside Receive while the filter lock is held by a Stop or a seek
+// that waits for that very Receive to return.
 HRESULT CBasePin::ConnectedTo(IPin** pin) {
   if (pin == nullptr) return E_POINTER;
-  CAutoLock hold(m_pLock);
+  CAutoLock hold(&m_connectionLock);
   *pin = m_Connected;
   if (m_Connected == nullptr) return VFW_E_NOT_CONNECTED;
   m_Connected->AddRef();
@@ -139,7 +151,7 @@ HRESULT CBasePin::ConnectedTo(IPin** pin) {
 
 HRESULT CBasePin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
   if (mt == nullptr) return E_POINTER;
-  CAutoLock hold(m_pLock);
+  CAutoLock hold(&m_connectionLock);
   if (m_Connected == nullptr) {
     static_cast<CMediaType*>(mt)->InitMediaType();
     return VFW_E_NOT_CONNECTED;
@@ -216,7 +228,10 @@ HRESULT CBasePin::BreakConnect() { return S_OK; }
 
 HRESULT CBasePin::CompleteConnect(IPin*) { return S_OK; }
 
-HRESULT CBasePin::SetMediaType(const CMediaType* mt) { return m_mt.Set(*mt); }
+HRESULT CBasePin::SetMediaType(const CMediaType* mt) {
+  CAutoLock hold(&m_connectionLock);
+  return m_mt.Set(*mt);
+}
 
 HRESULT CBasePin::GetMediaType(int, CMediaType*) { return E_UNEXPECTED; }
 
@@ -279,8 +294,7 @@ HRESULT CBasePin::AttemptConnection(IPin* receivePin, const CMediaType* mt) {
   }
   hr = CheckMediaType(mt);
   if (hr == S_OK) {
-    m_Connected = receivePin;
-    m_Connected->AddRef();
+    SetConnected(receivePin);
     hr = SetMediaType(mt);
     if (SUCCEEDED(hr)) {
       hr = receivePin->ReceiveConnection(static_cast<IPin*>(this), mt);
@@ -293,10 +307,7 @@ HRESULT CBasePin::AttemptConnection(IPin* receivePin, const CMediaType* mt) {
   } else if (SUCCEEDED(hr) || hr == E_FAIL || hr == E_INVALIDARG) {
     hr = VFW_E_TYPE_NOT_ACCEPTED;
   }
-  if (m_Connected != nullptr) {
-    m_Connected->Release();
-    m_Connected = nullptr;
-  }
+  SetConnected(nullptr);
   BreakConnect();
   return hr;
 }

@@ -8,7 +8,11 @@
 // attempt with BreakConnect.
 //
 // A pin lives inside its filter: its AddRef and Release are the filter's.
-// Calls that change the connection take m_pLock (normally the filter lock).
+// Calls that change the connection take m_pLock (normally the filter lock),
+// and m_connectionLock around the write itself. ConnectedTo and
+// ConnectionMediaType take only m_connectionLock (innermost, nothing is
+// called under it but the peer's AddRef), so that streaming threads may ask
+// them while the filter lock waits for those threads.
 #pragma once
 
 #include "platform/critical_section.h"
@@ -69,6 +73,8 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   void IncrementTypeVersion() { m_TypeVersion.fetch_add(1); }
 
   HRESULT DisconnectInternal();
+  // Holds `pin` (one reference) as the peer, dropping the old one.
+  void SetConnected(IPin* pin);
   BOOL IsConnected() const { return m_Connected != nullptr ? TRUE : FALSE; }
   // Not reference-counted.
   IPin* GetConnected() const { return m_Connected; }
@@ -85,6 +91,7 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   IPin* m_Connected = nullptr;         // one reference while connected
   PIN_DIRECTION m_dir;
   CCritSec* m_pLock;                   // the filter's object lock
+  mutable CCritSec m_connectionLock;   // m_Connected and m_mt; innermost
   std::atomic<BOOL> m_bRunTimeError{FALSE};  // read by streaming threads
   BOOL m_bCanReconnectWhenActive = FALSE;
   BOOL m_bTryMyTypesFirst = FALSE;

@@ -278,24 +278,21 @@ std::vector<IBaseFilter*> CFilterGraph::DownstreamFirst() {
 std::vector<IBaseFilter*> CFilterGraph::Renderers() {
   std::vector<IBaseFilter*> renderers;
   for (const Entry& entry : m_filters) {
-    bool connectedInput = false;
-    bool hasOutput = false;
-    ForEachPin(entry.filter, [&](IPin* pin) {
-      if (DirectionOf(pin) == PINDIR_OUTPUT) {
-        hasOutput = true;
-      } else {
-        ComPtr<IPin> peer;
-        if (SUCCEEDED(pin->ConnectedTo(peer.Put()))) connectedInput = true;
-      }
-      return true;
-    });
-    if (!connectedInput) continue;
-    bool flaggedRenderer = false;
+    // Only a filter that says it renders is awaited: one that merely has no
+    // output pins (a parser that found nothing to play) never sends
+    // EC_COMPLETE, and waiting for it would never end.
     ComPtr<IAMFilterMiscFlags> flags;
-    if (SUCCEEDED(entry.filter->QueryInterface(IID_IAMFilterMiscFlags, flags.PutVoid()))) {
-      flaggedRenderer = (flags->GetMiscFlags() & AM_FILTER_MISC_FLAGS_IS_RENDERER) != 0;
+    if (FAILED(entry.filter->QueryInterface(IID_IAMFilterMiscFlags, flags.PutVoid())) ||
+        (flags->GetMiscFlags() & AM_FILTER_MISC_FLAGS_IS_RENDERER) == 0) {
+      continue;
     }
-    if (!hasOutput || flaggedRenderer) renderers.push_back(entry.filter);
+    bool connectedInput = false;
+    ForEachPin(entry.filter, [&](IPin* pin) {
+      ComPtr<IPin> peer;
+      if (DirectionOf(pin) == PINDIR_INPUT && SUCCEEDED(pin->ConnectedTo(peer.Put()))) connectedInput = true;
+      return !connectedInput;
+    });
+    if (connectedInput) renderers.push_back(entry.filter);
   }
   return renderers;
 }

@@ -4,9 +4,9 @@
 // reference clock, collects the filters' events for the application, and
 // passes seeking to the output pins that feed the renderers.
 //
-// A renderer is a filter with at least one connected input pin and either
-// no output pins or AM_FILTER_MISC_FLAGS_IS_RENDERER; the graph posts
-// EC_COMPLETE once each renderer has sent its own EC_COMPLETE.
+// A renderer is a filter with at least one connected input pin that reports
+// AM_FILTER_MISC_FLAGS_IS_RENDERER; the graph posts EC_COMPLETE once each
+// renderer has sent its own EC_COMPLETE, and at once when there is none.
 //
 // Threads: the application calls everything; filters call Notify from their
 // streaming threads. Lock order: m_graphLock (filters, connections, state,
@@ -21,6 +21,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -139,6 +140,10 @@ class CFilterGraph final : public CUnknown,
   void StopLocked();
   // Restarts EC_COMPLETE counting with the current renderers.
   void ArmCompletion();
+  // Runs a seek or rate change, pausing a running graph around it and
+  // counting completion anew when the graph is not stopped.
+  HRESULT ChangeStreams(const std::function<HRESULT()>& change);
+  HRESULT SetPositionsLocked(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags);
 
   // Under m_eventLock.
   void Post(LONG code, LONG_PTR param1, LONG_PTR param2);

@@ -25,6 +25,11 @@ void CFilterGraph::ArmCompletion() {
   m_pendingRenderers = std::set<IBaseFilter*>(renderers.begin(), renderers.end());
   m_counting = true;
   m_completion = 0;
+  // Nothing to render is rendered at once.
+  if (m_pendingRenderers.empty() && m_defaultCompleteHandling) {
+    Post(EC_COMPLETE, S_OK, 0);
+    Latch(EC_COMPLETE);
+  }
 }
 
 void CFilterGraph::Post(LONG code, LONG_PTR param1, LONG_PTR param2) {

@@ -172,14 +172,32 @@ HRESULT CFilterGraph::ConvertTimeFormat(LONGLONG* target, const GUID* targetForm
   return hr;
 }
 
-HRESULT CFilterGraph::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {
-  CAutoLock hold(&m_graphLock);
+HRESULT CFilterGraph::ChangeStreams(const std::function<HRESULT()>& change) {
   const FILTER_STATE before = m_state;
-  // A running graph is paused around the seek and restarts its stream time.
+  // A running graph is paused around the change and restarts its stream
+  // time; the streams start over, so completion is counted anew.
   if (before == State_Running) {
     const HRESULT hr = PauseLocked();
     if (FAILED(hr)) return hr;
   }
+  const HRESULT hr = change();
+  if (before != State_Stopped) {
+    m_pausedStreamTime = 0;
+    ArmCompletion();
+  }
+  if (before == State_Running) {
+    const HRESULT run = RunLocked(0, true);
+    if (FAILED(run)) return run;
+  }
+  return hr;
+}
+
+HRESULT CFilterGraph::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {
+  CAutoLock hold(&m_graphLock);
+  return ChangeStreams([&] { return SetPositionsLocked(current, currentFlags, stop, stopFlags); });
+}
+
+HRESULT CFilterGraph::SetPositionsLocked(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {
   bool first = true;
   LONGLONG firstCurrent = current != nullptr ? *current : 0;
   LONGLONG firstStop = stop != nullptr ? *stop : 0;
@@ -199,14 +217,6 @@ HRESULT CFilterGraph::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLO
   if (SUCCEEDED(hr)) {
     if (current != nullptr) *current = firstCurrent;
     if (stop != nullptr) *stop = firstStop;
-  }
-  if (before != State_Stopped) {
-    m_pausedStreamTime = 0;
-    ArmCompletion();
-  }
-  if (before == State_Running) {
-    const HRESULT run = RunLocked(0, true);
-    if (FAILED(run)) return run;
   }
   return hr;
 }
@@ -232,7 +242,8 @@ HRESULT CFilterGraph::GetAvailable(LONGLONG* earliest, LONGLONG* latest) {
 HRESULT CFilterGraph::SetRate(double rate) {
   if (rate == 0.0) return E_INVALIDARG;
   CAutoLock hold(&m_graphLock);
-  return ForEach(Seekers(), [&](IMediaSeeking* seeker) { return seeker->SetRate(rate); });
+  return ChangeStreams(
+      [&] { return ForEach(Seekers(), [&](IMediaSeeking* seeker) { return seeker->SetRate(rate); }); });
 }
 
 HRESULT CFilterGraph::GetRate(double* rate) {

@@ -43,8 +43,12 @@ DWORD LoadLittleEndian32(const BYTE* p) {
          (static_cast<DWORD>(p[3]) << 24);
 }
 
+// The format tag is all a stored format needs: a 16-byte WAVEFORMAT (no
+// cbSize) is as usable as a whole WAVEFORMATEX once it is padded to one.
+constexpr LONG kWaveFormatTagBytes = 2;
+
 bool HasStoredWaveFormat(const AudioSampleEntry& entry) {
-  return entry.codecConfig.Length() >= static_cast<LONG>(sizeof(WAVEFORMATEX));
+  return entry.codecConfig.Length() >= kWaveFormatTagBytes;
 }
 
 // The subtype of `choice`; false when it offers nothing for this entry.
@@ -103,12 +107,17 @@ void ApplyFormatConstants(AudioSampleEntry& entry, WORD formatTag) {
   }
 }
 
+// The stored format as the block, at least a WAVEFORMATEX: what the file
+// left out reads as zero (no extra bytes).
 HRESULT WriteStoredWaveFormat(const AudioSampleEntry& entry, CMediaType* mediaType) {
-  if (!mediaType->SetFormat(entry.codecConfig.Data(), static_cast<ULONG>(entry.codecConfig.Length()))) {
-    return E_OUTOFMEMORY;
-  }
+  const ULONG stored = static_cast<ULONG>(entry.codecConfig.Length());
+  const ULONG length = std::max<ULONG>(stored, sizeof(WAVEFORMATEX));
+  BYTE* block = mediaType->AllocFormatBuffer(length);
+  if (block == nullptr) return E_OUTOFMEMORY;
+  std::memset(block, 0, length);
+  std::memcpy(block, entry.codecConfig.Data(), stored);
   mediaType->bFixedSizeSamples = TRUE;
-  mediaType->lSampleSize = LoadLittleEndian32(entry.codecConfig.Data() + kAvgBytesPerSecOffset);
+  mediaType->lSampleSize = LoadLittleEndian32(block + kAvgBytesPerSecOffset);
   return S_OK;
 }
 

@@ -63,15 +63,10 @@ void VTWorkItems::Destroy() {
 }
 
 int VTWorkItems::QueueItem(Callback callback, void* argument) {
-  if (IsCanceled() != 0) {
-    // Counted as done, as a canceled item on the pool is, so that Wait does
-    // not block for an item that will never run.
-    if (IsThreaded() != 0 && count_ != 0 &&
-        VTThreadToolsUnmanaged::VTInterlockedDecrement(&pending_) == 0) {
-      completion_.Set();
-    }
-    return 1;
-  }
+  // Nothing was queued, so nothing is counted as done: only an item that
+  // reached the pool lowers the pending count, and a caller that stops
+  // queuing after a cancel ends its Wait with Finish.
+  if (IsCanceled() != 0) return 1;
   if (IsThreaded() == 0) {
     SetStatus(callback(this, argument));
     return 1;

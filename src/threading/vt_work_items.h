@@ -4,8 +4,10 @@
 // Use: Create(count, flags, poolFlags), QueueItem up to `count` times, Wait().
 // Without threads (flag kNoThreads, or one processor) every item runs inline
 // in QueueItem and Wait returns at once. A callback returning kCanceled on the
-// pool cancels the set: items not yet started are skipped (and still count as
-// done, so Wait returns). Inline, the result only goes to the status.
+// pool cancels the set: items already on the pool and not yet started are
+// skipped (and still count as done); items queued after the cancel are not
+// queued at all and do not count, so the caller that stops short ends its
+// Wait with Finish. Inline, the result only goes to the status.
 //
 // Pool items point at the set, so Destroy (and so Create and the destructor)
 // first waits for every item queued and not yet finished, also after Finish()
@@ -56,8 +58,8 @@ class VT_EXPORT VTWorkItems {
   int IsCreated() const { return created_; }
   int IsThreaded() const { return created_ != 0 && completion_.IsCreated() ? 1 : 0; }
 
-  // 1 when queued or run (or skipped because the set is canceled); -1 when no
-  // pool thread could take it.
+  // 1 when queued or run, or when the set is canceled (nothing runs and the
+  // pending count stays); -1 when no pool thread could take it.
   int QueueItem(Callback callback, void* argument);
 
   // Blocks until every counted item has run, or Finish; 1 at once when the

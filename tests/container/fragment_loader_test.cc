@@ -291,6 +291,14 @@ TEST_F(FragmentTest, IndexKeepsOnlyEntriesOfFragmentsInTimeOrder) {
       {[&](uint64_t) { b_.Box("free", [&] { b_.Zeros(16); }); }, S_OK, {}},
       {[&](uint64_t) { b_.FullBox("mfro", 0, 0, [&] { b_.U32(0x7FFFFFF0); }); }, S_OK, {}},
       {[&](uint64_t) { b_.FullBox("mfro", 0, 0, [&] { b_.U32(24); }); }, S_OK, {}},
+      // A word of 1 to 7 where a header could start is no box that broke
+      // the size rule, only bytes: the tail of a table, a "free" box.
+      {[&](uint64_t) { b_.Box("free", [&] { b_.U32(3).Zeros(12); }); }, S_OK, {}},
+      {[&](uint64_t) {
+         b_.Box("free", [&] { b_.U32(5).Zeros(4); });
+         b_.FullBox("mfro", 0, 0, [&] { b_.U32(24); });
+       },
+       S_OK, {}},
       {[&](uint64_t moof) { Index({{.entries = {{0, moof}}, .declaredCount = 0x10000000}}); }, STG_E_INVALIDHEADER, {}},
   };
   for (const auto& [tail, result, times] : cases) {

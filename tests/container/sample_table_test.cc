@@ -140,6 +140,24 @@ TEST(SampleTableTest, TableThatFitsItsBoxButNotTheSourceIsNotAllocated) {
   EXPECT_EQ(movie.source->TrackCount(), 0u);
 }
 
+// An entry of size 0 runs to the end of its "stsd"; the tables after the
+// "stsd" are still read.
+TEST(SampleTableTest, SampleEntryOfSizeZeroEndsWithItsStsdAndTheTablesAfterItAreRead) {
+  const ParsedMovie movie = ParseSampleTable([](BoxBuilder& b) {
+    b.FullBox("stsd", 0, 0, [&] { b.U32(1).Box(BoxSize::ToEnd(), "avc1", [&] { b.Zeros(78); }); });
+    Stts(b, {{3, 20}});
+    b.FullBox("stsc", 0, 0, [&] { b.U32(1).U32(1).U32(3).U32(1); });
+    b.FullBox("stsz", 0, 0, [&] { b.U32(10).U32(3); });
+    b.FullBox("stco", 0, 0, [&] { b.U32(1).U32(0); });
+  });
+  ASSERT_EQ(movie.result, S_OK);
+  const trakBox& track = movie.Track(0);
+  EXPECT_TRUE(track.hasSampleEntry);
+  EXPECT_EQ(track.sampleEntryHeader.size, 78);
+  EXPECT_EQ(track.sampleTable->sampleCount, 3u);
+  EXPECT_EQ(track.sampleTable->chunkOffsets.Count(), 1u);
+}
+
 TEST(SampleTableTest, SampleDescriptionWithoutOneUsableEntryGivesNoEntry) {
   const std::pair<Write, const char*> cases[] = {
       {[](BoxBuilder& b) { b.U32(2).Box("avc1", [&] { b.Zeros(8); }).Box("mp4v", [&] { b.Zeros(8); }); },

@@ -9,10 +9,16 @@
 #include "platform/mem_allocator.h"
 #include "support/box_builder.h"
 #include "support/movie_builder.h"
+#include "support/temporary_file.h"
+#include "support/watchdog.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -21,21 +27,55 @@ using namespace isotest;
 
 constexpr REFERENCE_TIME kSecond = 10000000;
 
-// A file that removes itself.
-class TemporaryFile {
+// A renderer whose first Receive waits until the test is about to stop the
+// upstream filter and the filter lock is taken (the Stop holds it while it
+// waits for this very Receive), then asks the upstream pin about the
+// connection, as downstream filters do.
+class QueryingSink final : public CRendererBase {
  public:
-  explicit TemporaryFile(const std::vector<uint8_t>& bytes)
-      : path_(::testing::TempDir() + "dar_edo_test_" + std::to_string(getpid()) + "_" + std::to_string(counter_++) +
-              ".mp4") {
-    std::ofstream(path_, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  QueryingSink(CCritSec* upstreamFilterLock, HRESULT* phr)
+      : CRendererBase("QueryingSink", nullptr, GUID_NULL, phr), upstreamLock_(upstreamFilterLock) {}
+
+  // Waits for the first Receive, then lets it go on to its queries.
+  bool ReleaseReceiveOnceEntered() {
+    std::unique_lock<std::mutex> hold(mutex_);
+    if (!changed_.wait_for(hold, std::chrono::seconds(10), [this] { return stage_ == 1; })) return false;
+    stage_ = 2;
+    changed_.notify_all();
+    return true;
   }
-  ~TemporaryFile() { std::remove(path_.c_str()); }
-  const std::string& Path() const { return path_; }
+  bool Answered() const { return answered_; }
+
+ protected:
+  HRESULT CheckRenderType(const CMediaType*) override { return S_OK; }
+  HRESULT OnSample(IMediaSample*) override {
+    {
+      std::unique_lock<std::mutex> hold(mutex_);
+      if (stage_ != 0) return S_OK;
+      stage_ = 1;
+      changed_.notify_all();
+      changed_.wait_for(hold, std::chrono::seconds(10), [this] { return stage_ == 2; });
+    }
+    for (int i = 0; i < 10000 && upstreamLock_->TryLock(); ++i) {
+      upstreamLock_->Unlock();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    IPin* upstream = GetPin(0)->GetConnected();
+    CMediaType type;
+    ComPtr<IPin> peer;
+    PIN_INFO info{};
+    answered_ = upstream->ConnectionMediaType(&type) == S_OK && upstream->ConnectedTo(peer.Put()) == S_OK &&
+                upstream->QueryPinInfo(&info) == S_OK;
+    if (info.pFilter != nullptr) info.pFilter->Release();
+    return S_OK;
+  }
 
  private:
-  static inline int counter_ = 0;
-  std::string path_;
+  CCritSec* upstreamLock_;
+  std::atomic<bool> answered_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int stage_ = 0;  // 1: first Receive entered; 2: the test stops the filter
 };
 
 TEST(DarEdoInputTest, AcceptsStreamsOfItsFileSubtypesOnly) {
@@ -108,6 +148,9 @@ TEST(DarEdoConnectTest, TracksWithoutSampleEntriesConnectWithoutPins) {
   ASSERT_EQ(graph.Open(file.Path()), S_OK);
   EXPECT_EQ(graph.dmx->SourceCount(), 1u);
   EXPECT_EQ(graph.dmx->GetOutputPinCount(), 0);
+  // Nothing to render: the graph completes at once rather than waiting on
+  // the demultiplexer, which renders nothing (the wait has a time limit).
+  EXPECT_EQ(graph.RunToEnd(), EC_COMPLETE);
 }
 
 TEST(DarEdoConnectTest, TrackWithoutDurationTakesTheMoviesInItsOwnTimescale) {
@@ -214,6 +257,19 @@ TEST(DarEdoSeekingTest, DurationPositionAndFramesComeFromTheTracks) {
   ASSERT_EQ(seeking->GetDuration(&duration), S_OK);
   EXPECT_EQ(duration, 48);
 
+  // A new input starts the format and the positions over; the rate is the
+  // application's and stays.
+  LONGLONG start = 12;
+  ASSERT_EQ(seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning), S_OK);
+  ASSERT_EQ(seeking->SetRate(2.0), S_OK);
+  ASSERT_EQ(graph.graph->Disconnect(graph.sourceOut.Get()), S_OK);
+  ASSERT_EQ(graph.graph->Disconnect(graph.dmx->GetPin(0)), S_OK);
+  ASSERT_EQ(graph.graph->ConnectDirect(graph.sourceOut.Get(), graph.dmx->GetPin(0), nullptr), S_OK);
+  double rate = 0;
+  EXPECT_EQ(std::make_tuple(seeking->IsUsingTimeFormat(&TIME_FORMAT_MEDIA_TIME), graph.dmx->StartPosition(),
+                            seeking->GetRate(&rate), rate),
+            std::make_tuple(S_OK, 0, S_OK, 2.0));
+
   // Without video there are no frames to count.
   IsoGraph audio;
   ASSERT_EQ(audio.Open(DataPath("aac_only.m4a")), S_OK);
@@ -224,6 +280,30 @@ TEST(DarEdoSeekingTest, DurationPositionAndFramesComeFromTheTracks) {
   EXPECT_EQ(audio.dmx->TimeToFrame(kSecond, &frame), E_NOTIMPL);
   ASSERT_EQ(audio.dmx->FrameToTime(7, &time), S_OK);
   EXPECT_EQ(time, 7);
+}
+
+// Frames are the video track's samples: audio delivered alone moves the
+// time, never the frame.
+TEST(DarEdoSeekingTest, OnlyTheFirstVideoPinWritesTheCurrentFrame) {
+  IsoGraph graph;
+  ASSERT_EQ(graph.Open(DataPath("h264_bframes.mp4")), S_OK);
+  CSampleSink* created = nullptr;
+  ASSERT_EQ(CSampleSink::Create(&created), S_OK);
+  graph.sinks.push_back(ComPtr<CSampleSink>::Attach(created));
+  ASSERT_EQ(graph.graph->AddFilter(created, L"Audio sink"), S_OK);
+  ASSERT_EQ(graph.graph->ConnectDirect(graph.dmx->GetOutputPin(1), created->GetPin(0), nullptr), S_OK);
+  ComPtr<IMediaSeeking> seeking;
+  ASSERT_EQ(graph.filter.As(IID_IDmxFilterSeeking, seeking), S_OK);
+  ASSERT_EQ(seeking->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
+  ASSERT_EQ(graph.RunToEnd(), EC_COMPLETE);
+  EXPECT_GT(created->Samples().size(), 90u);
+  LONGLONG frame = -1;
+  ASSERT_EQ(seeking->GetCurrentPosition(&frame), S_OK);
+  EXPECT_EQ(frame, 0);
+  ASSERT_EQ(seeking->SetTimeFormat(&TIME_FORMAT_MEDIA_TIME), S_OK);
+  LONGLONG time = 0;
+  ASSERT_EQ(seeking->GetCurrentPosition(&time), S_OK);
+  EXPECT_GT(time, kSecond);
 }
 
 TEST(DarEdoSeekingTest, FragmentedMovieStopsAtTheEndOfItsFragmentsNotItsHeaders) {
@@ -274,10 +354,40 @@ TEST(DarEdoPlaybackTest, FlushingSeekWhileRunningRestartsEveryPinFromTheNewKeyFr
     EXPECT_LE(samples.front().start, 0);
     EXPECT_EQ(graph.sinks[k]->Segments().back().start, kSecond);
   }
+  // The restarted pins deliver through their queues again, so a downstream
+  // that blocks does not stall the reads.
+  for (int k = 0; k < 2; ++k) {
+    EXPECT_GT(graph.dmx->GetOutputPin(k)->BufferCount(), 1) << k;
+    EXPECT_TRUE(graph.dmx->GetOutputPin(k)->HasOutputQueue()) << k;
+  }
   // The position follows delivery.
   LONGLONG current = 0;
   ASSERT_EQ(graph.seeking->GetCurrentPosition(&current), S_OK);
   EXPECT_GT(current, kSecond);
+}
+
+// A downstream filter may ask about its connection from inside Receive
+// while a Stop holds the filter lock and waits for that Receive to end.
+TEST(DarEdoPlaybackTest, PinQueriesFromInsideReceiveDoNotBlockAStop) {
+  IsoGraph graph;
+  ASSERT_EQ(graph.Open(DataPath("mjpeg.mov")), S_OK);
+  HRESULT hr = S_OK;
+  auto* created = new QueryingSink(graph.dmx->FilterLock(), &hr);
+  created->NonDelegatingAddRef();
+  const ComPtr<QueryingSink> sink = ComPtr<QueryingSink>::Attach(created);
+  ASSERT_EQ(graph.graph->AddFilter(sink.Get(), L"Querying sink"), S_OK);
+  ASSERT_EQ(graph.graph->ConnectDirect(graph.dmx->GetOutputPin(0), sink->GetPin(0), nullptr), S_OK);
+  // Samples flow in Paused already; Run would wait on the sink's own
+  // receive lock, which its first Receive holds.
+  ASSERT_EQ(graph.control->Pause(), S_OK);
+  {
+    const Watchdog watchdog(std::chrono::seconds(60), "the filter's Stop");
+    ASSERT_TRUE(sink->ReleaseReceiveOnceEntered());
+    EXPECT_EQ(graph.filter->Stop(), S_OK);
+  }
+  EXPECT_TRUE(sink->Answered());
+  graph.control->Stop();
+  graph.graph->RemoveFilter(sink.Get());
 }
 
 TEST(DarEdoPlaybackTest, FileCutWhileConnectedEndsTheStreamsEarlyWithoutACrash) {
@@ -305,8 +415,14 @@ TEST(DarEdoPlaybackTest, RateChangeWhileRunningRestampsTheStreams) {
   ASSERT_EQ(graph.RunToEnd(), EC_COMPLETE);
   graph.ClearRecords();
   ASSERT_EQ(graph.seeking->SetRate(2.0), S_OK);
-  // The graph keeps its completion from before: the sinks tell the end.
-  ASSERT_NO_FATAL_FAILURE(graph.WaitForEveryEndOfStream());
+  // The rate change starts the streams over: the graph completes anew, and
+  // only once every stream has ended again.
+  ASSERT_EQ(graph.WaitForEnd(), EC_COMPLETE);
+  LONG event = 0;
+  LONG_PTR p1 = 0, p2 = 0;
+  ASSERT_EQ(graph.events->GetEvent(&event, &p1, &p2, 0), S_OK);
+  EXPECT_EQ(event, EC_COMPLETE);
+  EXPECT_EQ(graph.sinks[0]->EndOfStreamCount(), 1);
   // 6 frames of 1/12 s at twice the speed.
   const std::vector<SinkSample> samples = graph.sinks[0]->Samples();
   ASSERT_EQ(samples.size(), 6u);

@@ -5,14 +5,12 @@
 // play the file to its end.
 #include "iso_graph.h"
 
+#include "support/watchdog.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
 #include <dirent.h>
-#include <mutex>
 #include <random>
 #include <thread>
 
@@ -35,35 +33,9 @@ size_t ThreadCount() {
   return count;
 }
 
-// Aborts the process with a message if the test does not finish in time:
-// a deadlock must fail the run, not hang it.
-class Watchdog {
- public:
-  Watchdog() : thread_([this] {
-      std::unique_lock<std::mutex> hold(lock_);
-      if (!done_.wait_for(hold, kWatchdogLimit, [this] { return finished_; })) {
-        std::fprintf(stderr, "stress test stuck: deadlock\n");
-        std::abort();
-      }
-    }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      finished_ = true;
-    }
-    done_.notify_all();
-    thread_.join();
-  }
-
- private:
-  std::mutex lock_;
-  std::condition_variable done_;
-  bool finished_ = false;
-  std::thread thread_;
-};
-
 TEST(DarEdoStressTest, RandomSeeksRatesAndStateChangesNeitherDeadlockNorLeakThreads) {
-  Watchdog watchdog;
+  // A deadlock must fail the run, not hang it.
+  const Watchdog watchdog(kWatchdogLimit, "the stress test (deadlock)");
   const size_t threadsBefore = ThreadCount();
   {
     IsoGraph graph;

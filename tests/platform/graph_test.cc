@@ -34,6 +34,7 @@ class GraphTest : public ::testing::Test {
   }
   ComPtr<TestFilter> AddRenderer(const char* name, RecordingPin** pin) {
     auto renderer = Make<TestFilter>(name, &log_);
+    renderer->MarkRenderer();
     *pin = renderer->AddPin<RecordingPin>(L"In");
     EXPECT_TRUE(SUCCEEDED(graph_->AddFilter(renderer.Get(), std::wstring(name, name + strlen(name)).c_str())));
     return renderer;
@@ -190,6 +191,25 @@ TEST_F(GraphTest, OneRendererAloneDoesNotCompleteTheGraph) {
   LONG code = 0;
   EXPECT_EQ(events_->WaitForCompletion(50, &code), E_ABORT);
   EXPECT_EQ(code, 0);
+}
+
+// A filter that takes input and has no output pins, without saying it
+// renders (a parser that found nothing to play), is not awaited: with no
+// renderer in the graph, running it completes at once.
+TEST_F(GraphTest, GraphWithNothingToRenderCompletesAtOnce) {
+  auto source = AddSource("src", 10);
+  auto parser = Make<TestFilter>("parser", &log_);
+  RecordingPin* in = parser->AddPin<RecordingPin>(L"In");
+  ASSERT_EQ(graph_->AddFilter(parser.Get(), L"parser"), S_OK);
+  ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
+  // The stream never ends while the test waits: only the count can end it.
+  in->SetBlocking(true);
+  ASSERT_EQ(control_->Run(), S_OK);
+  LONG code = 0;
+  ASSERT_EQ(events_->WaitForCompletion(5000, &code), S_OK);
+  EXPECT_EQ(code, EC_COMPLETE);
+  in->SetBlocking(false);
+  ASSERT_EQ(control_->Stop(), S_OK);
 }
 
 TEST_F(GraphTest, ErrorAbortReachesTheApplicationAndEndsTheWait) {

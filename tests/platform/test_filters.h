@@ -176,14 +176,22 @@ inline Producer CountingProducer(int count, LONG bytes) {
   };
 }
 
-// A filter whose pins the test adds; logs its state changes.
-class TestFilter : public CBaseFilter {
+// A filter whose pins the test adds; logs its state changes. It says it is
+// a renderer (for the graph's completion count) only when told to.
+class TestFilter : public CBaseFilter, public IAMFilterMiscFlags {
  public:
   TestFilter(const std::string& name, CallLog* log = nullptr)
       : CBaseFilter("TestFilter", nullptr, &lock_, GUID_NULL), name_(name), log_(log) {}
   ~TestFilter() override {
     for (CBasePin* pin : pins_) delete pin;
   }
+  DECLARE_IUNKNOWN
+  HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IAMFilterMiscFlags) return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
+    return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+  }
+  ULONG GetMiscFlags() override { return renders_ ? AM_FILTER_MISC_FLAGS_IS_RENDERER : 0; }
+  void MarkRenderer() { renders_ = true; }
   int GetPinCount() override { return static_cast<int>(pins_.size()); }
   CBasePin* GetPin(int n) override {
     return n >= 0 && n < static_cast<int>(pins_.size()) ? pins_[static_cast<size_t>(n)] : nullptr;
@@ -225,6 +233,7 @@ class TestFilter : public CBaseFilter {
   std::vector<CBasePin*> pins_;
   std::string name_;
   CallLog* log_;
+  bool renders_ = false;
 };
 
 // An input pin that records what arrives ('S' 'N' 'B' 'F' 'E'), can say it

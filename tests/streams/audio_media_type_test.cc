@@ -116,6 +116,29 @@ TEST(AudioMediaTypeTest, MpegAudioIsDescribedByItsFirstFrameHeaderWhenOneCanBeRe
   EXPECT_EQ(TypeOf(movie, 1).first, "E_ABORT");
 }
 
+// A "wma " entry's stored format becomes the block as it is, or padded to a
+// whole WAVEFORMATEX when the writer stored a WAVEFORMAT without cbSize.
+TEST(AudioMediaTypeTest, WmaBlockIsTheStoredFormatAtLeastAWaveFormatEx) {
+  const WAVEFORMATEX wave = {0x0161, 2, 44100, 16000, 2973, 16, 10};
+  const Bytes extra = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  const Bytes whole = BytesOf(wave, extra);
+  const Bytes withoutCbSize(whole.begin(), whole.begin() + 16);
+  const std::pair<Bytes, Bytes> rows[] = {
+      {whole, whole},
+      {withoutCbSize, BytesOf(WAVEFORMATEX{0x0161, 2, 44100, 16000, 2973, 16, 0})},
+  };
+  for (const auto& [stored, block] : rows) {
+    BoxBuilder wfex;
+    wfex.Box("wfex", [&] { wfex.Bytes(stored); });
+    const ParsedMovie movie = SoundMovie("wma ", 2, 16, 44100, wfex.Data());
+    EXPECT_EQ(TypeOf(movie, 0), std::make_pair(std::string("{00000161-0000-0010-8000-00AA00389B71}"), block))
+        << stored.size();
+    CMediaType type;
+    ASSERT_EQ(TrackType(movie, 0, &type), S_OK);
+    EXPECT_EQ(type.lSampleSize, 16000u);
+  }
+}
+
 TEST(AudioMediaTypeTest, FormatsWithFixedFieldsTheEntryGetsWrong) {
   // Format, the entry's channels, bits and rate; the type offered.
   const std::tuple<const char*, uint16_t, uint16_t, uint32_t, const char*, WAVEFORMATEX> rows[] = {

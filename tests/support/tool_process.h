@@ -12,10 +12,8 @@ struct ToolRun {
   std::string out;
 };
 
-// `stderrRedirect` is appended to the command line, e.g. " 2>&1" to fold
-// standard error into the output or " 2>/dev/null" to drop it.
-inline ToolRun RunTool(const std::string& arguments, const char* stderrRedirect = "") {
-  const std::string command = std::string(ISODMX_TOOL) + " " + arguments + stderrRedirect;
+// A shell command line and what it printed on standard output.
+inline ToolRun RunCommand(const std::string& command) {
   ToolRun run;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
@@ -25,4 +23,16 @@ inline ToolRun RunTool(const std::string& arguments, const char* stderrRedirect 
   const int status = pclose(pipe);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
+}
+
+// `stderrRedirect` is appended to the command line, e.g. " 2>&1" to fold
+// standard error into the output or " 2>/dev/null" to drop it.
+inline ToolRun RunTool(const std::string& arguments, const char* stderrRedirect = "") {
+  return RunCommand(std::string(ISODMX_TOOL) + " " + arguments + stderrRedirect);
+}
+
+// As RunTool with a watchdog: a run that has not ended after `seconds` is
+// killed and reported with status 124.
+inline ToolRun RunToolWithin(int seconds, const std::string& arguments, const char* stderrRedirect = "") {
+  return RunCommand("timeout -k 5 " + std::to_string(seconds) + " " + ISODMX_TOOL + " " + arguments + stderrRedirect);
 }

@@ -4,6 +4,7 @@
 #include "support/box_builder.h"
 #include "support/json_value.h"
 #include "support/movie_builder.h"
+#include "support/temporary_file.h"
 
 #include <gtest/gtest.h>
 
@@ -18,24 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-
-// A file that removes itself.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const std::vector<uint8_t>& bytes)
-      : path_(testing::TempDir() + "info_command_test_" + std::to_string(getpid()) + "_" +
-              std::to_string(counter_++) + ".mp4") {
-    std::ofstream(path_, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
-  ~TemporaryFile() { std::remove(path_.c_str()); }
-  const std::string& Path() const { return path_; }
-
- private:
-  static inline int counter_ = 0;
-  std::string path_;
-};
 
 using Matrix = std::array<uint32_t, 9>;
 
@@ -295,6 +278,16 @@ TEST(InfoCommandTest, MediaTypeShowsTheDecodedVideoFormat) {
   EXPECT_EQ(video["pictAspectY"].Int(), 144);
   EXPECT_EQ(type["cbFormat"].Int(), 112 + static_cast<int64_t>(type["extra"].String().size() / 2));
   EXPECT_EQ(types[0]["extra"].String().substr(8, 8), "68766343");
+}
+
+// RGB24 is BI_RGB, compression 0: a number in both outputs, never dots.
+TEST(InfoCommandTest, CompressionThatIsNoFourCCIsPrintedAsANumber) {
+  const std::string path = std::string(ISODMX_TEST_DATA) + "/raw_rgb24.mov";
+  const ToolRun json = RunTool("info --json " + path);
+  ASSERT_EQ(json.status, 0) << json.out;
+  EXPECT_NE(json.out.find("\"compression\":0,"), std::string::npos) << json.out;
+  const ToolRun text = RunTool("info " + path);
+  EXPECT_NE(text.out.find("compression=0x00000000"), std::string::npos) << text.out;
 }
 
 TEST(InfoCommandTest, TextOutputListsTheMediaTypes) {

@@ -2,13 +2,17 @@
 // against what the container walk (isodmx samples, itself checked against
 // ffprobe) lists, and the reports' counts, segments, events and results.
 #include "support/tool_process.h"
+#include "support/box_builder.h"
 #include "support/json_value.h"
+#include "support/movie_builder.h"
+#include "support/temporary_file.h"
 
 #include "platform/crc32.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -223,6 +227,31 @@ TEST(PlayCommandTest, FailedConnectionReportsWhatTheParseSaid) {
   EXPECT_EQ(play["result"].String(), "0x8004022F");
   EXPECT_EQ(play["pins"].Size(), 0u);
   EXPECT_EQ(RunToolQuietly("play --rate 0 " + DataPath("mjpeg.mov")).status, 2);
+}
+
+// A file that connects without an output pin (no track has a usable
+// sample entry) has nothing to play: each command says so and fails at
+// once instead of waiting for a completion that never comes.
+TEST(PlayCommandTest, InputWithoutPlayableTrackFailsAtOnceNamingTheFile) {
+  const std::function<void(BoxBuilder&)> descriptions[] = {
+      [](BoxBuilder& b) { b.FullBox("stsd", 0, 0, [&] { b.U32(0); }); },
+      [](BoxBuilder& b) {
+        b.FullBox("stsd", 0, 0, [&] { b.U32(2).Box("avc1", [&] { b.Zeros(78); }).Box("avc1", [&] { b.Zeros(78); }); });
+      },
+      [](BoxBuilder& b) { b.FullBox("stsd", 0, 0, [&] { b.U32(0xFFFFFFFF); }); },
+  };
+  const std::string dir = ::testing::TempDir() + "no_track_" + std::to_string(getpid());
+  for (const auto& description : descriptions) {
+    BoxBuilder b;
+    b.Box("moov", [&] { WriteTrackWithSampleTable(b, 1, [&] { description(b); }); });
+    const TemporaryFile file(b.Data());
+    for (const std::string& command : {std::string("play"), std::string("dump"), "extract -o " + dir}) {
+      const ToolRun run = RunToolWithin(60, command + " " + file.Path(), " 2>&1");
+      EXPECT_EQ(run.status, 1) << command << "\n" << run.out;
+      EXPECT_NE(run.out.find(file.Path() + ": has no playable track"), std::string::npos) << command << "\n" << run.out;
+    }
+  }
+  std::filesystem::remove_all(dir);
 }
 
 TEST(ExtractCommandTest, WritesEachPinsDeliveredBytes) {

@@ -6,10 +6,13 @@
 // ffprobe cuts PCM into packets of its own.
 #include "support/tool_process.h"
 #include "support/json_value.h"
+#include "support/movie_builder.h"
+#include "support/temporary_file.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -196,6 +199,30 @@ TEST_P(FragmentedSamplesFactsTest, WalkLoadsEveryFragmentAsFfprobeReadsThem) {
 
 INSTANTIATE_TEST_SUITE_P(RealFiles, FragmentedSamplesFactsTest, ::testing::ValuesIn(Fixtures(true)),
                          FixtureTestName);
+
+// A constant-size track's walk ends at its sample count, not where its
+// chunk table runs out: spare chunks, and a samples-per-chunk value that
+// would list billions of rows.
+TEST(SamplesCommandTest, ConstantSizeTrackListsItsSampleCountOnly) {
+  const std::vector<std::array<uint32_t, 3>> chunkTables[] = {{{1, 2, 1}}, {{1, 0x7FFFFFFF, 1}}};
+  for (const auto& stsc : chunkTables) {
+    TrackSpec track;
+    track.entryBody.assign(70, 0);
+    track.stts = {{3, 20}};
+    track.stsc = stsc;
+    track.constantSize = 10;
+    track.constantCount = 3;
+    track.chunkOffsets = {0, 100, 200};
+    BoxBuilder b;
+    WriteMovie(b, {track});
+    const TemporaryFile file(b.Data());
+    const ToolRun run = RunToolWithin(60, "samples --json " + file.Path());
+    ASSERT_EQ(run.status, 0) << stsc[0][1];
+    const auto document = JsonValue::Parse(run.out);
+    ASSERT_TRUE(document) << run.out;
+    EXPECT_EQ((*document)["sources"][0]["tracks"][0]["samples"].Size(), 3u) << stsc[0][1];
+  }
+}
 
 TEST(SamplesCommandTest, MissingInputFailsWithItsCode) {
   const ToolRun run = RunTool("samples --json /nonexistent/file.mp4 2>&1");
