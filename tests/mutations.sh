@@ -60,7 +60,7 @@ declare -A file_of=() original_of=() replacement_of=() labels_of=() description_
 while IFS= read -r line; do
   [[ -z $line || $line == \#* ]] && continue
   IFS=$'\x1f' read -r id file original replacement labels description <<<"${line//$'\t'/$'\x1f'}"
-  if [[ -z ${description:-} ]]; then
+  if [[ -z ${description:-} || -z $original ]]; then
     log "malformed row: $line"
     exit 2
   fi
@@ -130,7 +130,8 @@ run_label() {
   fi
   first=$(sed -n '/The following tests FAILED:/{n;p;q}' <<<"$output")
   # "  12 - Suite.Case (Failed)" -> "Suite.Case"; "(Timeout)" -> "(timeout)".
-  if [[ $first =~ [0-9]+\ -\ ([^ ]+)\ \((.*)\) ]]; then
+  # A parameterised name is followed by "  # GetParam() = ...".
+  if [[ $first =~ ^[[:space:]]*[0-9]+\ -\ ([^ ]+).*\(([^\(\)]*)\)$ ]]; then
     local name=${BASH_REMATCH[1]} why=${BASH_REMATCH[2],,}
     [[ $why != failed ]] && name+=" ($why)"
     printf '%s\n' "$name"
