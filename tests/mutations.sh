@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Applies each mutation of tests/mutations.tsv in turn, builds the affected
-# layer's tests, runs them, puts the file back, and rewrites
-# tests/MUTATIONS.md with which test caught what. A mutation the suite used
-# to catch and now misses is reported as a lost catch (exit status 1).
+# Applies each mutation of tests/mutations.tsv in turn, builds the tests of
+# the row's labels, runs them, puts the file back, and rewrites
+# tests/MUTATIONS.md with which test caught what. The labels are tried in
+# order until one catches the mutation: the layer's own tests, then the
+# end-to-end and stress tests. A mutation the suite used to catch and now
+# misses is reported as a lost catch (exit status 1).
 #
 #   tests/mutations.sh [-b BUILD_DIR] [-t SECONDS] [-k] [ID...]
 #
 #   -b  build directory (default build-mutations), configured here with
 #       ccache when it does not exist yet
 #   -t  per-test timeout in seconds (default 60); a timeout counts as caught
-#   -k  keep going past a failing unmutated run of a layer (its rows are
+#   -k  keep going past a failing unmutated run of a label (its rows are
 #       then marked "baseline-failed" instead of being run)
 #   ID  only these rows; the others keep their previous result
 #
@@ -28,7 +30,7 @@ while getopts "b:t:kh" option; do
     b) build=$(realpath -m "$OPTARG") ;;
     t) timeout=$OPTARG ;;
     k) keep_going=1 ;;
-    *) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+    *) sed -n '2,/^# Builds/p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
@@ -260,13 +262,16 @@ lost=()
   echo "Each row is one deliberate fault, applied alone to the file and line given;"
   echo "the affected layer's tests are then built and run (\`tests/mutations.sh\`,"
   echo "rows in \`tests/mutations.tsv\`). *caught* names the first test that failed"
-  echo "(a hang counts as caught when it hits the per-test timeout); *missed* means"
-  echo "every test of the layer still passed. Rerun after changing the tests: the"
-  echo "script reports a mutation caught before and missed now as a lost catch."
+  echo "(a hang counts as caught when it hits the per-test timeout), prefixed with"
+  echo "its label: the layer's own tests run first, then the end-to-end and stress"
+  echo "tests the row names. *missed* means all of them still passed. Rerun after"
+  echo "changing the tests: the script reports a mutation caught before and missed"
+  echo "now as a lost catch."
   echo
   echo "| id | file:line | mutation | change | result | caught by |"
   echo "|---|---|---|---|---|---|"
-  declare -A count=()
+  declare -A count=() layer_rows=() layer_caught=()
+  layers=()
   for id in "${ids[@]}"; do
     if [[ -n ${new_result[$id]+set} ]]; then
       result=${new_result[$id]} test=${new_test[$id]} where=${new_where[$id]}
@@ -275,9 +280,19 @@ lost=()
       result=${old_result[$id]:-not run} test=${old_test[$id]:-} where=${old_where[$id]:-${file_of[$id]}}
     fi
     count[$result]=$((${count[$result]:-0} + 1))
+    layer=${labels_of[$id]%%,*}
+    [[ -z ${layer_rows[$layer]:-} ]] && layers+=("$layer")
+    layer_rows[$layer]=$((${layer_rows[$layer]:-0} + 1))
+    [[ $result == caught ]] && layer_caught[$layer]=$((${layer_caught[$layer]:-0} + 1))
     change="$(code_cell "${original_of[$id]}") → $(code_cell "${replacement_of[$id]}")"
     printf '| %s | %s | %s | %s | %s | %s |\n' "$id" "$where" "${description_of[$id]//|/\\|}" "${change//|/\\|}" \
       "$result" "${test:+\`$test\`}"
+  done
+  echo
+  echo "Caught per layer:"
+  echo
+  for layer in "${layers[@]}"; do
+    echo "- $layer: ${layer_caught[$layer]:-0} of ${layer_rows[$layer]}"
   done
   echo
   summary="${#ids[@]} mutations:"
