@@ -191,25 +191,35 @@ run_labels() {
 
 declare -A new_result=() new_test=() new_where=()
 for id in "${wanted[@]}"; do
-  file=${file_of[$id]}
-  path="$root/$file"
   original=${original_of[$id]}
   replacement=${replacement_of[$id]}
   labels=${labels_of[$id]}
+  # The file may be a pattern (tools/*.cc), so that a row follows code that
+  # moves to another file; the text must then occur once in all of them.
+  occurrences=0
+  path=""
   content=""
-  if [[ -f $path ]]; then
-    content=$(cat "$path"; printf x)
-    content=${content%x}
-  fi
-  without=${content//"$original"/}
-  occurrences=$(((${#content} - ${#without}) / ${#original}))
+  for candidate in "$root"/${file_of[$id]}; do
+    [[ -f $candidate ]] || continue
+    # The x keeps the trailing newlines that $(...) would strip.
+    text=$(cat "$candidate"; printf x)
+    text=${text%x}
+    without=${text//"$original"/}
+    count=$(((${#text} - ${#without}) / ${#original}))
+    if ((count > 0)); then
+      path=$candidate
+      content=$text
+      occurrences=$((occurrences + count))
+    fi
+  done
   if ((occurrences != 1)); then
-    log "$id: gone ($occurrences occurrences in $file)"
+    log "$id: gone ($occurrences occurrences in ${file_of[$id]})"
     new_result[$id]=gone
     new_test[$id]=""
-    new_where[$id]="$file"
+    new_where[$id]=${file_of[$id]}
     continue
   fi
+  file=${path#"$root"/}
   before=${content%%"$original"*}
   line=$(($(printf '%s' "$before" | wc -l) + 1))
   new_where[$id]="$file:$line"
