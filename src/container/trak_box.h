@@ -260,6 +260,8 @@ class trakBox : public FullBox {
   HRESULT ReadCountedTable(LONGLONG* position, LONGLONG* remaining, Box& child,
                            GrowableArray<Entry> trakFragment::*table, LONG entryBytes, Store store);
   void FindDefaultSampleDelta();
+  // Every sample-to-chunk entry names description 1.
+  bool OnlyFirstDescriptionUsed();
 
   // Lookup helpers (sample_lookup.cc), called under tableLock.
   bool SyncSamplesAscending();

@@ -141,9 +141,12 @@ HRESULT GetAudioMediaType(AudioSampleEntry& entry, int index, CMediaType* mediaT
 
   if (choice.rule == SubtypeRule::kWaveTagFromConfig) return WriteStoredWaveFormat(entry, mediaType);
   // Whatever the list index, MPEG audio frames are described by their own
-  // header rather than by the entry.
+  // header rather than by the entry. A first frame that is no header still
+  // leaves the private type, so that the track is not lost.
   if (format == FourCC("mp4a") && IsMpegAudioObjectType(entry.objectTypeIndication)) {
-    return WriteMpegAudioFormat(entry, mediaType);
+    const HRESULT hr = WriteMpegAudioFormat(entry, mediaType);
+    if (hr != E_FAIL || choice.rule != SubtypeRule::kPrivate) return hr;
+    StartMediaType(mediaType, MEDIATYPE_Audio, subtype, FORMAT_WaveFormatEx);
   }
 
   WORD formatTag = 0;

@@ -82,10 +82,13 @@ TEST(AudioMediaTypeTest, AudioSpecificConfigSetsChannelsAndRateOnlyWhenItCan) {
 
 TEST(AudioMediaTypeTest, MpegAudioIsDescribedByItsFirstFrameHeaderWhenOneCanBeRead) {
   // MPEG-1 layer III, 128 kbit/s, 44100 Hz, joint stereo; MPEG-2 layer III
-  // at 24 kHz, mono, where the MPEG-1 table reads index 4 as 56k.
+  // mono at 24 kHz (index 4 is 32k, not MPEG-1's 56k) and at 16 kHz 24k;
+  // MPEG-2.5 at 8 kHz 32k. Low-rate layer III frames are 72 × rate / Hz.
   const std::tuple<uint8_t, Bytes, MPEGLAYER3WAVEFORMAT> tracks[] = {
       {0x6B, {0xFF, 0xFB, 0x90, 0x64, 0x55}, {{0x55, 2, 44100, 16000, 417, 0, 12}, 1, 2, 1152, 1, 1393}},
-      {0x69, {0xFF, 0xF3, 0x44, 0xC4}, {{0x55, 1, 24000, 7000, 336, 0, 12}, 1, 2, 1152, 1, 1393}}};
+      {0x69, {0xFF, 0xF3, 0x44, 0xC4}, {{0x55, 1, 24000, 4000, 96, 0, 12}, 1, 2, 1152, 1, 1393}},
+      {0x6B, {0xFF, 0xF3, 0x38, 0xC4}, {{0x55, 1, 16000, 3000, 108, 0, 12}, 1, 2, 1152, 1, 1393}},
+      {0x69, {0xFF, 0xE3, 0x48, 0xC4}, {{0x55, 1, 8000, 4000, 288, 0, 12}, 1, 2, 1152, 1, 1393}}};
   for (const auto& [objectType, header, block] : tracks) {
     const ParsedMovie movie = SoundMovie("mp4a", 2, 16, 44100, Esds(objectType), {header, Bytes(64)});
     EXPECT_EQ(TypeOf(movie, 1), std::make_pair(std::string("{00000055-0000-0010-8000-00AA00389B71}"), BytesOf(block)));
@@ -105,9 +108,13 @@ TEST(AudioMediaTypeTest, MpegAudioIsDescribedByItsFirstFrameHeaderWhenOneCanBeRe
     EXPECT_EQ(Bytes(format.Bytes(), format.Bytes() + format.size), BytesOf(block));
   }
   // A header that cannot be read fails the request: layer field 0, one
-  // byte, the sync bits only, a failed read.
-  for (const Bytes& first : {Bytes{0xFF, 0xF9, 0x90, 0x64}, Bytes{0xFF}, Bytes{0xFF, 0xF0}}) {
-    EXPECT_EQ(TypeOf(SoundMovie("mp4a", 2, 16, 44100, Esds(0x6B), {first, Bytes(64)}), 1).first, "E_FAIL");
+  // byte, the sync bits only, the reserved version; the private type at
+  // index 0 still keeps the track. Then a failed read.
+  for (const Bytes& first :
+       {Bytes{0xFF, 0xF9, 0x90, 0x64}, Bytes{0xFF}, Bytes{0xFF, 0xF0}, Bytes{0xFF, 0xEB, 0x90, 0x64}}) {
+    const ParsedMovie movie = SoundMovie("mp4a", 2, 16, 44100, Esds(0x6B), {first, Bytes(64)});
+    EXPECT_EQ(TypeOf(movie, 1).first, "E_FAIL");
+    EXPECT_EQ(TypeOf(movie, 0).first, "{6134706D-5349-4D4F-4544-494154595045}");
   }
   const ParsedMovie movie = SoundMovie("mp4a", 2, 16, 44100, Esds(0x6B));
   ComPtr<MemorySource> failing = MemorySource::Create({});
