@@ -462,12 +462,16 @@ int RunInfoCommand(int argc, char** argv) {
   // own shows how far the input got. Its result is the connection's.
   if (FAILED(hr)) OpenParsedInput(input, &parsed);
   const auto sources = SourcesToShow(session, input, parsed);
+  // As the filter answers GetDuration, which players show as the length.
+  LONGLONG duration = 0;
+  const bool hasDuration = SUCCEEDED(hr) && session.Demux() != nullptr && session.Demux()->GetDuration(&duration) == S_OK;
 
   if (arguments.json) {
     JsonWriter json;
     json.BeginObject();
     json.Key("input").String(input);
     json.Key("result").String(HResultHex(hr));
+    if (hasDuration) json.Key("duration").Int(duration);
     json.Key("sources").BeginArray();
     for (const auto& [location, source] : sources) WriteSourceJson(json, location, *source);
     json.EndArray();
@@ -477,6 +481,7 @@ int RunInfoCommand(int argc, char** argv) {
     json.EndObject();
     std::printf("%s\n", json.Text().c_str());
   } else {
+    if (hasDuration) std::printf("duration %.3f s\n", static_cast<double>(duration) / 10000000.0);
     for (const auto& [location, source] : sources) PrintSourceText(location, *source);
     for (const PinInfo& pin : session.Pins()) PrintPinText(pin);
   }

@@ -17,9 +17,9 @@ constexpr Command kCommands[] = {
     {"boxes", RunBoxesCommand, "boxes [--json] INPUT"},
     {"samples", RunSamplesCommand, "samples [--json] INPUT"},
     {"info", RunInfoCommand, "info [--json] INPUT"},
-    {"play", RunPlayCommand, "play [--json] [--start T] [--stop T] [--rate R] [--frames] INPUT"},
-    {"dump", RunDumpCommand, "dump [--json] [--pin N] [--start T] [--stop T] [--rate R] [--frames] INPUT"},
-    {"extract", RunExtractCommand, "extract [--start T] [--stop T] [--rate R] [--frames] INPUT -o DIR"},
+    {"play", RunPlayCommand, "play [--json] [--start T] [--stop T] [--rate R] [--frames] [--media-type N] INPUT"},
+    {"dump", RunDumpCommand, "dump [--json] [--pin N] [--start T] [--stop T] [--rate R] [--frames] [--media-type N] INPUT"},
+    {"extract", RunExtractCommand, "extract [--start T] [--stop T] [--rate R] [--frames] [--media-type N] INPUT -o DIR"},
 };
 
 void PrintUsage(FILE* to) {

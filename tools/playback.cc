@@ -22,13 +22,14 @@ struct CommandSpec {
 CommandSpec SpecOf(PlaybackCommand command) {
   switch (command) {
     case PlaybackCommand::kDump:
-      return {"dump", "dump [--json] [--pin N] [--start T] [--stop T] [--rate R] [--frames] INPUT",
+      return {"dump", "dump [--json] [--pin N] [--start T] [--stop T] [--rate R] [--frames] [--media-type N] INPUT",
               CStreamSink::Mode::kRecord};
     case PlaybackCommand::kExtract:
-      return {"extract", "extract [--start T] [--stop T] [--rate R] [--frames] INPUT -o DIR",
+      return {"extract", "extract [--start T] [--stop T] [--rate R] [--frames] [--media-type N] INPUT -o DIR",
               CStreamSink::Mode::kWrite};
     default:
-      return {"play", "play [--json] [--start T] [--stop T] [--rate R] [--frames] INPUT", CStreamSink::Mode::kCount};
+      return {"play", "play [--json] [--start T] [--stop T] [--rate R] [--frames] [--media-type N] INPUT",
+              CStreamSink::Mode::kCount};
   }
 }
 
@@ -60,6 +61,15 @@ bool ParsePlayOptions(const ToolArguments& arguments, const char* usage, PlayOpt
   if (rate != arguments.values.end() && (!ParseDecimal(rate->second, &options->rate) || options->rate == 0.0)) {
     std::fprintf(stderr, "isodmx: --rate needs a non-zero number\nusage: isodmx %s\n", usage);
     return false;
+  }
+  if (const auto type = arguments.values.find("--media-type"); type != arguments.values.end()) {
+    char* end = nullptr;
+    const long index = std::strtol(type->second.c_str(), &end, 10);
+    if (end == nullptr || *end != '\0' || type->second.empty() || index < 0 || index > 255) {
+      std::fprintf(stderr, "isodmx: --media-type needs a media type number from 0\nusage: isodmx %s\n", usage);
+      return false;
+    }
+    options->mediaType = static_cast<int>(index);
   }
   return true;
 }
@@ -147,7 +157,8 @@ int RunPlayback(PlaybackCommand command, int argc, char** argv) {
   const char* extra = command == PlaybackCommand::kDump      ? "--pin"
                       : command == PlaybackCommand::kExtract ? "-o"
                                                              : "--rate";
-  if (!ParseToolArguments(argc, argv, spec.usage, {"--frames"}, {"--start", "--stop", "--rate", extra}, &arguments)) {
+  if (!ParseToolArguments(argc, argv, spec.usage, {"--frames"}, {"--start", "--stop", "--rate", "--media-type", extra},
+                          &arguments)) {
     return 2;
   }
   PlayOptions options;
@@ -177,7 +188,7 @@ int RunPlayback(PlaybackCommand command, int argc, char** argv) {
   std::vector<GraphEvent> events;
   GraphSession session;
   HRESULT hr = session.Open(input);
-  if (SUCCEEDED(hr)) hr = session.ConnectSinks(spec.mode, outputDir);
+  if (SUCCEEDED(hr)) hr = session.ConnectSinks(spec.mode, outputDir, options.mediaType);
   if (SUCCEEDED(hr)) hr = session.ApplyOptions(options);
   if (SUCCEEDED(hr)) hr = session.RunToCompletion(isatty(STDERR_FILENO) != 0, &events);
   const auto elapsedMs =

@@ -128,6 +128,8 @@ HRESULT trakBox::ParseTrackFragment(LONGLONG* position, LONGLONG* moofRemaining,
     } else if (child.type == FourCC("trun") && ours) {
       if (trafCountdown == 0 && trunCountdown != 0) --trunCountdown;
       hr = ParseTrackRun(position, &trackFragment.size, child);
+    } else if (ours && IsFragmentDecodeTimeBox(child)) {
+      hr = ParseTrackFragmentDecodeTime(position, &trackFragment.size, child);
     } else {
       hr = walk.SkipChild(child);
     }
@@ -189,5 +191,20 @@ HRESULT trakBox::SelectFragmentForTime(LONGLONG mediaTime) {
   trafCountdown = entry.trafNumber;
   trunCountdown = entry.trunNumber;
   sampleCountdown = entry.sampleNumber;
+  fragmentTimePending = 1;
   return LoadNextFragmentGroup();
+}
+
+HRESULT trakBox::SelectPreviousFragment(LONGLONG* syncSample) {
+  CAutoLock lock(&tableLock);
+  *syncSample = 0;
+  if (!isFragmented || randomAccessEntries.Empty() || baseMediaTime <= 0) return S_FALSE;
+  const LONGLONG setStart = baseMediaTime;
+  const LONGLONG before = setStart - 1;
+  SelectFragmentForTime(before);
+  LoadFragmentsForTime(before);
+  // An index that leads back to the same place ends the walk rather than
+  // repeating it.
+  if (!sampleTable || baseMediaTime >= setStart) return S_FALSE;
+  return PreviousSyncSampleAtTime(before, syncSample);
 }

@@ -14,7 +14,6 @@ constexpr DWORD kTrunSampleDuration = 0x000100;
 constexpr DWORD kTrunSampleSize = 0x000200;
 constexpr DWORD kTrunSampleFlags = 0x000400;
 constexpr DWORD kTrunSampleCompositionOffset = 0x000800;
-constexpr LONGLONG kCompositionOffsetBytes = 4;
 
 // Sample flags.
 constexpr DWORD kSampleIsNonSync = 0x00010000;
@@ -116,6 +115,8 @@ HRESULT trakBox::ParseTrackRun(LONGLONG* position, LONGLONG* trafRemaining, Box&
   }
   DWORD firstSampleFlags = fragmentSampleFlags;
   if (box.flags & kTrunFirstSampleFlags) RETURN_IF_FAILED(fields.U32(&firstSampleFlags));
+  // A decode time of the fragment counts only ahead of its runs.
+  fragmentTimePending = 0;
   // An empty run adds no chunk: a chunk of zero samples would stop the
   // chunk lookup.
   if (count == 0) {
@@ -138,7 +139,8 @@ HRESULT trakBox::ParseTrackRun(LONGLONG* position, LONGLONG* trafRemaining, Box&
     if (box.flags & kTrunSampleDuration) RETURN_IF_FAILED(fields.U32(&duration));
     if (box.flags & kTrunSampleSize) RETURN_IF_FAILED(fields.U32(&size));
     if (box.flags & kTrunSampleFlags) RETURN_IF_FAILED(fields.U32(&sampleFlags));
-    if (box.flags & kTrunSampleCompositionOffset) RETURN_IF_FAILED(fields.Skip(kCompositionOffsetBytes));
+    DWORD compositionOffset = 0;
+    if (box.flags & kTrunSampleCompositionOffset) RETURN_IF_FAILED(fields.U32(&compositionOffset));
 
     table.sampleSizes.Append(size);
     AppendDuration(table.timeToSample, duration);
@@ -150,9 +152,19 @@ HRESULT trakBox::ParseTrackRun(LONGLONG* position, LONGLONG* trafRemaining, Box&
     // moves the set's start back, so the target lands on the entry's time.
     // That includes the samples of runs ahead of the target run: they sit
     // before it in the table set too.
+    // This targeting is settled behaviour, earlier runs included.
     if (sampleCountdown != 0) {
       if (trafCountdown == 0 && trunCountdown == 0) --sampleCountdown;
-      if (sampleCountdown != 0) baseMediaTime = WrappingAdd(baseMediaTime, -static_cast<LONGLONG>(duration));
+      if (sampleCountdown != 0) {
+        baseMediaTime = WrappingAdd(baseMediaTime, -static_cast<LONGLONG>(duration));
+      } else {
+        // Index times are presentation times; the table set counts decode
+        // times, which run ahead by the target's composition offset
+        // (signed from version 1 on).
+        const LONGLONG offset = box.version == 0 ? LONGLONG{compositionOffset}
+                                                 : LONGLONG{static_cast<LONG>(compositionOffset)};
+        baseMediaTime = WrappingAdd(baseMediaTime, -offset);
+      }
     }
   }
   fields.SkipRest();

@@ -83,7 +83,7 @@ ParsedMovie Open(const std::vector<uint8_t>& bytes) {
 // read: with no table set, every seek jumps. The fragment's first sample of
 // a track is the track's first packet after its "moof"; from there on the
 // walk reads to the end.
-TEST(FragmentedFileTest, SeekThroughTheIndexStartsAtTheFragmentsKeyFrameWithTheEntrysTime) {
+TEST(FragmentedFileTest, SeekThroughTheIndexStartsAtTheFragmentsKeyFrameWithItsDecodeTime) {
   for (const char* name : kFiles) {
     const auto [bytes, facts] = Load(name);
     const ParsedMovie movie = Open(bytes);
@@ -100,8 +100,10 @@ TEST(FragmentedFileTest, SeekThroughTheIndexStartsAtTheFragmentsKeyFrameWithTheE
         const auto first = std::find_if(packets.begin(), packets.end(),
                                         [&](const Packet& p) { return p.place.first > entry.fragmentOffset; });
         ASSERT_TRUE(first != packets.end() && !samples.empty());
+        // The fragment's own decode time places it; the entry's time is the
+        // key frame's presentation time.
         EXPECT_EQ(std::make_tuple(samples[0].time, samples[0].key, first->key),
-                  std::make_tuple(entry.time, true, true));
+                  std::make_tuple(first->time, true, true));
         EXPECT_EQ(Places(samples), Places(packets, first - packets.begin()));
         EXPECT_EQ(samples.back().time - samples[0].time, packets.back().time - first->time);
       }

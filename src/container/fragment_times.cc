@@ -1,0 +1,178 @@
+// Times a fragmented track takes from the fragments themselves: the decode
+// time a track fragment declares ("tfdt", or Smooth Streaming's own box),
+// which places a table set loaded after a random-access jump, and the end
+// of the last indexed fragment, which gives the movie a length when no
+// header states one.
+#include "container/box_walk.h"
+#include "container/trak_box.h"
+#include "platform/fourcc.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace {
+
+// The Smooth Streaming fragment time box: a "uuid" box with this user type.
+constexpr BYTE kFragmentTimeUserType[16] = {0x6D, 0x1D, 0x9B, 0x05, 0x42, 0xD5, 0x44, 0xE6,
+                                            0x80, 0xE2, 0x14, 0x1D, 0xAF, 0xF7, 0x57, 0xB2};
+
+// "tfhd" and "trun" flags read by the end-of-index scan.
+constexpr DWORD kTfhdBaseDataOffset = 0x000001;
+constexpr DWORD kTfhdSampleDescriptionIndex = 0x000002;
+constexpr DWORD kTfhdDefaultSampleDuration = 0x000008;
+constexpr DWORD kTfhdDurationIsEmpty = 0x010000;
+constexpr DWORD kTrunDataOffset = 0x000001;
+constexpr DWORD kTrunFirstSampleFlags = 0x000004;
+constexpr DWORD kTrunSampleDuration = 0x000100;
+constexpr DWORD kTrunPerSampleFields = 0x000F00;
+constexpr LONGLONG kFieldBytes = 4;
+
+LONGLONG WrappingAdd(LONGLONG a, LONGLONG b) {
+  return static_cast<LONGLONG>(static_cast<ULONGLONG>(a) + static_cast<ULONGLONG>(b));
+}
+
+// A 32-bit time for version 0, a 64-bit one otherwise.
+HRESULT ReadVersionedTime(BoxFieldReader& fields, BYTE version, LONGLONG* time) {
+  if (version == 0) {
+    DWORD time32 = 0;
+    RETURN_IF_FAILED(fields.U32(&time32));
+    *time = time32;
+    return S_OK;
+  }
+  ULONGLONG time64 = 0;
+  RETURN_IF_FAILED(fields.U64(&time64));
+  *time = static_cast<LONGLONG>(time64);
+  return S_OK;
+}
+
+}  // namespace
+
+bool IsFragmentDecodeTimeBox(const Box& box) {
+  return box.type == FourCC("tfdt") ||
+         (box.type == kUuidBoxType && std::memcmp(box.userType, kFragmentTimeUserType, sizeof box.userType) == 0);
+}
+
+HRESULT trakBox::ParseTrackFragmentDecodeTime(LONGLONG* position, LONGLONG* trafRemaining, Box& header) {
+  FullBox box(header);
+  RETURN_IF_FAILED(box.ReadVersionAndFlags(reader_.Get(), position, trafRemaining));
+  RETURN_IF_FAILED(ClaimChild(trafRemaining, box));
+  BoxFieldReader fields = box.Fields(reader_.Get(), position);
+  LONGLONG decodeTime = 0;
+  RETURN_IF_FAILED(ReadVersionedTime(fields, box.version, &decodeTime));
+  fields.SkipRest();
+  CAutoLock lock(&tableLock);
+  // Index entries carry presentation times, often rounded, while the
+  // fragment states its own decode time exactly: after a jump that time
+  // places the table set, and the index only chose the fragment.
+  if (fragmentTimePending) {
+    fragmentTimePending = 0;
+    baseMediaTime = decodeTime;
+    sampleCountdown = 0;
+  }
+  return S_OK;
+}
+
+HRESULT trakBox::GetIndexedEndTime(LONGLONG* endTime) {
+  CAutoLock lock(&tableLock);
+  // The index does not change once read; the scan runs once.
+  if (!indexedEnd_.known) {
+    indexedEnd_.result = ScanIndexedEndTime(&indexedEnd_.time);
+    indexedEnd_.known = true;
+  }
+  *endTime = indexedEnd_.time;
+  return indexedEnd_.result;
+}
+
+HRESULT trakBox::ScanIndexedEndTime(LONGLONG* endTime) {
+  *endTime = 0;
+  if (!isFragmented || randomAccessEntries.Empty()) return S_FALSE;
+  const RandomAccessEntry& last = randomAccessEntries.Last();
+  IAsyncReader* source = reader_.Get();
+  LONGLONG position = last.fragmentOffset;
+  LONGLONG remaining = last.fragmentOffset >= 0 ? INT64_MAX - last.fragmentOffset : 0;
+  Box moof;
+  RETURN_IF_FAILED(moof.ReadHeader(source, &position, &remaining));
+  if (moof.type != FourCC("moof")) return S_FALSE;
+  RETURN_IF_FAILED(ClaimChild(&remaining, moof));
+
+  // This track's sample durations in the fragment, those ahead of the
+  // entry's target sample (whose time the entry gives), and the decode time
+  // the fragment states, which is preferred.
+  LONGLONG total = 0;
+  LONGLONG beforeTarget = 0;
+  LONGLONG decodeTime = 0;
+  bool hasDecodeTime = false;
+  DWORD trafNumber = 0;
+  BoxWalk moofWalk(source, &position, moof);
+  Box traf;
+  while (moofWalk.Next(traf)) {
+    if (traf.type != FourCC("traf")) {
+      RETURN_IF_FAILED(moofWalk.SkipChild(traf));
+      continue;
+    }
+    ++trafNumber;
+    RETURN_IF_FAILED(ClaimChild(&moof.size, traf));
+    BoxWalk trafWalk(source, &position, traf);
+    DWORD defaultDuration = trexSampleDuration;
+    bool ours = false;
+    DWORD trunNumber = 0;
+    Box child;
+    while (trafWalk.Next(child)) {
+      const bool tfhd = child.type == FourCC("tfhd");
+      const bool run = ours && child.type == FourCC("trun");
+      const bool time = ours && IsFragmentDecodeTimeBox(child);
+      if (!tfhd && !run && !time) {
+        RETURN_IF_FAILED(trafWalk.SkipChild(child));
+        continue;
+      }
+      FullBox box(child);
+      RETURN_IF_FAILED(box.ReadVersionAndFlags(source, &position, &traf.size));
+      RETURN_IF_FAILED(ClaimChild(&traf.size, box));
+      BoxFieldReader fields = box.Fields(source, &position);
+      if (tfhd) {
+        DWORD id = 0;
+        RETURN_IF_FAILED(fields.U32(&id));
+        ours = id == trackId;
+        if (box.flags & kTfhdBaseDataOffset) RETURN_IF_FAILED(fields.Skip(2 * kFieldBytes));
+        if (box.flags & kTfhdSampleDescriptionIndex) RETURN_IF_FAILED(fields.Skip(kFieldBytes));
+        if (box.flags & kTfhdDefaultSampleDuration) RETURN_IF_FAILED(fields.U32(&defaultDuration));
+        if (box.flags & kTfhdDurationIsEmpty) defaultDuration = 0;
+      } else if (time) {
+        RETURN_IF_FAILED(ReadVersionedTime(fields, box.version, &decodeTime));
+        hasDecodeTime = true;
+      } else {
+        ++trunNumber;
+        DWORD count = 0;
+        RETURN_IF_FAILED(fields.U32(&count));
+        if (box.flags & kTrunDataOffset) RETURN_IF_FAILED(fields.Skip(kFieldBytes));
+        if (box.flags & kTrunFirstSampleFlags) RETURN_IF_FAILED(fields.Skip(kFieldBytes));
+        DWORD ahead = 0;
+        if (trafNumber < last.trafNumber || (trafNumber == last.trafNumber && trunNumber < last.trunNumber)) {
+          ahead = count;
+        } else if (trafNumber == last.trafNumber && trunNumber == last.trunNumber && last.sampleNumber > 1) {
+          ahead = std::min(count, last.sampleNumber - 1);
+        }
+        if (box.flags & kTrunSampleDuration) {
+          // One read per sample: a count the box cannot hold ends at its end.
+          const LONGLONG otherFields = std::popcount(box.flags & kTrunPerSampleFields) - 1;
+          for (DWORD i = 0; i < count; ++i) {
+            DWORD duration = 0;
+            RETURN_IF_FAILED(fields.U32(&duration));
+            RETURN_IF_FAILED(fields.Skip(otherFields * kFieldBytes));
+            if (i < ahead) beforeTarget = WrappingAdd(beforeTarget, duration);
+            total = WrappingAdd(total, duration);
+          }
+        } else {
+          total = WrappingAdd(total, LONGLONG{count} * defaultDuration);
+          beforeTarget = WrappingAdd(beforeTarget, LONGLONG{ahead} * defaultDuration);
+        }
+      }
+      fields.SkipRest();
+    }
+    RETURN_IF_FAILED(trafWalk.Result());
+  }
+  const LONGLONG start = hasDecodeTime ? decodeTime : WrappingAdd(last.time, -beforeTarget);
+  *endTime = WrappingAdd(start, total);
+  return S_OK;
+}
