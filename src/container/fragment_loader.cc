@@ -125,6 +125,7 @@ HRESULT trakBox::ParseTrackFragment(LONGLONG* position, LONGLONG* moofRemaining,
         return S_OK;
       }
       ours = true;
+      trackFragmentStartTime = WrappingAdd(baseMediaTime, sampleTable ? sampleTable->totalDuration : 0);
     } else if (child.type == FourCC("trun") && ours) {
       if (trafCountdown == 0 && trunCountdown != 0) --trunCountdown;
       hr = ParseTrackRun(position, &trackFragment.size, child);
@@ -135,6 +136,9 @@ HRESULT trakBox::ParseTrackFragment(LONGLONG* position, LONGLONG* moofRemaining,
     }
     if (hr != S_OK) return hr;
   }
+  // Smooth Streaming writes its time box after the runs: it still places
+  // the set, but only for this track's first track fragment.
+  if (ours) fragmentTimePending = 0;
   return walk.Result();
 }
 
@@ -181,13 +185,15 @@ HRESULT trakBox::SelectFragmentForTime(LONGLONG mediaTime) {
                                ReferenceToMediaTime(kReadForwardWindow);
     if (baseMediaTime <= mediaTime && mediaTime < windowEnd) return S_OK;
   }
-  const RandomAccessEntry entry = randomAccessEntries.Data()[FindRandomAccessEntry(randomAccessEntries, mediaTime)];
+  // The index counts in the fragments' own times.
+  const RandomAccessEntry entry = randomAccessEntries.Data()[FindRandomAccessEntry(
+      randomAccessEntries, WrappingAdd(mediaTime, fragmentTimeOrigin))];
   sampleTable.reset();
   fragmentScanStatus = S_OK;
   fragmentScanPosition = entry.fragmentOffset;
   // Unbounded, yet position + remaining stays within 64 bits.
   fragmentScanRemaining = entry.fragmentOffset >= 0 ? INT64_MAX - entry.fragmentOffset : 0;
-  baseMediaTime = entry.time;
+  baseMediaTime = WrappingAdd(entry.time, -fragmentTimeOrigin);
   trafCountdown = entry.trafNumber;
   trunCountdown = entry.trunNumber;
   sampleCountdown = entry.sampleNumber;

@@ -8,7 +8,6 @@
 #include "platform/fourcc.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 namespace {
@@ -25,6 +24,9 @@ constexpr DWORD kTfhdDurationIsEmpty = 0x010000;
 constexpr DWORD kTrunDataOffset = 0x000001;
 constexpr DWORD kTrunFirstSampleFlags = 0x000004;
 constexpr DWORD kTrunSampleDuration = 0x000100;
+constexpr DWORD kTrunSampleSize = 0x000200;
+constexpr DWORD kTrunSampleFlags = 0x000400;
+constexpr DWORD kTrunSampleCompositionOffset = 0x000800;
 constexpr DWORD kTrunPerSampleFields = 0x000F00;
 constexpr LONGLONG kFieldBytes = 4;
 
@@ -67,8 +69,11 @@ HRESULT trakBox::ParseTrackFragmentDecodeTime(LONGLONG* position, LONGLONG* traf
   // places the table set, and the index only chose the fragment.
   if (fragmentTimePending) {
     fragmentTimePending = 0;
-    baseMediaTime = decodeTime;
+    baseMediaTime = WrappingAdd(decodeTime, -fragmentTimeOrigin);
     sampleCountdown = 0;
+  } else if (!fragmentTimeOriginKnown) {
+    fragmentTimeOrigin = WrappingAdd(decodeTime, -trackFragmentStartTime);
+    fragmentTimeOriginKnown = 1;
   }
   return S_OK;
 }
@@ -153,14 +158,24 @@ HRESULT trakBox::ScanIndexedEndTime(LONGLONG* endTime) {
         } else if (trafNumber == last.trafNumber && trunNumber == last.trunNumber && last.sampleNumber > 1) {
           ahead = std::min(count, last.sampleNumber - 1);
         }
-        if (box.flags & kTrunSampleDuration) {
+        const bool holdsTarget = trafNumber == last.trafNumber && trunNumber == last.trunNumber;
+        if ((box.flags & kTrunPerSampleFields) != 0) {
           // One read per sample: a count the box cannot hold ends at its end.
-          const LONGLONG otherFields = std::popcount(box.flags & kTrunPerSampleFields) - 1;
           for (DWORD i = 0; i < count; ++i) {
-            DWORD duration = 0;
-            RETURN_IF_FAILED(fields.U32(&duration));
-            RETURN_IF_FAILED(fields.Skip(otherFields * kFieldBytes));
+            DWORD duration = defaultDuration;
+            DWORD unused = 0;
+            DWORD compositionOffset = 0;
+            if (box.flags & kTrunSampleDuration) RETURN_IF_FAILED(fields.U32(&duration));
+            if (box.flags & kTrunSampleSize) RETURN_IF_FAILED(fields.U32(&unused));
+            if (box.flags & kTrunSampleFlags) RETURN_IF_FAILED(fields.U32(&unused));
+            if (box.flags & kTrunSampleCompositionOffset) RETURN_IF_FAILED(fields.U32(&compositionOffset));
             if (i < ahead) beforeTarget = WrappingAdd(beforeTarget, duration);
+            // As the loader places a jump: the entry gives the target's
+            // presentation time.
+            if (holdsTarget && i + 1 == std::max<DWORD>(last.sampleNumber, 1)) {
+              beforeTarget = WrappingAdd(beforeTarget, box.version == 0 ? LONGLONG{compositionOffset}
+                                                                        : LONGLONG{static_cast<LONG>(compositionOffset)});
+            }
             total = WrappingAdd(total, duration);
           }
         } else {
@@ -173,6 +188,6 @@ HRESULT trakBox::ScanIndexedEndTime(LONGLONG* endTime) {
     RETURN_IF_FAILED(trafWalk.Result());
   }
   const LONGLONG start = hasDecodeTime ? decodeTime : WrappingAdd(last.time, -beforeTarget);
-  *endTime = WrappingAdd(start, total);
+  *endTime = WrappingAdd(WrappingAdd(start, total), -fragmentTimeOrigin);
   return S_OK;
 }

@@ -115,8 +115,7 @@ HRESULT trakBox::ParseTrackRun(LONGLONG* position, LONGLONG* trafRemaining, Box&
   }
   DWORD firstSampleFlags = fragmentSampleFlags;
   if (box.flags & kTrunFirstSampleFlags) RETURN_IF_FAILED(fields.U32(&firstSampleFlags));
-  // A decode time of the fragment counts only ahead of its runs.
-  fragmentTimePending = 0;
+
   // An empty run adds no chunk: a chunk of zero samples would stop the
   // chunk lookup.
   if (count == 0) {

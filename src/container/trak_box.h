@@ -216,9 +216,17 @@ class trakBox : public FullBox {
   DWORD trafCountdown = 0;
   DWORD trunCountdown = 0;
   DWORD sampleCountdown = 0;
-  // Set by a jump until the first run loaded after it: a fragment decode
-  // time met before then places the table set.
+  // Set by a jump until this track's first track fragment after it is
+  // read: a fragment decode time met in it places the table set.
   DWORD fragmentTimePending = 0;
+  // Decode times stated in fragments, less this, are times of the table
+  // sets, which count from the track's first sample as 0 (some writers
+  // start their fragment times below 0). Learnt from the first decode time
+  // met while loading in file order.
+  LONGLONG fragmentTimeOrigin = 0;
+  DWORD fragmentTimeOriginKnown = 0;
+  // Where the track fragment being read starts in the loaded table set.
+  LONGLONG trackFragmentStartTime = 0;
   // Sorted by time.
   GrowableArray<RandomAccessEntry> randomAccessEntries;
 
