@@ -92,6 +92,9 @@ HRESULT AudioSampleEntry::ParseChildren(const BYTE* data, LONGLONG size) {
     if (child.type != FourCC("wave")) return DispatchChild(child, childData, childSize);
     const HRESULT hr =
         WalkChildBoxes(childData, childSize, [this](const Box& inner, const BYTE* innerData, LONGLONG innerSize) {
+          // "enda" 1 turns the big-endian-by-name formats ("in24" ...)
+          // little-endian.
+          if (inner.type == FourCC("enda") && innerSize >= 2) littleEndian = (innerData[1] & 1) != 0;
           return DispatchChild(inner, innerData, innerSize);
         });
     // The codec configuration of a QuickTime entry lives in "wave"; what

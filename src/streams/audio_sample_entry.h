@@ -38,6 +38,8 @@ class AudioSampleEntry : public SampleEntry {
   // and constBytesPerAudioPacket.
   DWORD lpcmFlags = 0;
   DWORD bytesPerPacket = 0;
+  // From an "enda" box in "wave".
+  bool littleEndian = false;
 
  private:
   HRESULT ReadSoundDescriptionV0V1(BoxFieldReader& fields);

@@ -76,11 +76,13 @@ PcmLayout LinearPcmLayout(const AudioSampleEntry& entry) {
   // wrote it; no other depth of it is known.
   if (format == FourCC("raw ")) return bits == 8 || bits == 16 ? Layout(bits, false, true, false) : PcmLayout{};
   if (format == FourCC("lpcm")) return LpcmLayout(entry);
-  // The fixed-depth formats are big-endian whatever the entry declares.
-  if (format == FourCC("in24")) return Layout(24, false, true, true);
-  if (format == FourCC("in32")) return Layout(32, false, true, true);
-  if (format == FourCC("fl32")) return Layout(32, true, true, false);
-  if (format == FourCC("fl64")) return Layout(64, true, true, false);
+  // The fixed-depth formats have their depth whatever the entry declares,
+  // and are big-endian unless "enda" says otherwise.
+  const bool bigEndian = !entry.littleEndian;
+  if (format == FourCC("in24")) return Layout(24, false, bigEndian, true);
+  if (format == FourCC("in32")) return Layout(32, false, bigEndian, true);
+  if (format == FourCC("fl32")) return Layout(32, true, bigEndian, false);
+  if (format == FourCC("fl64")) return Layout(64, true, bigEndian, false);
   return {};
 }
 

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <string>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -239,6 +240,25 @@ TEST(PlayCommandTest, ReverseRatePlaysVideoKeyFramesBackwardAndEndsAudioAtOnce) 
   EXPECT_EQ(audio["samples"].Int(), 0);
   EXPECT_EQ(audio["newSegments"].Size(), 0u);
   EXPECT_TRUE(audio["endOfStream"].Bool());
+}
+
+TEST(PlayCommandTest, MediaTypeChoosesWhatEachPinConnectsWith) {
+  // A raw 30 x 24 RGB picture: its private type delivers the 2160 stored
+  // bytes, RGB24 (type 1) rows padded to 92 bytes; a pin without type 5
+  // keeps its first.
+  const std::tuple<const char*, const char*, int64_t> cases[] = {
+      {"0", "{20776172-5349-4D4F-4544-494154595045}", 2160},
+      {"1", "{E436EB7D-524F-11CE-9F53-0020AF0BA770}", 2208},
+      {"5", "{20776172-5349-4D4F-4544-494154595045}", 2160},
+  };
+  for (const auto& [index, subtype, length] : cases) {
+    const JsonValue dump = RunJson(std::string("dump --json --media-type ") + index + " " + DataPath("raw_rgb24_odd.mov"));
+    const JsonValue& pin = dump["pins"][0];
+    EXPECT_EQ(pin["subtype"].String(), subtype) << index;
+    ASSERT_GT(pin["delivered"].Size(), 0u) << index;
+    EXPECT_EQ(pin["delivered"][0][7].Int(), length) << index;
+  }
+  EXPECT_EQ(RunToolQuietly("play --media-type x " + DataPath("mjpeg.mov")).status, 2);
 }
 
 TEST(PlayCommandTest, FailedConnectionReportsWhatTheParseSaid) {
