@@ -5,18 +5,11 @@
 // runs. Every operation holds tableLock; each track scans the file on its
 // own, through its own byte source.
 #include "container/box_walk.h"
+#include "container/fragment_flags.h"
 #include "container/trak_box.h"
 #include "platform/fourcc.h"
 
 namespace {
-
-// "tfhd" flags.
-constexpr DWORD kTfhdBaseDataOffset = 0x000001;
-constexpr DWORD kTfhdSampleDescriptionIndex = 0x000002;
-constexpr DWORD kTfhdDefaultSampleDuration = 0x000008;
-constexpr DWORD kTfhdDefaultSampleSize = 0x000010;
-constexpr DWORD kTfhdDefaultSampleFlags = 0x000020;
-constexpr DWORD kTfhdDurationIsEmpty = 0x010000;
 
 // How far past the loaded runs a seek may land and still be reached by
 // reading forward rather than by a jump: 5 s in 100-ns units.

@@ -4,6 +4,7 @@
 // of the last indexed fragment, which gives the movie a length when no
 // header states one.
 #include "container/box_walk.h"
+#include "container/fragment_flags.h"
 #include "container/trak_box.h"
 #include "platform/fourcc.h"
 
@@ -16,17 +17,7 @@ namespace {
 constexpr BYTE kFragmentTimeUserType[16] = {0x6D, 0x1D, 0x9B, 0x05, 0x42, 0xD5, 0x44, 0xE6,
                                             0x80, 0xE2, 0x14, 0x1D, 0xAF, 0xF7, 0x57, 0xB2};
 
-// "tfhd" and "trun" flags read by the end-of-index scan.
-constexpr DWORD kTfhdBaseDataOffset = 0x000001;
-constexpr DWORD kTfhdSampleDescriptionIndex = 0x000002;
-constexpr DWORD kTfhdDefaultSampleDuration = 0x000008;
-constexpr DWORD kTfhdDurationIsEmpty = 0x010000;
-constexpr DWORD kTrunDataOffset = 0x000001;
-constexpr DWORD kTrunFirstSampleFlags = 0x000004;
-constexpr DWORD kTrunSampleDuration = 0x000100;
-constexpr DWORD kTrunSampleSize = 0x000200;
-constexpr DWORD kTrunSampleFlags = 0x000400;
-constexpr DWORD kTrunSampleCompositionOffset = 0x000800;
+// Duration, size, flags and composition offset: the fields per sample.
 constexpr DWORD kTrunPerSampleFields = 0x000F00;
 constexpr LONGLONG kFieldBytes = 4;
 
@@ -34,17 +25,32 @@ LONGLONG WrappingAdd(LONGLONG a, LONGLONG b) {
   return static_cast<LONGLONG>(static_cast<ULONGLONG>(a) + static_cast<ULONGLONG>(b));
 }
 
-// A 32-bit time for version 0, a 64-bit one otherwise.
-HRESULT ReadVersionedTime(BoxFieldReader& fields, BYTE version, LONGLONG* time) {
-  if (version == 0) {
-    DWORD time32 = 0;
-    RETURN_IF_FAILED(fields.U32(&time32));
-    *time = time32;
+// Adds a run's durations to *total, and to *beforeTarget those of its first
+// `ahead` samples and the composition offset of sample `target` (1-based;
+// 0 when the run does not hold the target), as a jump to it would.
+HRESULT AddRunDurations(const FullBox& run, BoxFieldReader& fields, DWORD defaultDuration, DWORD ahead,
+                        DWORD target, LONGLONG* total, LONGLONG* beforeTarget) {
+  DWORD count = 0;
+  RETURN_IF_FAILED(fields.U32(&count));
+  if (run.flags & kTrunDataOffset) RETURN_IF_FAILED(fields.Skip(kFieldBytes));
+  if (run.flags & kTrunFirstSampleFlags) RETURN_IF_FAILED(fields.Skip(kFieldBytes));
+  ahead = std::min(ahead, count);
+  if ((run.flags & kTrunPerSampleFields) == 0) {
+    *total = WrappingAdd(*total, LONGLONG{count} * defaultDuration);
+    *beforeTarget = WrappingAdd(*beforeTarget, LONGLONG{ahead} * defaultDuration);
     return S_OK;
   }
-  ULONGLONG time64 = 0;
-  RETURN_IF_FAILED(fields.U64(&time64));
-  *time = static_cast<LONGLONG>(time64);
+  // One read per sample: a count the box cannot hold ends at its end.
+  for (DWORD i = 0; i < count; ++i) {
+    DWORD duration = defaultDuration, unused = 0, compositionOffset = 0;
+    if (run.flags & kTrunSampleDuration) RETURN_IF_FAILED(fields.U32(&duration));
+    if (run.flags & kTrunSampleSize) RETURN_IF_FAILED(fields.U32(&unused));
+    if (run.flags & kTrunSampleFlags) RETURN_IF_FAILED(fields.U32(&unused));
+    if (run.flags & kTrunSampleCompositionOffset) RETURN_IF_FAILED(fields.U32(&compositionOffset));
+    if (i < ahead) *beforeTarget = WrappingAdd(*beforeTarget, duration);
+    if (i + 1 == target) *beforeTarget = WrappingAdd(*beforeTarget, CompositionOffset(run.version, compositionOffset));
+    *total = WrappingAdd(*total, duration);
+  }
   return S_OK;
 }
 
@@ -60,8 +66,8 @@ HRESULT trakBox::ParseTrackFragmentDecodeTime(LONGLONG* position, LONGLONG* traf
   RETURN_IF_FAILED(box.ReadVersionAndFlags(reader_.Get(), position, trafRemaining));
   RETURN_IF_FAILED(ClaimChild(trafRemaining, box));
   BoxFieldReader fields = box.Fields(reader_.Get(), position);
-  LONGLONG decodeTime = 0;
-  RETURN_IF_FAILED(ReadVersionedTime(fields, box.version, &decodeTime));
+  ULONGLONG decodeTime = 0;
+  RETURN_IF_FAILED(fields.VersionedU64(box.version, &decodeTime));
   fields.SkipRest();
   CAutoLock lock(&tableLock);
   // Index entries carry presentation times, often rounded, while the
@@ -69,10 +75,10 @@ HRESULT trakBox::ParseTrackFragmentDecodeTime(LONGLONG* position, LONGLONG* traf
   // places the table set, and the index only chose the fragment.
   if (fragmentTimePending) {
     fragmentTimePending = 0;
-    baseMediaTime = WrappingAdd(decodeTime, -fragmentTimeOrigin);
+    baseMediaTime = WrappingAdd(static_cast<LONGLONG>(decodeTime), -fragmentTimeOrigin);
     sampleCountdown = 0;
   } else if (!fragmentTimeOriginKnown) {
-    fragmentTimeOrigin = WrappingAdd(decodeTime, -trackFragmentStartTime);
+    fragmentTimeOrigin = WrappingAdd(static_cast<LONGLONG>(decodeTime), -trackFragmentStartTime);
     fragmentTimeOriginKnown = 1;
   }
   return S_OK;
@@ -106,7 +112,7 @@ HRESULT trakBox::ScanIndexedEndTime(LONGLONG* endTime) {
   // the fragment states, which is preferred.
   LONGLONG total = 0;
   LONGLONG beforeTarget = 0;
-  LONGLONG decodeTime = 0;
+  ULONGLONG decodeTime = 0;
   bool hasDecodeTime = false;
   DWORD trafNumber = 0;
   BoxWalk moofWalk(source, &position, moof);
@@ -144,50 +150,23 @@ HRESULT trakBox::ScanIndexedEndTime(LONGLONG* endTime) {
         if (box.flags & kTfhdDefaultSampleDuration) RETURN_IF_FAILED(fields.U32(&defaultDuration));
         if (box.flags & kTfhdDurationIsEmpty) defaultDuration = 0;
       } else if (time) {
-        RETURN_IF_FAILED(ReadVersionedTime(fields, box.version, &decodeTime));
+        RETURN_IF_FAILED(fields.VersionedU64(box.version, &decodeTime));
         hasDecodeTime = true;
       } else {
         ++trunNumber;
-        DWORD count = 0;
-        RETURN_IF_FAILED(fields.U32(&count));
-        if (box.flags & kTrunDataOffset) RETURN_IF_FAILED(fields.Skip(kFieldBytes));
-        if (box.flags & kTrunFirstSampleFlags) RETURN_IF_FAILED(fields.Skip(kFieldBytes));
+        const bool targetTraf = trafNumber == last.trafNumber;
+        const bool targetRun = targetTraf && trunNumber == last.trunNumber;
         DWORD ahead = 0;
-        if (trafNumber < last.trafNumber || (trafNumber == last.trafNumber && trunNumber < last.trunNumber)) {
-          ahead = count;
-        } else if (trafNumber == last.trafNumber && trunNumber == last.trunNumber && last.sampleNumber > 1) {
-          ahead = std::min(count, last.sampleNumber - 1);
-        }
-        const bool holdsTarget = trafNumber == last.trafNumber && trunNumber == last.trunNumber;
-        if ((box.flags & kTrunPerSampleFields) != 0) {
-          // One read per sample: a count the box cannot hold ends at its end.
-          for (DWORD i = 0; i < count; ++i) {
-            DWORD duration = defaultDuration;
-            DWORD unused = 0;
-            DWORD compositionOffset = 0;
-            if (box.flags & kTrunSampleDuration) RETURN_IF_FAILED(fields.U32(&duration));
-            if (box.flags & kTrunSampleSize) RETURN_IF_FAILED(fields.U32(&unused));
-            if (box.flags & kTrunSampleFlags) RETURN_IF_FAILED(fields.U32(&unused));
-            if (box.flags & kTrunSampleCompositionOffset) RETURN_IF_FAILED(fields.U32(&compositionOffset));
-            if (i < ahead) beforeTarget = WrappingAdd(beforeTarget, duration);
-            // As the loader places a jump: the entry gives the target's
-            // presentation time.
-            if (holdsTarget && i + 1 == std::max<DWORD>(last.sampleNumber, 1)) {
-              beforeTarget = WrappingAdd(beforeTarget, box.version == 0 ? LONGLONG{compositionOffset}
-                                                                        : LONGLONG{static_cast<LONG>(compositionOffset)});
-            }
-            total = WrappingAdd(total, duration);
-          }
-        } else {
-          total = WrappingAdd(total, LONGLONG{count} * defaultDuration);
-          beforeTarget = WrappingAdd(beforeTarget, LONGLONG{ahead} * defaultDuration);
-        }
+        if (trafNumber < last.trafNumber || (targetTraf && trunNumber < last.trunNumber)) ahead = UINT32_MAX;
+        if (targetRun) ahead = last.sampleNumber > 0 ? last.sampleNumber - 1 : 0;
+        const DWORD target = targetRun ? std::max<DWORD>(last.sampleNumber, 1) : 0;
+        RETURN_IF_FAILED(AddRunDurations(box, fields, defaultDuration, ahead, target, &total, &beforeTarget));
       }
       fields.SkipRest();
     }
     RETURN_IF_FAILED(trafWalk.Result());
   }
-  const LONGLONG start = hasDecodeTime ? decodeTime : WrappingAdd(last.time, -beforeTarget);
+  const LONGLONG start = hasDecodeTime ? static_cast<LONGLONG>(decodeTime) : WrappingAdd(last.time, -beforeTarget);
   *endTime = WrappingAdd(WrappingAdd(start, total), -fragmentTimeOrigin);
   return S_OK;
 }

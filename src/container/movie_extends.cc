@@ -48,13 +48,7 @@ HRESULT CDarEdoSource::ParseMovieExtendsHeader(LONGLONG* position, LONGLONG* rem
   RETURN_IF_FAILED(ClaimChild(remaining, box));
   BoxFieldReader fields = box.Fields(reader.Get(), position);
   ULONGLONG duration = 0;
-  if (box.version == 1) {
-    RETURN_IF_FAILED(fields.U64(&duration));
-  } else {
-    DWORD shortDuration = 0;
-    RETURN_IF_FAILED(fields.U32(&shortDuration));
-    duration = shortDuration;
-  }
+  RETURN_IF_FAILED(fields.VersionedU64(box.version, &duration));
   // The movie header comes first in every file written in practice; its
   // timescale is the fragment duration's.
   if (movieHeader) {

@@ -1,24 +1,12 @@
 // "trun": one run of a track fragment appended to the track's current table
 // set as one chunk, so that the lookups treat fragments like any track.
+#include "container/fragment_flags.h"
 #include "container/trak_box.h"
 
 #include <algorithm>
 #include <new>
 
 namespace {
-
-// "trun" flags.
-constexpr DWORD kTrunDataOffset = 0x000001;
-constexpr DWORD kTrunFirstSampleFlags = 0x000004;
-constexpr DWORD kTrunSampleDuration = 0x000100;
-constexpr DWORD kTrunSampleSize = 0x000200;
-constexpr DWORD kTrunSampleFlags = 0x000400;
-constexpr DWORD kTrunSampleCompositionOffset = 0x000800;
-
-// Sample flags.
-constexpr DWORD kSampleIsNonSync = 0x00010000;
-constexpr DWORD kSampleDependsOnMask = 0x03000000;
-constexpr DWORD kSampleDependsOnOthers = 0x01000000;
 
 // A time-to-sample count stops growing here so that it stays a positive
 // signed value.
@@ -158,11 +146,8 @@ HRESULT trakBox::ParseTrackRun(LONGLONG* position, LONGLONG* trafRemaining, Box&
         baseMediaTime = WrappingAdd(baseMediaTime, -static_cast<LONGLONG>(duration));
       } else {
         // Index times are presentation times; the table set counts decode
-        // times, which run ahead by the target's composition offset
-        // (signed from version 1 on).
-        const LONGLONG offset = box.version == 0 ? LONGLONG{compositionOffset}
-                                                 : LONGLONG{static_cast<LONG>(compositionOffset)};
-        baseMediaTime = WrappingAdd(baseMediaTime, -offset);
+        // times, which run ahead by the target's composition offset.
+        baseMediaTime = WrappingAdd(baseMediaTime, -CompositionOffset(box.version, compositionOffset));
       }
     }
   }

@@ -15,18 +15,7 @@ constexpr DWORD kLpcmIsSigned = 0x4;
 constexpr WORD kBitsPerByte = 8;
 
 PcmByteOp ReverseOp(WORD bytes) {
-  switch (bytes) {
-    case 2:
-      return PcmByteOp::kReverse2;
-    case 3:
-      return PcmByteOp::kReverse3;
-    case 4:
-      return PcmByteOp::kReverse4;
-    case 8:
-      return PcmByteOp::kReverse8;
-    default:
-      return PcmByteOp::kNone;
-  }
+  return bytes == 2 || bytes == 3 || bytes == 4 || bytes == 8 ? static_cast<PcmByteOp>(bytes) : PcmByteOp::kNone;
 }
 
 // A whole number of bytes that a PCM or float type can describe.
@@ -99,26 +88,11 @@ DWORD GroupedPcmFrameBytes(const AudioSampleEntry& entry) {
 }
 
 void ApplyPcmByteOp(PcmByteOp op, BYTE* data, LONG length) {
-  if (data == nullptr || length <= 0) return;
-  LONG width = 0;
-  switch (op) {
-    case PcmByteOp::kNone:
-      return;
-    case PcmByteOp::kBiasSigned8:
-      for (LONG i = 0; i < length; ++i) data[i] = static_cast<BYTE>(data[i] + 0x80);
-      return;
-    case PcmByteOp::kReverse2:
-      width = 2;
-      break;
-    case PcmByteOp::kReverse3:
-      width = 3;
-      break;
-    case PcmByteOp::kReverse4:
-      width = 4;
-      break;
-    case PcmByteOp::kReverse8:
-      width = 8;
-      break;
+  if (data == nullptr || length <= 0 || op == PcmByteOp::kNone) return;
+  if (op == PcmByteOp::kBiasSigned8) {
+    for (LONG i = 0; i < length; ++i) data[i] = static_cast<BYTE>(data[i] + 0x80);
+    return;
   }
+  const LONG width = static_cast<LONG>(op);
   for (LONG i = 0; i + width <= length; i += width) std::reverse(data + i, data + i + width);
 }

@@ -12,16 +12,17 @@
 
 class AudioSampleEntry;
 
-// What the delivery does to each stored sample.
+// What the delivery does to each stored sample. The reversals are named
+// by the sample width they reverse.
 enum class PcmByteOp : BYTE {
-  kNone,
+  kNone = 0,
   // 8-bit signed to unsigned: add 0x80.
-  kBiasSigned8,
+  kBiasSigned8 = 1,
   // Big-endian samples of 2, 3, 4 or 8 bytes, reversed in place.
-  kReverse2,
-  kReverse3,
-  kReverse4,
-  kReverse8,
+  kReverse2 = 2,
+  kReverse3 = 3,
+  kReverse4 = 4,
+  kReverse8 = 8,
 };
 
 struct PcmLayout {

@@ -384,29 +384,4 @@ TEST_F(FragmentTest, JumpPlacesTheSetAtTheFragmentsDecodeTime) {
   }
 }
 
-// Reverse play walks back fragment by fragment to the first, each time to
-// the last key frame before the set it leaves.
-TEST_F(FragmentTest, PreviousFragmentsAreReachedBackToTheFirst) {
-  BeginFile();
-  std::vector<TfraEntry> entries;
-  for (int f = 0; f < 3; ++f) {
-    Trun run = SizedRun({1000, 1000, 1000});
-    run.flags |= 0x004;
-    run.firstFlags = kSyncFlags;
-    const LONGLONG moof = AddFragment([&](LONGLONG) { Traf({}, {run}, TimeBox::kTfdt, 3000u * f); });
-    entries.push_back({3000u * f, static_cast<uint64_t>(moof)});
-  }
-  Index({{.entries = entries}});
-  ASSERT_EQ(Open(), S_OK);
-  Track().sampleTable.reset();
-  ASSERT_EQ(Track().SelectFragmentForTime(7000), S_OK);
-  std::vector<LONGLONG> bases = {Track().baseMediaTime};
-  LONGLONG key = -1;
-  while (Track().SelectPreviousFragment(&key) == S_OK) {
-    bases.push_back(Track().baseMediaTime);
-    EXPECT_EQ(key, 0);
-  }
-  EXPECT_EQ(bases, (std::vector<LONGLONG>{6000, 3000, 0}));
-}
-
 }  // namespace
