@@ -464,7 +464,8 @@ int RunInfoCommand(int argc, char** argv) {
   const auto sources = SourcesToShow(session, input, parsed);
   // As the filter answers GetDuration, which players show as the length.
   LONGLONG duration = 0;
-  const bool hasDuration = SUCCEEDED(hr) && session.Demux() != nullptr && session.Demux()->GetDuration(&duration) == S_OK;
+  const bool hasDuration =
+      SUCCEEDED(hr) && session.Demux() != nullptr && session.Demux()->GetDuration(&duration) == S_OK;
 
   if (arguments.json) {
     JsonWriter json;

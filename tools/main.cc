@@ -18,8 +18,10 @@ constexpr Command kCommands[] = {
     {"samples", RunSamplesCommand, "samples [--json] INPUT"},
     {"info", RunInfoCommand, "info [--json] INPUT"},
     {"play", RunPlayCommand, "play [--json] [--start T] [--stop T] [--rate R] [--frames] [--media-type N] INPUT"},
-    {"dump", RunDumpCommand, "dump [--json] [--pin N] [--start T] [--stop T] [--rate R] [--frames] [--media-type N] INPUT"},
-    {"extract", RunExtractCommand, "extract [--start T] [--stop T] [--rate R] [--frames] [--media-type N] INPUT -o DIR"},
+    {"dump", RunDumpCommand,
+     "dump [--json] [--pin N] [--start T] [--stop T] [--rate R] [--frames] [--media-type N] INPUT"},
+    {"extract", RunExtractCommand,
+     "extract [--start T] [--stop T] [--rate R] [--frames] [--media-type N] INPUT -o DIR"},
 };
 
 void PrintUsage(FILE* to) {

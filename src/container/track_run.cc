@@ -139,7 +139,6 @@ HRESULT trakBox::ParseTrackRun(LONGLONG* position, LONGLONG* trafRemaining, Box&
     // moves the set's start back, so the target lands on the entry's time.
     // That includes the samples of runs ahead of the target run: they sit
     // before it in the table set too.
-    // This targeting is settled behaviour, earlier runs included.
     if (sampleCountdown != 0) {
       if (trafCountdown == 0 && trunCountdown == 0) --sampleCountdown;
       if (sampleCountdown != 0) {

@@ -152,8 +152,9 @@ HRESULT GetAudioMediaType(AudioSampleEntry& entry, int index, CMediaType* mediaT
   if (index < 0) return E_INVALIDARG;
   const DWORD format = entry.Format();
   const PcmLayout pcm = LinearPcmLayout(entry);
-  const SubtypeChoice choice = IsLinearPcmFormat(format) ? LinearPcmChoice(entry, pcm, index)
-                                                         : AudioSubtypeChoice(format, entry.objectTypeIndication, index);
+  const SubtypeChoice choice = IsLinearPcmFormat(format)
+                                   ? LinearPcmChoice(entry, pcm, index)
+                                   : AudioSubtypeChoice(format, entry.objectTypeIndication, index);
   GUID subtype{};
   if (!ResolveSubtype(entry, choice, &subtype)) return VFW_S_NO_MORE_ITEMS;
   StartMediaType(mediaType, MEDIATYPE_Audio, subtype, FORMAT_WaveFormatEx);
