@@ -119,7 +119,8 @@ HRESULT GraphSession::Open(const std::string& input) {
   return S_OK;
 }
 
-HRESULT GraphSession::ConnectSinks(CStreamSink::Mode mode, const std::string& outputDir) {
+HRESULT GraphSession::ConnectSinks(CStreamSink::Mode mode, const std::string& outputDir,
+                                   std::optional<int> mediaType) {
   for (size_t k = 0; k < m_pins.size(); ++k) {
     PinInfo& info = m_pins[k];
     std::string path;
@@ -131,6 +132,11 @@ HRESULT GraphSession::ConnectSinks(CStreamSink::Mode mode, const std::string& ou
     CStreamSink* sink = nullptr;
     RETURN_IF_FAILED(CStreamSink::Create(mode, path, &sink));
     info.sink = ComPtr<CStreamSink>::Attach(sink);
+    if (mediaType) {
+      CMediaType wanted;
+      if (info.pin->GetMediaType(*mediaType, &wanted) != S_OK) info.pin->GetMediaType(0, &wanted);
+      sink->AcceptOnly(wanted);
+    }
     RETURN_IF_FAILED(m_graph->AddFilter(sink, (L"Sink " + info.name).c_str()));
     RETURN_IF_FAILED(m_graph->ConnectDirect(info.pin, sink->GetPin(0), nullptr));
     // The pin copies into an empty record, as the interface asks.

@@ -23,6 +23,9 @@ struct PlayOptions {
   std::optional<double> stop;
   double rate = 1.0;
   bool frames = false;
+  // 0-based: each pin's sink accepts only that pin's media type of this
+  // index (a pin offering fewer keeps its first).
+  std::optional<int> mediaType;
 };
 
 struct GraphEvent {
@@ -51,7 +54,8 @@ class GraphSession {
   HRESULT Open(const std::string& input);
   // One sink per output pin; `outputDir` names the files of kWrite
   // ("output01.bin" ...).
-  HRESULT ConnectSinks(CStreamSink::Mode mode, const std::string& outputDir = "");
+  HRESULT ConnectSinks(CStreamSink::Mode mode, const std::string& outputDir = "",
+                       std::optional<int> mediaType = std::nullopt);
   HRESULT ApplyOptions(const PlayOptions& options);
   // Runs until every stream ended or one failed; `progress` draws a line on
   // standard error meanwhile. *events gets the graph's events in order.

@@ -493,12 +493,17 @@ int RunInfoCommand(int argc, char** argv) {
   for (const auto& [location, source] : sources) {
     for (std::string& warning : TruncationWarnings(*source)) warnings.push_back(std::move(warning));
   }
+  // As the filter answers GetDuration, which players show as the length.
+  LONGLONG duration = 0;
+  const bool hasDuration =
+      SUCCEEDED(hr) && session.Demux() != nullptr && session.Demux()->GetDuration(&duration) == S_OK;
 
   if (arguments.json) {
     JsonWriter json;
     json.BeginObject();
     json.Key("input").String(input);
     json.Key("result").String(HResultHex(hr));
+    if (hasDuration) json.Key("duration").Int(duration);
     WriteWarningsJson(json, warnings);
     json.Key("sources").BeginArray();
     for (const auto& [location, source] : sources) WriteSourceJson(json, location, *source);
@@ -509,6 +514,7 @@ int RunInfoCommand(int argc, char** argv) {
     json.EndObject();
     std::printf("%s\n", json.Text().c_str());
   } else {
+    if (hasDuration) std::printf("duration %s (%lld in 100-ns units)\n", SecondsText(duration).c_str(), static_cast<long long>(duration));
     for (const auto& [location, source] : sources) PrintSourceText(location, *source);
     for (const PinInfo& pin : session.Pins()) PrintPinText(pin);
   }

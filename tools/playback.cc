@@ -69,6 +69,10 @@ bool ParsePlayOptions(const ToolArguments& arguments, const char* command, PlayO
                                  arguments.values.at("--start"));
     return false;
   }
+  if (const auto type = arguments.values.find("--media-type"); type != arguments.values.end()) {
+    // Any index is allowed: a pin without that many types keeps its first.
+    options->mediaType = static_cast<int>(std::min<long long>(std::stoll(type->second), INT32_MAX));
+  }
   return true;
 }
 
@@ -216,7 +220,7 @@ int RunPlayback(PlaybackCommand command, int argc, char** argv) {
   }
   const bool shownAll = onlyPin == 0;
   const auto shown = [&](size_t index) { return shownAll || onlyPin == index + 1; };
-  if (SUCCEEDED(hr)) hr = session.ConnectSinks(spec.mode, outputDir);
+  if (SUCCEEDED(hr)) hr = session.ConnectSinks(spec.mode, outputDir, options.mediaType);
   std::vector<PinInfo>& pins = session.Pins();
   const bool withRows = command == PlaybackCommand::kDump;
   rows.resize(pins.size());

@@ -105,3 +105,10 @@ void CStreamSink::CloseOutput() {
   if (std::fclose(m_output) != 0 && m_writeResult == S_OK) m_writeResult = HResultFromErrno(errno != 0 ? errno : EIO);
   m_output = nullptr;
 }
+
+void CStreamSink::AcceptOnly(const CMediaType& type) { m_accepted = type; }
+
+HRESULT CStreamSink::CheckRenderType(const CMediaType* mt) {
+  if (mt == nullptr) return E_POINTER;
+  return !m_accepted || mt->MatchesPartial(&*m_accepted) ? S_OK : S_FALSE;
+}

@@ -72,9 +72,11 @@ class CStreamSink final : public CRendererBase {
   HRESULT WriteResult() const;
   // Closes the output file (flushing it); its result joins WriteResult.
   void CloseOutput();
+  // From now on only `type` is accepted (before connection).
+  void AcceptOnly(const CMediaType& type);
 
  protected:
-  HRESULT CheckRenderType(const CMediaType*) override { return S_OK; }
+  HRESULT CheckRenderType(const CMediaType* mt) override;
   HRESULT OnSample(IMediaSample* sample) override;
   void OnNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
   void OnEndOfStream() override;
@@ -89,4 +91,6 @@ class CStreamSink final : public CRendererBase {
   SampleRowWriter* m_rows = nullptr;
   FILE* m_output = nullptr;
   HRESULT m_writeResult = S_OK;
+  // Set before connection, read by the connection.
+  std::optional<CMediaType> m_accepted;
 };

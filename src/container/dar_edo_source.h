@@ -49,6 +49,8 @@ class CDarEdoSource {
   std::unique_ptr<mvhdBox> movieHeader;
   // Set when an "mvex" was walked to its end.
   DWORD fragmented = 0;
+  // The whole fragmented movie's duration from "mehd" (100-ns), 0 without.
+  LONGLONG fragmentDurationRef = 0;
   // Owned, in file order.
   GrowableArray<trakBox*> tracks{kTrackListGrowthStep};
   // Where boxes are read from; a compressed header's expanded bytes stand in
@@ -73,6 +75,7 @@ class CDarEdoSource {
   // "mvex" and its "trex" (movie_extends.cc).
   HRESULT ParseMovieExtends(LONGLONG* position, LONGLONG* remaining, Box& child);
   HRESULT ParseTrackExtends(LONGLONG* position, LONGLONG* remaining, Box& child);
+  HRESULT ParseMovieExtendsHeader(LONGLONG* position, LONGLONG* remaining, Box& child);
   // "tfra" inside "mfra" (random_access_index.cc).
   HRESULT ParseTrackFragmentRandomAccess(LONGLONG* position, LONGLONG* remaining, Box& child);
 

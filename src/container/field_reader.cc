@@ -46,6 +46,14 @@ HRESULT BoxFieldReader::U64(ULONGLONG* value) {
   return S_OK;
 }
 
+HRESULT BoxFieldReader::VersionedU64(BYTE version, ULONGLONG* value) {
+  if (version == 1) return U64(value);
+  DWORD narrow = 0;
+  RETURN_IF_FAILED(U32(&narrow));
+  *value = narrow;
+  return S_OK;
+}
+
 HRESULT BoxFieldReader::I32(LONG* value) {
   DWORD bits = 0;
   RETURN_IF_FAILED(U32(&bits));

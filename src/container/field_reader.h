@@ -46,6 +46,9 @@ class BoxFieldReader {
   HRESULT U32(DWORD* value);
   // The first four bytes are the high word.
   HRESULT U64(ULONGLONG* value);
+  // The full boxes whose version 1 widens a field: 64 bits for version 1,
+  // else 32.
+  HRESULT VersionedU64(BYTE version, ULONGLONG* value);
   HRESULT I32(LONG* value);
   HRESULT I64(LONGLONG* value);
   // `count` raw bytes as they stand in the file.

@@ -5,20 +5,13 @@
 // runs. Every operation holds tableLock; each track scans the file on its
 // own, through its own byte source.
 #include "container/box_walk.h"
+#include "container/fragment_flags.h"
 #include "container/trak_box.h"
 #include "platform/fourcc.h"
 
 #include <new>
 
 namespace {
-
-// "tfhd" flags.
-constexpr DWORD kTfhdBaseDataOffset = 0x000001;
-constexpr DWORD kTfhdSampleDescriptionIndex = 0x000002;
-constexpr DWORD kTfhdDefaultSampleDuration = 0x000008;
-constexpr DWORD kTfhdDefaultSampleSize = 0x000010;
-constexpr DWORD kTfhdDefaultSampleFlags = 0x000020;
-constexpr DWORD kTfhdDurationIsEmpty = 0x010000;
 
 // How far past the loaded runs a seek may land and still be reached by
 // reading forward rather than by a jump: 5 s in 100-ns units.
@@ -127,14 +120,20 @@ HRESULT trakBox::ParseTrackFragment(LONGLONG* position, LONGLONG* moofRemaining,
         return S_OK;
       }
       ours = true;
+      trackFragmentStartTime = WrappingAdd(baseMediaTime, sampleTable ? sampleTable->totalDuration : 0);
     } else if (child.type == FourCC("trun") && ours) {
       if (trafCountdown == 0 && trunCountdown != 0) --trunCountdown;
       hr = ParseTrackRun(position, &trackFragment.size, child);
+    } else if (ours && IsFragmentDecodeTimeBox(child)) {
+      hr = ParseTrackFragmentDecodeTime(position, &trackFragment.size, child);
     } else {
       hr = walk.SkipChild(child);
     }
     if (hr != S_OK) return hr;
   }
+  // Smooth Streaming writes its time box after the runs: it still places
+  // the set, but only for this track's first track fragment.
+  if (ours) fragmentTimePending = 0;
   return walk.Result();
 }
 
@@ -194,9 +193,11 @@ HRESULT trakBox::SelectFragmentForTime(LONGLONG mediaTime) {
                                ReferenceToMediaTime(kReadForwardWindow);
     if (baseMediaTime <= mediaTime && mediaTime < windowEnd) return S_OK;
   }
+  // The index counts in the fragments' own times.
+  const LONGLONG indexTime = WrappingAdd(mediaTime, fragmentTimeOrigin);
   // The samples ahead of the first indexed fragment are those of "moov":
   // its tables come back, and loading goes on after "moov" as at the start.
-  if (movieTable && mediaTime < randomAccessEntries.Data()[0].time) {
+  if (movieTable && indexTime < randomAccessEntries.Data()[0].time) {
     std::unique_ptr<trakFragment> restored(new (std::nothrow) trakFragment());
     if (!restored) return E_OUTOFMEMORY;
     RETURN_IF_FAILED(restored->CopyTablesFrom(*movieTable));
@@ -209,17 +210,33 @@ HRESULT trakBox::SelectFragmentForTime(LONGLONG mediaTime) {
     trafCountdown = 0;
     trunCountdown = 0;
     sampleCountdown = 0;
+    fragmentTimePending = 0;
     return S_OK;
   }
-  const RandomAccessEntry entry = randomAccessEntries.Data()[FindRandomAccessEntry(randomAccessEntries, mediaTime)];
+  const RandomAccessEntry entry = randomAccessEntries.Data()[FindRandomAccessEntry(randomAccessEntries, indexTime)];
   sampleTable.reset();
   fragmentScanStatus = S_OK;
   fragmentScanPosition = entry.fragmentOffset;
   // Unbounded, yet position + remaining stays within 64 bits.
   fragmentScanRemaining = entry.fragmentOffset >= 0 ? INT64_MAX - entry.fragmentOffset : 0;
-  baseMediaTime = entry.time;
+  baseMediaTime = WrappingAdd(entry.time, -fragmentTimeOrigin);
   trafCountdown = entry.trafNumber;
   trunCountdown = entry.trunNumber;
   sampleCountdown = entry.sampleNumber;
+  fragmentTimePending = 1;
   return LoadNextFragmentGroup();
+}
+
+HRESULT trakBox::SelectPreviousFragment(LONGLONG* syncSample) {
+  CAutoLock lock(&tableLock);
+  *syncSample = 0;
+  if (!isFragmented || randomAccessEntries.Empty() || baseMediaTime <= 0) return S_FALSE;
+  const LONGLONG setStart = baseMediaTime;
+  const LONGLONG before = setStart - 1;
+  SelectFragmentForTime(before);
+  LoadFragmentsForTime(before);
+  // An index that leads back to the same place ends the walk rather than
+  // repeating it.
+  if (!sampleTable || baseMediaTime >= setStart) return S_FALSE;
+  return PreviousSyncSampleAtTime(before, syncSample);
 }

@@ -11,6 +11,8 @@ constexpr LONGLONG kShortTimesBytes = 8;
 constexpr LONGLONG kBeforeMatrixBytes = 16;
 constexpr double kReferenceUnitsPerSecond = 10000000.0;
 
+}  // namespace
+
 // The conversion is done in double precision, as movie durations always
 // were; values beyond the 64-bit range are pinned to its ends.
 LONGLONG DurationToReference(LONGLONG duration, DWORD timescale) {
@@ -21,8 +23,6 @@ LONGLONG DurationToReference(LONGLONG duration, DWORD timescale) {
   if (reference <= -9.2233720368547758e18) return INT64_MIN;
   return static_cast<LONGLONG>(std::trunc(reference));
 }
-
-}  // namespace
 
 HRESULT mvhdBox::ReadBody(IAsyncReader* source, LONGLONG* position, LONGLONG* remaining) {
   RETURN_IF_FAILED(ClaimChild(remaining, *this));

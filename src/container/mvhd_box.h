@@ -19,3 +19,7 @@ class mvhdBox : public FullBox {
   // In file order.
   DWORD matrix[9] = {0x00010000, 0, 0, 0, 0x00010000, 0, 0, 0, 0x40000000};
 };
+
+// A duration in `timescale` units as 100-ns units, truncated and saturated;
+// 0 for a timescale of 0.
+LONGLONG DurationToReference(LONGLONG duration, DWORD timescale);

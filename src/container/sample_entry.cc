@@ -229,3 +229,9 @@ HRESULT SampleEntry::OnPasp(const Box&, const BYTE*, LONGLONG) { return S_OK; }
 SampleEntry* CreatePlainSampleEntry(DWORD, const Box& entryHeader, trakBox* track) {
   return new (std::nothrow) SampleEntry(entryHeader, track, kSampleEntryPlain);
 }
+
+DWORD SampleEntry::PcmFrameBytes() const {
+  const DWORD format = Format();
+  if (format != FourCC("twos") && format != FourCC("sowt") && format != FourCC("raw ")) return 0;
+  return static_cast<DWORD>(PcmBitsPerSample() / 8) * PcmChannelCount();
+}

@@ -75,6 +75,10 @@ class SampleEntry : public Box {
   // audio entry; 0 for every other kind.
   virtual WORD PcmChannelCount() const { return 0; }
   virtual WORD PcmBitsPerSample() const { return 0; }
+  // Bytes of one frame (all channels) of PCM whose constant-size samples
+  // are grouped per chunk; 0 for formats that are not. Here "twos", "sowt"
+  // and "raw " from the two values above; audio entries know more formats.
+  virtual DWORD PcmFrameBytes() const;
 
   trakBox* track = nullptr;
   WORD dataReferenceIndex = 0;

@@ -405,18 +405,26 @@ void trakBox::PreparePcmLayout() {
   pcmFlags = 0;
   if (mediaKind != kMediaKindSound || !sampleEntry || !sampleTable) return;
   const DWORD format = sampleEntry->Format();
-  if (format != FourCC("twos") && format != FourCC("sowt") && format != FourCC("raw ")) return;
-  const WORD bits = sampleEntry->PcmBitsPerSample();
-  const DWORD bytesPerFrame = static_cast<DWORD>(bits / 8) * sampleEntry->PcmChannelCount();
+  const bool classic = format == FourCC("twos") || format == FourCC("sowt") || format == FourCC("raw ");
+  const DWORD bytesPerFrame = sampleEntry->PcmFrameBytes();
   trakFragment& table = *sampleTable;
+  const bool oneDuration = table.timeToSample.Count() == 1;
+  if (!classic) {
+    // µ-law, A-law and the other uncompressed formats store one frame per
+    // sample just the same; read literally as one-frame samples they play
+    // at the wrong speed. Only the plain layout is regrouped.
+    if (bytesPerFrame == 0 || table.constantSampleSize == 0 || !oneDuration) return;
+    pcmFlags |= kPcmWholeChunkUnits;
+    table.constantSampleSize = bytesPerFrame;
+    return;
+  }
   if (table.constantSampleSize != 0) {
-    if (table.timeToSample.Count() == 1) pcmFlags |= kPcmWholeChunkUnits;
+    if (oneDuration) pcmFlags |= kPcmWholeChunkUnits;
     table.constantSampleSize = bytesPerFrame;
   } else {
     DWORD* sizes = table.sampleSizes.Data();
     for (ULONG i = 0; i < table.sampleSizes.Count(); ++i) sizes[i] *= bytesPerFrame;
   }
-  if (bits == 16 && format == FourCC("twos")) pcmFlags |= kPcmSwapBytes;
 }
 
 HRESULT trakBox::GetTrackMediaType(int index, CMediaType* mediaType) {

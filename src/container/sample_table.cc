@@ -114,7 +114,25 @@ HRESULT trakBox::ParseSampleTable(LONGLONG* position, LONGLONG* remaining, Box& 
       {FourCC("co64"), &trakBox::ParseChunkOffset64},     {FourCC("stss"), &trakBox::ParseSyncSample},
   };
   RETURN_IF_FAILED(ClaimChild(remaining, stbl));
-  return WalkChildren(*this, kSampleTableChildren, reader_.Get(), position, stbl);
+  RETURN_IF_FAILED(WalkChildren(*this, kSampleTableChildren, reader_.Get(), position, stbl));
+  if (stsdEntryCount > 1 && !OnlyFirstDescriptionUsed()) {
+    DMX_TRACE("\nDAREdo: Cannot handle tracks with more than one sample type!");
+    hasSampleEntry = 0;
+  }
+  return S_OK;
+}
+
+// Muxers write several descriptions where one would do and then use only
+// the first; such a track plays with entry 1. The chunk table may come
+// after "stsd", so this is decided once the whole "stbl" is read.
+bool trakBox::OnlyFirstDescriptionUsed() {
+  CAutoLock lock(&tableLock);
+  if (!sampleTable) return false;
+  const GrowableArray<SampleToChunkEntry>& chunks = sampleTable->sampleToChunk;
+  for (ULONG i = 0; i < chunks.Count(); ++i) {
+    if (chunks.Data()[i].sampleDescriptionIndex != 1) return false;
+  }
+  return true;
 }
 
 HRESULT trakBox::ParseSampleDescription(LONGLONG* position, LONGLONG* remaining, Box& child) {
@@ -122,7 +140,8 @@ HRESULT trakBox::ParseSampleDescription(LONGLONG* position, LONGLONG* remaining,
   RETURN_IF_FAILED(OpenFullBox(box, reader_.Get(), position, remaining));
   BoxFieldReader fields = box.Fields(reader_.Get(), position);
   RETURN_IF_FAILED(fields.U32(&stsdEntryCount));
-  if (stsdEntryCount != 1) {
+  // More than one entry is judged by the chunk table once "stbl" is read.
+  if (stsdEntryCount == 0) {
     DMX_TRACE("\nDAREdo: Cannot handle tracks with more than one sample type!");
     fields.SkipRest();
     return S_OK;

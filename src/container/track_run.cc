@@ -1,25 +1,12 @@
 // "trun": one run of a track fragment appended to the track's current table
 // set as one chunk, so that the lookups treat fragments like any track.
+#include "container/fragment_flags.h"
 #include "container/trak_box.h"
 
 #include <algorithm>
 #include <new>
 
 namespace {
-
-// "trun" flags.
-constexpr DWORD kTrunDataOffset = 0x000001;
-constexpr DWORD kTrunFirstSampleFlags = 0x000004;
-constexpr DWORD kTrunSampleDuration = 0x000100;
-constexpr DWORD kTrunSampleSize = 0x000200;
-constexpr DWORD kTrunSampleFlags = 0x000400;
-constexpr DWORD kTrunSampleCompositionOffset = 0x000800;
-constexpr LONGLONG kCompositionOffsetBytes = 4;
-
-// Sample flags.
-constexpr DWORD kSampleIsNonSync = 0x00010000;
-constexpr DWORD kSampleDependsOnMask = 0x03000000;
-constexpr DWORD kSampleDependsOnOthers = 0x01000000;
 
 // A time-to-sample count stops growing here so that it stays a positive
 // signed value.
@@ -110,6 +97,7 @@ HRESULT trakBox::ParseTrackRun(LONGLONG* position, LONGLONG* trafRemaining, Box&
   }
   DWORD firstSampleFlags = fragmentSampleFlags;
   if (box.flags & kTrunFirstSampleFlags) RETURN_IF_FAILED(fields.U32(&firstSampleFlags));
+
   // An empty run adds no chunk: a chunk of zero samples would stop the
   // chunk lookup.
   if (count == 0) {
@@ -132,7 +120,8 @@ HRESULT trakBox::ParseTrackRun(LONGLONG* position, LONGLONG* trafRemaining, Box&
     if (box.flags & kTrunSampleDuration) RETURN_IF_FAILED(fields.U32(&duration));
     if (box.flags & kTrunSampleSize) RETURN_IF_FAILED(fields.U32(&size));
     if (box.flags & kTrunSampleFlags) RETURN_IF_FAILED(fields.U32(&sampleFlags));
-    if (box.flags & kTrunSampleCompositionOffset) RETURN_IF_FAILED(fields.Skip(kCompositionOffsetBytes));
+    DWORD compositionOffset = 0;
+    if (box.flags & kTrunSampleCompositionOffset) RETURN_IF_FAILED(fields.U32(&compositionOffset));
 
     table.sampleSizes.Append(size);
     AppendDuration(table.timeToSample, duration);
@@ -146,7 +135,13 @@ HRESULT trakBox::ParseTrackRun(LONGLONG* position, LONGLONG* trafRemaining, Box&
     // before it in the table set too.
     if (sampleCountdown != 0) {
       if (trafCountdown == 0 && trunCountdown == 0) --sampleCountdown;
-      if (sampleCountdown != 0) baseMediaTime = WrappingAdd(baseMediaTime, -static_cast<LONGLONG>(duration));
+      if (sampleCountdown != 0) {
+        baseMediaTime = WrappingAdd(baseMediaTime, -static_cast<LONGLONG>(duration));
+      } else {
+        // Index times are presentation times; the table set counts decode
+        // times, which run ahead by the target's composition offset.
+        baseMediaTime = WrappingAdd(baseMediaTime, -CompositionOffset(box.version, compositionOffset));
+      }
     }
   }
   fields.SkipRest();

@@ -35,10 +35,12 @@ enum MediaKind : DWORD {
 
 // pcmFlags bits.
 // Each delivered unit of QuickTime PCM runs from the requested sample to
-// the end of its chunk.
+// the end of its chunk. (Byte order and sign are the output pin's sample
+// converter's business: they depend on the media type it connected with.)
 inline constexpr DWORD kPcmWholeChunkUnits = 0x1;
-// 16-bit big-endian PCM that the output pin byte-swaps.
-inline constexpr DWORD kPcmSwapBytes = 0x2;
+
+// "tfdt", or the "uuid" box with which Smooth Streaming states the same.
+bool IsFragmentDecodeTimeBox(const Box& box);
 
 class trakBox : public FullBox {
  public:
@@ -129,6 +131,11 @@ class trakBox : public FullBox {
   // a copy of its tables, so that a jump back before the first indexed
   // fragment can bring them back.
   void KeepMovieTables();
+  // Reverse play at the start of a table set that a jump loaded: jumps to
+  // the fragment before it and finds its last sync sample. S_FALSE when
+  // there is nothing before (no index, the set starts at 0, or no key
+  // frame).
+  HRESULT SelectPreviousFragment(LONGLONG* syncSample);
   // Loads fragments until the table set holds `sample` / reaches
   // `mediaTime`. S_OK when covered, else the status that stopped loading;
   // the tables decide what is there.
@@ -144,6 +151,13 @@ class trakBox : public FullBox {
   HRESULT ParseTrackFragmentHeader(LONGLONG* position, LONGLONG* trafRemaining, Box& header, DWORD* trackIdRead);
   // Appends the run to the current table set as one chunk (track_run.cc).
   HRESULT ParseTrackRun(LONGLONG* position, LONGLONG* trafRemaining, Box& header);
+  // The decode time of a track fragment ("tfdt" or the Smooth Streaming
+  // box); right after a jump it becomes `baseMediaTime` (fragment_times.cc).
+  HRESULT ParseTrackFragmentDecodeTime(LONGLONG* position, LONGLONG* trafRemaining, Box& header);
+  // Media time at which the fragment of the last index entry ends, read
+  // from that fragment without touching the loader's state. S_FALSE and 0
+  // without an index or when the entry points at no "moof".
+  HRESULT GetIndexedEndTime(LONGLONG* endTime);
 
   // From "tkhd".
   DWORD trackId = 0;
@@ -179,7 +193,7 @@ class trakBox : public FullBox {
   // Typical sample duration in 100-ns units, set by the filter for the
   // fragmented paths.
   LONGLONG fixedSampleDuration = 0;
-  // kPcmWholeChunkUnits | kPcmSwapBytes, set by PreparePcmLayout.
+  // kPcmWholeChunkUnits, set by PreparePcmLayout.
   DWORD pcmFlags = 0;
   // The result of the last SampleToChunk made by GetSampleLocation.
   HRESULT lastLookupResult = S_OK;
@@ -208,6 +222,17 @@ class trakBox : public FullBox {
   DWORD trafCountdown = 0;
   DWORD trunCountdown = 0;
   DWORD sampleCountdown = 0;
+  // Set by a jump until this track's first track fragment after it is
+  // read: a fragment decode time met in it places the table set.
+  DWORD fragmentTimePending = 0;
+  // Decode times stated in fragments, less this, are times of the table
+  // sets, which count from the track's first sample as 0 (some writers
+  // start their fragment times below 0). Learnt from the first decode time
+  // met while loading in file order.
+  LONGLONG fragmentTimeOrigin = 0;
+  DWORD fragmentTimeOriginKnown = 0;
+  // Where the track fragment being read starts in the loaded table set.
+  LONGLONG trackFragmentStartTime = 0;
   // Sorted by time.
   GrowableArray<RandomAccessEntry> randomAccessEntries;
   // The fragment reader's state right after "moov", with the tables read
@@ -272,6 +297,10 @@ class trakBox : public FullBox {
   HRESULT ReadCountedTable(LONGLONG* position, LONGLONG* remaining, Box& child,
                            GrowableArray<Entry> trakFragment::*table, LONG entryBytes, Store store);
   void FindDefaultSampleDelta();
+  // Every sample-to-chunk entry names description 1.
+  bool OnlyFirstDescriptionUsed();
+  // GetIndexedEndTime's reading of the last indexed fragment.
+  HRESULT ScanIndexedEndTime(LONGLONG* endTime);
 
   // Lookup helpers (sample_lookup.cc), called under tableLock.
   bool SyncSamplesAscending();
@@ -286,4 +315,10 @@ class trakBox : public FullBox {
   ChunkCache chunkCache_;
   TimeCache timeCache_;
   SyncOrder syncOrder_;
+  struct IndexedEnd {
+    bool known = false;
+    HRESULT result = S_FALSE;
+    LONGLONG time = 0;
+  };
+  IndexedEnd indexedEnd_;
 };

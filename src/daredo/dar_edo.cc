@@ -92,6 +92,14 @@ ULONGLONG FragmentedBufferSize(const CMediaType& mt, ULONGLONG largestSample) {
   return std::max(size, largestSample);
 }
 
+// Raw pictures delivered as RGB24/RGB32 are converted into padded rows,
+// which the stored frame does not count: the buffers follow the RGB type.
+DWORD ConvertedPictureBytes(const CMediaType& connection) {
+  if (connection.subtype != MEDIASUBTYPE_RGB24 && connection.subtype != MEDIASUBTYPE_RGB32) return 0;
+  VideoFormatView view{};
+  return GetVideoFormatView(connection, &view) ? view.bitmap.biSizeImage : 0;
+}
+
 char MediaLetter(REFGUID majortype) {
   if (majortype == MEDIATYPE_Video) return 'V';
   if (majortype == MEDIATYPE_Audio) return 'A';
@@ -174,8 +182,11 @@ HRESULT CDarEdo::DecidePinBufferSize(int pinNo, IMemAllocator* allocator, ALLOCA
   if (allocator == nullptr || props == nullptr) return E_POINTER;
   CBaseDmxOutputPin* pin = GetOutputPin(pinNo - 1);
   if (pin == nullptr) return E_UNEXPECTED;
-  const DWORD maxSampleSize = pin->MaxSampleSize();
-  const LONG size = maxSampleSize != 0 ? static_cast<LONG>(maxSampleSize) : kEmptyTrackBufferSize;
+  CMediaType connection;
+  pin->ConnectionMediaType(&connection);
+  const DWORD maxSampleSize = std::max(pin->MaxSampleSize(), ConvertedPictureBytes(connection));
+  const LONG size = maxSampleSize != 0 ? static_cast<LONG>(std::min<DWORD>(maxSampleSize, INT32_MAX))
+                                       : kEmptyTrackBufferSize;
   const LONG count = std::clamp<LONG>(kBufferBudget / size, kMinBuffers, kMaxBuffers);
   props->cBuffers = count;
   props->cbBuffer = size;
@@ -183,8 +194,6 @@ HRESULT CDarEdo::DecidePinBufferSize(int pinNo, IMemAllocator* allocator, ALLOCA
   const HRESULT hr = allocator->SetProperties(props, &actual);
   if (FAILED(hr)) return hr;
   if (actual.cBuffers < count || actual.cbBuffer < size) return E_FAIL;
-  CMediaType connection;
-  pin->ConnectionMediaType(&connection);
   DMX_TRACE("\nISO.DecideBufferSize(%c, %d x %d)", MediaLetter(connection.majortype), actual.cBuffers,
             actual.cbBuffer);
   pin->SetBufferCount(count);
@@ -319,6 +328,22 @@ const CDarEdoSource* CDarEdo::SourceOfTrack(const trakBox* track) const {
   return nullptr;
 }
 
+// The headers of a fragmented movie usually say 0: the whole length is in
+// "mehd" when the writer gave one, else at the end of the last fragment the
+// index names. Players need it for a length and a seek bar.
+LONGLONG CDarEdo::TrackDuration(trakBox& track) const {
+  const CDarEdoSource* source = SourceOfTrack(&track);
+  if (source != nullptr && source->fragmented) {
+    if (source->fragmentDurationRef > 0) return source->fragmentDurationRef;
+    LONGLONG indexedEnd = 0;
+    if (track.GetIndexedEndTime(&indexedEnd) == S_OK) return track.MediaToReferenceTime(indexedEnd);
+  }
+  const ULONGLONG media = std::min<ULONGLONG>(track.mediaDuration, std::numeric_limits<LONGLONG>::max());
+  LONGLONG duration = track.MediaToReferenceTime(static_cast<LONGLONG>(media));
+  if (source != nullptr && source->movieHeader) duration = std::max(duration, source->movieHeader->durationRef);
+  return duration;
+}
+
 HRESULT CDarEdo::GetDuration(LONGLONG* duration) {
   if (duration == nullptr) return E_POINTER;
   LONGLONG longest = 0;
@@ -327,10 +352,7 @@ HRESULT CDarEdo::GetDuration(LONGLONG* duration) {
     CBaseDmxOutputPin* pin = GetOutputPin(k);
     trakBox* track = pin != nullptr ? pin->Track() : nullptr;
     if (track == nullptr) continue;
-    const ULONGLONG media = std::min<ULONGLONG>(track->mediaDuration, std::numeric_limits<LONGLONG>::max());
-    longest = std::max(longest, track->MediaToReferenceTime(static_cast<LONGLONG>(media)));
-    const CDarEdoSource* source = SourceOfTrack(track);
-    if (source != nullptr && source->movieHeader) longest = std::max(longest, source->movieHeader->durationRef);
+    longest = std::max(longest, TrackDuration(*track));
   }
   if (IsMediaTimeFormat()) {
     *duration = longest;

@@ -79,6 +79,8 @@ class CDarEdo final : public CBaseDmx, public CSeeking {
   void DeleteSources();
   // The source whose track list holds `track`, or null.
   const CDarEdoSource* SourceOfTrack(const trakBox* track) const;
+  // One track's length in 100-ns units, as GetDuration weighs it.
+  LONGLONG TrackDuration(trakBox& track) const;
   bool AnySourceFragmented() const;
 
   // Changed only on the connecting thread under the filter lock.

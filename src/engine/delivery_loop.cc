@@ -171,10 +171,16 @@ HRESULT CBaseDmxOutputPin::Process() {
       }
       if (rate < 0) {
         if (next <= count) {
-          hr = S_OK;
-          break;
+          // A seek may have jumped into a later fragment: reverse play goes
+          // on through the fragments before it.
+          hr = track->SelectPreviousFragment(&next);
+          if (hr == S_FALSE) {
+            hr = S_OK;
+            break;
+          }
+        } else {
+          hr = track->PreviousSyncSample(next - count - 1, &next);
         }
-        hr = track->PreviousSyncSample(next - count - 1, &next);
         if (FAILED(hr)) {
           DMX_TRACE("\nProcess: failed %s to find key frame before frame %d", TraceTime(hr).c_str(),
                     static_cast<int>(m_currentSample));
@@ -198,16 +204,12 @@ HRESULT CBaseDmxOutputPin::Process() {
 HRESULT CBaseDmxOutputPin::FillSample(IMediaSample* sample, LONGLONG offset, LONGLONG size) {
   if (size < 0 || size > std::numeric_limits<LONG>::max()) return VFW_E_BUFFER_OVERFLOW;
   const LONG length = static_cast<LONG>(size);
-  HRESULT hr = sample->SetActualDataLength(length);
+  // A converter may deliver more than is stored (padded picture rows).
+  HRESULT hr = sample->SetActualDataLength(m_converter ? m_converter->OutputLength(length) : length);
   if (FAILED(hr)) return hr;
   BYTE* data = nullptr;
   hr = sample->GetPointer(&data);
   if (FAILED(hr)) return hr;
   if (m_converter) return m_converter->Convert(Source(), offset, data, length);
-  hr = Source()->SyncRead(offset, length, data);
-  if (hr == S_OK && (m_track->pcmFlags & kPcmSwapBytes) != 0) {
-    // "twos" is big-endian; downstream expects little-endian PCM.
-    for (LONG i = 0; i + 1 < length; i += 2) std::swap(data[i], data[i + 1]);
-  }
-  return hr;
+  return Source()->SyncRead(offset, length, data);
 }

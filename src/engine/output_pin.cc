@@ -228,13 +228,11 @@ void CBaseDmxOutputPin::CreateOutputQueue() {
 }
 
 HRESULT CBaseDmxOutputPin::PrepareConverter() {
-  if (m_track == nullptr || m_track->mediaKind != kMediaKindVideo || m_track->FormatFourCC() != FourCC("yuv2")) {
-    return S_OK;
-  }
+  if (m_track == nullptr) return S_OK;
   m_converter.reset();
-  auto* converter = new (std::nothrow) CYUY2SampleConverter(IsVideoRendererPin(m_Connected));
-  if (converter == nullptr) return SetErrorResult(E_OUTOFMEMORY);
-  m_converter.reset(converter);
+  HRESULT hr = S_OK;
+  m_converter = CreateSampleConverter(*m_track, m_mt, IsVideoRendererPin(m_Connected), &hr);
+  if (FAILED(hr)) return SetErrorResult(hr);
   return S_OK;
 }
 

@@ -110,5 +110,6 @@ typedef struct tagSUBTITLEINFO {
 static_assert(sizeof(SUBTITLEINFO) == 520);
 
 inline constexpr WORD WAVE_FORMAT_PCM = 0x0001;
+inline constexpr WORD WAVE_FORMAT_IEEE_FLOAT = 0x0003;
 inline constexpr WORD WAVE_FORMAT_MPEG = 0x0050;
 inline constexpr WORD WAVE_FORMAT_MPEGLAYER3 = 0x0055;

@@ -14,6 +14,7 @@ inline constexpr GUID MEDIATYPE_Subtitle = {0xE487EB08, 0x6B26, 0x4BE9, {0x9D, 0
 // Subtypes.
 inline constexpr GUID MEDIASUBTYPE_NULL = GUID_NULL;
 inline constexpr GUID MEDIASUBTYPE_PCM = GuidFromDword(0x00000001);
+inline constexpr GUID MEDIASUBTYPE_IEEE_FLOAT = GuidFromDword(0x00000003);
 inline constexpr GUID MEDIASUBTYPE_YUY2 = GuidFromDword(0x32595559);
 inline constexpr GUID MEDIASUBTYPE_UYVY = GuidFromDword(0x59565955);
 inline constexpr GUID MEDIASUBTYPE_YV12 = GuidFromDword(0x32315659);

@@ -8,6 +8,7 @@
 #include "streams/audio_specific_config.h"
 #include "streams/media_subtypes.h"
 #include "streams/mpeg_audio_header.h"
+#include "streams/pcm_layout.h"
 
 #include <algorithm>
 #include <cstring>
@@ -137,22 +138,44 @@ HRESULT WriteMpegAudioFormat(const AudioSampleEntry& entry, CMediaType* mediaTyp
   return mediaType->SetFormat(format.Bytes(), format.size) ? S_OK : E_OUTOFMEMORY;
 }
 
+// Uncompressed sound is offered as PCM, or IEEE float, only where its layout
+// is one those types describe once the delivery has converted it (see
+// pcm_layout.h); the formats that always had the private type keep it
+// second. A depth no type describes gets the private type alone.
+SubtypeChoice LinearPcmChoice(const AudioSampleEntry& entry, const PcmLayout& layout, int index) {
+  constexpr SubtypeChoice kPrivate = {SubtypeRule::kPrivate, 0, nullptr, ExtraSource::kPayload};
+  constexpr SubtypeChoice kNothing = {SubtypeRule::kNone, 0, nullptr, ExtraSource::kNone};
+  const DWORD format = entry.Format();
+  const bool hadPrivate = format != FourCC("twos") && format != FourCC("sowt") && format != FourCC("raw ");
+  if (layout.bytesPerChannel == 0) return index == 0 ? kPrivate : kNothing;
+  if (index == 0) {
+    return {SubtypeRule::kFixed, 0, layout.isFloat ? &MEDIASUBTYPE_IEEE_FLOAT : &MEDIASUBTYPE_PCM, ExtraSource::kNone};
+  }
+  return index == 1 && hadPrivate ? kPrivate : kNothing;
+}
+
 }  // namespace
 
 HRESULT GetAudioMediaType(AudioSampleEntry& entry, int index, CMediaType* mediaType) {
   if (!mediaType) return E_POINTER;
   if (index < 0) return E_INVALIDARG;
   const DWORD format = entry.Format();
-  const SubtypeChoice& choice = AudioSubtypeChoice(format, entry.objectTypeIndication, index);
+  const PcmLayout pcm = LinearPcmLayout(entry);
+  const SubtypeChoice choice = IsLinearPcmFormat(format)
+                                   ? LinearPcmChoice(entry, pcm, index)
+                                   : AudioSubtypeChoice(format, entry.objectTypeIndication, index);
   GUID subtype{};
   if (!ResolveSubtype(entry, choice, &subtype)) return VFW_S_NO_MORE_ITEMS;
   StartMediaType(mediaType, MEDIATYPE_Audio, subtype, FORMAT_WaveFormatEx);
 
   if (choice.rule == SubtypeRule::kWaveTagFromConfig) return WriteStoredWaveFormat(entry, mediaType);
   // Whatever the list index, MPEG audio frames are described by their own
-  // header rather than by the entry.
+  // header rather than by the entry. A first frame that is no header still
+  // leaves the private type, so that the track is not lost.
   if (format == FourCC("mp4a") && IsMpegAudioObjectType(entry.objectTypeIndication)) {
-    return WriteMpegAudioFormat(entry, mediaType);
+    const HRESULT hr = WriteMpegAudioFormat(entry, mediaType);
+    if (hr != E_FAIL || choice.rule != SubtypeRule::kPrivate) return hr;
+    StartMediaType(mediaType, MEDIATYPE_Audio, subtype, FORMAT_WaveFormatEx);
   }
 
   WORD formatTag = 0;
@@ -173,14 +196,16 @@ HRESULT GetAudioMediaType(AudioSampleEntry& entry, int index, CMediaType* mediaT
   wfx.wFormatTag = formatTag;
   wfx.nChannels = entry.channelCount;
   wfx.nSamplesPerSec = entry.sampleRate;
-  if (formatTag == WAVE_FORMAT_PCM) {
-    wfx.nBlockAlign = static_cast<WORD>((DWORD{entry.sampleSize} * entry.channelCount) / 8);
+  wfx.wBitsPerSample = entry.sampleSize;
+  if (formatTag == WAVE_FORMAT_PCM || formatTag == WAVE_FORMAT_IEEE_FLOAT) {
+    // The delivered samples: whole bytes, whatever depth the entry states.
+    wfx.wBitsPerSample = static_cast<WORD>(pcm.bytesPerChannel * 8);
+    wfx.nBlockAlign = static_cast<WORD>(DWORD{pcm.bytesPerChannel} * entry.channelCount);
     wfx.nAvgBytesPerSec = wfx.nBlockAlign * entry.sampleRate;
   } else {
     wfx.nBlockAlign = 1;
     wfx.nAvgBytesPerSec = entry.track ? entry.track->GetBytesPerSecond() : 0;
   }
-  wfx.wBitsPerSample = entry.sampleSize;
   wfx.cbSize = static_cast<WORD>(extraSize);
 
   BYTE* block = mediaType->AllocFormatBuffer(sizeof wfx + extraSize);

@@ -2,7 +2,9 @@
 
 #include "platform/fourcc.h"
 #include "streams/audio_media_type.h"
+#include "streams/pcm_layout.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 
@@ -18,8 +20,8 @@ constexpr LONGLONG kVersion1ExtraBytes = 16;
 constexpr LONGLONG kVersion2BytesBeforeSampleSize = 2;
 // Version 2: the words between the sample size and the 64-bit rate.
 constexpr LONGLONG kVersion2BytesBeforeRate = 12;
-// Version 2: the five words after the channel count.
-constexpr LONGLONG kVersion2TrailingBytes = 20;
+// Version 2: the always-0x7F000000 word after the channel count.
+constexpr LONGLONG kVersion2BytesBeforeBits = 4;
 constexpr double kRateLimit = 4294967296.0;
 
 // The integer part of a version 2 rate. A rate that is not a number or does
@@ -73,7 +75,16 @@ HRESULT AudioSampleEntry::ReadSoundDescriptionV2(BoxFieldReader& fields) {
   DWORD channels = 0;
   RETURN_IF_FAILED(fields.U32(&channels));
   channelCount = static_cast<WORD>(channels & 0xFFFF);
-  return fields.Skip(kVersion2TrailingBytes);
+  RETURN_IF_FAILED(fields.Skip(kVersion2BytesBeforeBits));
+  // The field read above always says 16; the real depth and the sample
+  // kind follow here, and without them "lpcm" plays as noise.
+  DWORD bitsPerChannel = 0;
+  RETURN_IF_FAILED(fields.U32(&bitsPerChannel));
+  sampleSize = static_cast<WORD>(std::min<DWORD>(bitsPerChannel, 0xFFFF));
+  RETURN_IF_FAILED(fields.U32(&lpcmFlags));
+  RETURN_IF_FAILED(fields.U32(&bytesPerPacket));
+  DWORD framesPerPacket = 0;
+  return fields.U32(&framesPerPacket);
 }
 
 HRESULT AudioSampleEntry::ParseChildren(const BYTE* data, LONGLONG size) {
@@ -81,6 +92,9 @@ HRESULT AudioSampleEntry::ParseChildren(const BYTE* data, LONGLONG size) {
     if (child.type != FourCC("wave")) return DispatchChild(child, childData, childSize);
     const HRESULT hr =
         WalkChildBoxes(childData, childSize, [this](const Box& inner, const BYTE* innerData, LONGLONG innerSize) {
+          // "enda" 1 turns the big-endian-by-name formats ("in24" ...)
+          // little-endian.
+          if (inner.type == FourCC("enda") && innerSize >= 2) littleEndian = (innerData[1] & 1) != 0;
           return DispatchChild(inner, innerData, innerSize);
         });
     // The codec configuration of a QuickTime entry lives in "wave"; what
@@ -88,6 +102,8 @@ HRESULT AudioSampleEntry::ParseChildren(const BYTE* data, LONGLONG size) {
     return hr == S_OK ? S_FALSE : hr;
   });
 }
+
+DWORD AudioSampleEntry::PcmFrameBytes() const { return GroupedPcmFrameBytes(*this); }
 
 HRESULT AudioSampleEntry::GetMediaType(int index, CMediaType* mediaType, IAsyncReader*) {
   return GetAudioMediaType(*this, index, mediaType);

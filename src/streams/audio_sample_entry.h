@@ -24,14 +24,22 @@ class AudioSampleEntry : public SampleEntry {
 
   WORD PcmChannelCount() const override { return channelCount; }
   WORD PcmBitsPerSample() const override { return sampleSize; }
+  // The PCM-like formats of pcm_layout.h, "lpcm" and µ-law among them.
+  DWORD PcmFrameBytes() const override;
 
   // QuickTime sound description version; 0 for ISO entries.
   WORD soundVersion = 0;
   WORD channelCount = 0;
-  // Bits per sample.
+  // Bits per sample (version 2: constBitsPerChannel).
   WORD sampleSize = 0;
   // Samples per second, integer part.
   DWORD sampleRate = 0;
+  // Version 2: formatSpecificFlags (float, big-endian, signed, packed ...)
+  // and constBytesPerAudioPacket.
+  DWORD lpcmFlags = 0;
+  DWORD bytesPerPacket = 0;
+  // From an "enda" box in "wave".
+  bool littleEndian = false;
 
  private:
   HRESULT ReadSoundDescriptionV0V1(BoxFieldReader& fields);

@@ -76,12 +76,8 @@ struct AudioRow {
   SubtypeChoice choices[3];
 };
 
-constexpr SubtypeChoice kPcmType = {SubtypeRule::kFixed, 0, &MEDIASUBTYPE_PCM, ExtraSource::kNone};
-
 constexpr AudioRow kAudioRows[] = {
-    {FourCC("sowt"), false, {kPcmType, kNoType, kNoType}},
-    {FourCC("twos"), false, {kPcmType, kNoType, kNoType}},
-    {FourCC("raw "), false, {kPcmType, kNoType, kNoType}},
+    // Uncompressed PCM is chosen by its layout (audio_media_type.cc).
     {FourCC("ulaw"), false, {WaveTagType(kWaveTagMuLaw, ExtraSource::kCodecConfig), kNoType, kNoType}},
     {FourCC("alaw"), false, {WaveTagType(kWaveTagALaw, ExtraSource::kCodecConfig), kNoType, kNoType}},
     {FourCC("wma "),

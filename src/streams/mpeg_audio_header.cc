@@ -7,7 +7,8 @@
 
 namespace {
 
-constexpr int kSyncBits = 12;
+// Eleven sync bits, then the bit that tells MPEG-2.5 (0) from the others.
+constexpr int kSyncBits = 11;
 constexpr size_t kMinHeaderBytes = 2;
 
 // The layer field codes layer I as 3 down to layer III as 1.
@@ -20,11 +21,16 @@ constexpr DWORD kLayerFieldThree = 1;
 constexpr DWORD kLayerOneRates[16] = {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0};
 constexpr DWORD kLayerTwoRates[16] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0};
 constexpr DWORD kLayerThreeRates[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+// MPEG-2 and 2.5 (ID 0) have their own, lower tables; layers II and III
+// share one.
+constexpr DWORD kLowRateLayerOneRates[16] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0};
+constexpr DWORD kLowRateLayerTwoThreeRates[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
 constexpr DWORD kBitsPerKilobit = 1000;
 
 // By the 2-bit sampling frequency code; code 3 is reserved and gives 0.
 constexpr DWORD kMpeg1Rates[4] = {44100, 48000, 32000, 0};
 constexpr DWORD kMpeg2Rates[4] = {22050, 24000, 16000, 0};
+constexpr DWORD kMpeg25Rates[4] = {11025, 12000, 8000, 0};
 
 constexpr DWORD kSingleChannelMode = 3;
 
@@ -43,12 +49,16 @@ constexpr WORD kLayer3BlockSize = 1152;
 constexpr WORD kLayer3FramesPerBlock = 1;
 constexpr WORD kLayer3CodecDelay = 1393;
 // Bytes per frame: bitrate × 144 / rate for layers II and III, and
-// (bitrate × 12 / rate) slots of 4 bytes for layer I.
+// (bitrate × 12 / rate) slots of 4 bytes for layer I. A low-rate layer III
+// frame holds 576 samples, half of MPEG-1's: its factor is 72.
 constexpr DWORD kFrameBytesFactor = 144;
+constexpr DWORD kLowRateLayerThreeFactor = 72;
 constexpr DWORD kLayerOneSlotsFactor = 12;
 constexpr DWORD kLayerOneSlotBytes = 4;
 
 struct FrameHeader {
+  // 0 for MPEG-2.5, else 1.
+  DWORD notMpeg25 = 0;
   DWORD id = 0;
   DWORD layer = 0;
   DWORD protection = 0;
@@ -67,6 +77,7 @@ void ReadFields(const BYTE (&bytes)[kMpegAudioHeaderSize], FrameHeader* header) 
   CBitReader bits(bytes, sizeof bytes);
   bits.Skip(kSyncBits);
   // The four bytes are always there; the reads cannot fall short.
+  bits.Read(1, &header->notMpeg25);
   bits.Read(1, &header->id);
   bits.Read(2, &header->layer);
   bits.Read(1, &header->protection);
@@ -81,10 +92,23 @@ void ReadFields(const BYTE (&bytes)[kMpegAudioHeaderSize], FrameHeader* header) 
   bits.Read(2, &header->emphasis);
 }
 
-DWORD FrameBytes(DWORD bitRate, DWORD rate, DWORD layerField) {
+DWORD FrameBytes(DWORD bitRate, DWORD rate, const FrameHeader& header) {
   if (bitRate == 0 || rate == 0) return 1;
-  if (layerField == kLayerFieldOne) return (bitRate * kLayerOneSlotsFactor / rate) * kLayerOneSlotBytes;
+  if (header.layer == kLayerFieldOne) return (bitRate * kLayerOneSlotsFactor / rate) * kLayerOneSlotBytes;
+  if (header.layer == kLayerFieldThree && header.id == 0) return bitRate * kLowRateLayerThreeFactor / rate;
   return bitRate * kFrameBytesFactor / rate;
+}
+
+const DWORD* BitRateTable(const FrameHeader& header) {
+  if (header.id == 0) return header.layer == kLayerFieldOne ? kLowRateLayerOneRates : kLowRateLayerTwoThreeRates;
+  return header.layer == kLayerFieldOne   ? kLayerOneRates
+         : header.layer == kLayerFieldTwo ? kLayerTwoRates
+                                          : kLayerThreeRates;
+}
+
+const DWORD* SampleRateTable(const FrameHeader& header) {
+  if (header.id) return kMpeg1Rates;
+  return header.notMpeg25 ? kMpeg2Rates : kMpeg25Rates;
 }
 
 }  // namespace
@@ -98,20 +122,18 @@ HRESULT ParseMpegAudioHeader(const BYTE* data, size_t size, MpegAudioFormat* for
   std::memcpy(bytes, data, std::min(size, kMpegAudioHeaderSize));
   FrameHeader header;
   ReadFields(bytes, &header);
-  if (header.layer == 0) return E_FAIL;
 
-  const DWORD* rates = header.layer == kLayerFieldOne   ? kLayerOneRates
-                       : header.layer == kLayerFieldTwo ? kLayerTwoRates
-                                                        : kLayerThreeRates;
-  const DWORD bitRate = rates[header.bitrateIndex] * kBitsPerKilobit;
-  const DWORD rate = header.id ? kMpeg1Rates[header.frequency] : kMpeg2Rates[header.frequency];
+  // Layer 0 is reserved, and so is ID 1 under the MPEG-2.5 marker.
+  if (header.layer == 0 || (header.id && !header.notMpeg25)) return E_FAIL;
+  const DWORD bitRate = BitRateTable(header)[header.bitrateIndex] * kBitsPerKilobit;
+  const DWORD rate = SampleRateTable(header)[header.frequency];
 
   WAVEFORMATEX& wfx = format->wfx;
   wfx.nChannels = header.mode == kSingleChannelMode ? 1 : 2;
   wfx.nSamplesPerSec = rate;
   wfx.nAvgBytesPerSec = bitRate / 8;
   wfx.wBitsPerSample = 0;
-  wfx.nBlockAlign = static_cast<WORD>(FrameBytes(bitRate, rate, header.layer));
+  wfx.nBlockAlign = static_cast<WORD>(FrameBytes(bitRate, rate, header));
 
   if (header.layer == kLayerFieldThree) {
     wfx.wFormatTag = WAVE_FORMAT_MPEGLAYER3;

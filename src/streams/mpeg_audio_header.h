@@ -23,8 +23,9 @@ struct MpegAudioFormat {
 };
 
 // Builds the format block from the first `size` bytes of a frame header
-// (bytes past the fourth are ignored, missing ones read as zero bits). The
-// MPEG-1 bit-rate tables are used whatever the ID bit says. E_FAIL when
-// fewer than the 12 sync bits are given or the layer field is 0; `format`
-// is zeroed whatever the result.
+// (bytes past the fourth are ignored, missing ones read as zero bits).
+// MPEG-2 and MPEG-2.5 (ID bit 0) use their own bit-rate and sample-rate
+// tables and the half-size layer III frame. E_FAIL when fewer than the 12
+// sync bits are given, the layer field is 0 or the version is the reserved
+// one; `format` is zeroed whatever the result.
 HRESULT ParseMpegAudioHeader(const BYTE* data, size_t size, MpegAudioFormat* format);

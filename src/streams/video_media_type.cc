@@ -8,6 +8,7 @@
 #include "streams/hevc_dimension_probe.h"
 #include "streams/media_subtypes.h"
 #include "streams/mpeg2_sequence_probe.h"
+#include "streams/sample_converter.h"
 #include "streams/video_sample_entry.h"
 
 #include <cstring>
@@ -29,9 +30,13 @@ struct RgbSubtypeForDepth {
   const GUID* subtype;
 };
 
+// Only the depths the RGB converter delivers as the type means them. A
+// QuickTime raw picture at 8 bits needs its palette and one at 16 bits is
+// 5-5-5 big-endian; neither is what RGB8 or RGB565 say, so they get only
+// the private type.
 constexpr RgbSubtypeForDepth kRgbSubtypes[] = {
-    {1, &MEDIASUBTYPE_RGB1},    {4, &MEDIASUBTYPE_RGB4},   {8, &MEDIASUBTYPE_RGB8},
-    {16, &MEDIASUBTYPE_RGB565}, {24, &MEDIASUBTYPE_RGB24}, {32, &MEDIASUBTYPE_RGB32},
+    {24, &MEDIASUBTYPE_RGB24},
+    {32, &MEDIASUBTYPE_RGB32},
 };
 
 LONG PelsPerMetre(DWORD fixedDotsPerInch) {
@@ -143,7 +148,9 @@ HRESULT WriteVideoFormat(const VideoSampleEntry& entry, const VideoFormatFields&
   const bool packedYuv = fields.compression == FourCCAsDword("YUY2") || fields.compression == FourCCAsDword("UYVY");
   bitmap.biBitCount = packedYuv ? kPackedYuvBitCount : entry.depth;
   bitmap.biCompression = fields.compression;
-  bitmap.biSizeImage = imageSize;
+  // The RGB types are delivered converted, in padded rows.
+  bitmap.biSizeImage = fields.compression == BI_RGB ? RgbFrameBytes(entry.width, entry.height, entry.depth) : imageSize;
+  if (fields.compression == BI_RGB) mediaType->SetSampleSize(bitmap.biSizeImage);
   bitmap.biXPelsPerMeter = PelsPerMetre(entry.horizResolution);
   bitmap.biYPelsPerMeter = PelsPerMetre(entry.vertResolution);
 

@@ -21,6 +21,9 @@ constexpr uint32_t kNonSyncFlags = 0x01010000;
 
 struct Trex { uint32_t duration = 0, size = 0, flags = 0; };
 struct Tfhd { uint32_t trackId = 1, flags = 0; uint64_t base = 0; };
+// A fragment decode time: "tfdt" ahead of the runs, or Smooth Streaming's
+// "uuid" box after them.
+enum class TimeBox { kNone, kTfdt, kSmooth };
 struct Trun {
   uint32_t flags = 0;
   int32_t dataOffset = 0;
@@ -29,6 +32,8 @@ struct Trun {
   std::vector<std::pair<uint32_t, uint32_t>> samples = {};
   // Written as the sample count instead of the number of samples.
   std::optional<uint32_t> declaredCount = {};
+  // Composition offsets per sample, with flag 0x800.
+  std::vector<uint32_t> offsets = {};
 };
 // Durations and sizes per sample.
 Trun SizedRun(std::vector<uint32_t> durations, uint32_t size = 10) {
@@ -80,22 +85,30 @@ class FragmentTest : public ::testing::Test {
     return AddFragment([&](LONGLONG) { Traf({}, runs); });
   }
 
-  void Traf(const Tfhd& tfhd, const std::vector<Trun>& runs) {
+  void Traf(const Tfhd& tfhd, const std::vector<Trun>& runs, TimeBox timeBox = TimeBox::kNone,
+            uint64_t decodeTime = 0) {
     b_.Box("traf", [&] {
       b_.FullBox("tfhd", 0, tfhd.flags, [&] {
         b_.U32(tfhd.trackId);
         if (tfhd.flags & 0x01) b_.U64(tfhd.base);
       });
+      if (timeBox == TimeBox::kTfdt) b_.FullBox("tfdt", 1, 0, [&] { b_.U64(decodeTime); });
       for (const Trun& run : runs) {
         b_.FullBox("trun", 0, run.flags, [&] {
           b_.U32(run.declaredCount.value_or(static_cast<uint32_t>(run.samples.size())));
           if (run.flags & 0x001) b_.I32(run.dataOffset);
           if (run.flags & 0x004) b_.U32(run.firstFlags);
-          for (const auto& [duration, size] : run.samples) {
-            if (run.flags & 0x100) b_.U32(duration);
-            if (run.flags & 0x200) b_.U32(size);
+          for (size_t i = 0; i < run.samples.size(); ++i) {
+            if (run.flags & 0x100) b_.U32(run.samples[i].first);
+            if (run.flags & 0x200) b_.U32(run.samples[i].second);
+            if (run.flags & 0x800) b_.U32(i < run.offsets.size() ? run.offsets[i] : 0);
           }
         });
+      }
+      if (timeBox == TimeBox::kSmooth) {
+        b_.U32(36).Bytes({'u', 'u', 'i', 'd', 0x6D, 0x1D, 0x9B, 0x05, 0x42, 0xD5, 0x44, 0xE6, 0x80, 0xE2, 0x14, 0x1D,
+                          0xAF, 0xF7, 0x57, 0xB2});
+        b_.U32(0x01000000).U64(decodeTime).U64(0);
       }
     });
   }
@@ -348,6 +361,35 @@ TEST_F(FragmentTest, SamplesOfEarlierRunsAlsoMoveTheStartBack) {
   ASSERT_EQ(Open(), S_OK);
   ASSERT_EQ(Track().SelectFragmentForTime(9000), S_OK);
   EXPECT_EQ(std::get<2>(Walk()[4]), 9000);
+}
+
+// After a jump the fragment's own decode time places the set, wherever its
+// box stands; without one, the entry's presentation time less the target's
+// composition offset and the durations before it. The end of the last
+// indexed fragment is read the same way.
+TEST_F(FragmentTest, JumpPlacesTheSetAtTheFragmentsDecodeTime) {
+  const struct {
+    TimeBox box;
+    uint32_t targetOffset;
+    LONGLONG base;
+  } cases[] = {{TimeBox::kTfdt, 300, 6500}, {TimeBox::kSmooth, 300, 6500}, {TimeBox::kNone, 300, 7700}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.box));
+    BeginFile();
+    AddRuns({SizedRun({1000, 1000})});
+    Trun run = SizedRun({1000, 1000, 1000});
+    run.flags |= 0x800;
+    run.offsets = {0, c.targetOffset, 0};
+    const LONGLONG moof = AddFragment([&](LONGLONG) { Traf({}, {run}, c.box, 6500); });
+    Index({{.entries = {{0, 0}, {9000, static_cast<uint64_t>(moof), 1, 1, 2}}}});
+    ASSERT_EQ(Open(), S_OK);
+    Track().sampleTable.reset();
+    ASSERT_EQ(Track().SelectFragmentForTime(9000), S_OK);
+    EXPECT_EQ(Track().baseMediaTime, c.base);
+    LONGLONG end = 0;
+    EXPECT_EQ(Track().GetIndexedEndTime(&end), S_OK);
+    EXPECT_EQ(end, c.base + 3000);
+  }
 }
 
 }  // namespace

@@ -197,12 +197,12 @@ TEST_F(SampleLookupTest, SyncSampleMarksAndSearches) {
 // a delivery walk by the real PCM files; here the rules, per-sample sizes
 // scaled by the frame size, and a unit that starts inside its chunk.
 TEST_F(SampleLookupTest, OnlyQuickTimePcmOfSoundTracksIsLaidOut) {
-  constexpr DWORD kWhole = kPcmWholeChunkUnits, kSwap = kPcmSwapBytes, kSound = kMediaKindSound;
+  constexpr DWORD kWhole = kPcmWholeChunkUnits, kSound = kMediaKindSound;
   // {format, channels, bits, kind, flags, constant size, sizes}
   const std::tuple<const char*, WORD, WORD, DWORD, DWORD, DWORD, std::vector<DWORD>> cases[] = {
       {"sowt", 2, 16, kSound, kWhole, 4, {}},       {"twos", 1, 8, kSound, kWhole, 1, {}},
       {"ulaw", 1, 8, kSound, 0, 1, {}},             {"twos", 2, 16, kMediaKindVideo, 0, 1, {}},
-      {"raw ", 2, 8, kSound, 0, 0, {20, 40}},       {"twos", 2, 16, kSound, kWhole | kSwap, 4, {}}};
+      {"raw ", 2, 8, kSound, 0, 0, {20, 40}},       {"twos", 2, 16, kSound, kWhole, 4, {}}};
   for (const auto& [format, channels, bits, kind, flags, constantSize, sizes] : cases) {
     Box header;
     header.type = LoadBigEndian32(reinterpret_cast<const BYTE*>(format));

@@ -5,10 +5,12 @@
 
 #include "container/trak_box.h"
 #include "diagnostics/trace.h"
+#include "platform/fourcc.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -159,19 +161,32 @@ TEST(SampleTableTest, SampleEntryOfSizeZeroEndsWithItsStsdAndTheTablesAfterItAre
 }
 
 TEST(SampleTableTest, SampleDescriptionWithoutOneUsableEntryGivesNoEntry) {
-  const std::pair<Write, const char*> cases[] = {
-      {[](BoxBuilder& b) { b.U32(2).Box("avc1", [&] { b.Zeros(8); }).Box("mp4v", [&] { b.Zeros(8); }); },
-       "\nDAREdo: Cannot handle tracks with more than one sample type!"},
-      {[](BoxBuilder& b) { b.U32(1); }, "\nDAREdo: Warning! This track has stsd box with no data..."},
+  const auto twoEntries = [](BoxBuilder& b) {
+    b.FullBox("stsd", 0, 0, [&] { b.U32(2).Box("avc1", [&] { b.Zeros(8); }).Box("mp4v", [&] { b.Zeros(8); }); });
   };
-  for (const auto& [entries, line] : cases) {
+  const auto chunksNaming = [](BoxBuilder& b, std::initializer_list<uint32_t> descriptions) {
+    b.FullBox("stsc", 0, 0, [&] {
+      b.U32(static_cast<uint32_t>(descriptions.size()));
+      uint32_t chunk = 1;
+      for (uint32_t description : descriptions) b.U32(chunk++).U32(1).U32(description);
+    });
+  };
+  // Several descriptions are kept as entry 1 while every chunk names it.
+  const std::tuple<Write, const char*, bool> cases[] = {
+      {[&](BoxBuilder& b) { chunksNaming(b, {1, 2}); twoEntries(b); },
+       "\nDAREdo: Cannot handle tracks with more than one sample type!", false},
+      {[&](BoxBuilder& b) { twoEntries(b); chunksNaming(b, {1, 1}); }, "", true},
+      {[](BoxBuilder& b) { b.FullBox("stsd", 0, 0, [&] { b.U32(1); }); },
+       "\nDAREdo: Warning! This track has stsd box with no data...", false},
+  };
+  for (const auto& [write, line, kept] : cases) {
     std::string trace;
     SetTraceCaptureForTesting(&trace);
-    const ParsedMovie movie = ParseSampleTable([&](BoxBuilder& b) { b.FullBox("stsd", 0, 0, [&] { entries(b); }); });
+    const ParsedMovie movie = ParseSampleTable(write);
     SetTraceCaptureForTesting(nullptr);
     ASSERT_EQ(movie.result, S_OK);
-    EXPECT_FALSE(movie.Track(0).hasSampleEntry);
-    EXPECT_FALSE(movie.Track(0).sampleEntry);
+    EXPECT_EQ(movie.Track(0).hasSampleEntry != 0, kept) << line;
+    EXPECT_EQ(movie.Track(0).FormatFourCC(), kept ? FourCC("avc1") : 0u);
     EXPECT_NE(trace.find(line), std::string::npos) << line;
   }
 }

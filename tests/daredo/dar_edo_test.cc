@@ -327,6 +327,41 @@ TEST(DarEdoSeekingTest, FragmentedMovieStopsAtTheEndOfItsFragmentsNotItsHeaders)
   EXPECT_EQ(graph.dmx->GetOutputPin(1)->MaxSampleSize(), 2u * 48000 * 2 * 3 / 2 * 10);
 }
 
+TEST(DarEdoSeekingTest, FragmentedMoviesLastAsLongAsTheirFragments) {
+  // Their headers say 0. GStreamer writes "mehd"; ffmpeg's files end where
+  // the last indexed fragment does, as ffprobe's longest stream (audio).
+  const std::pair<const char*, LONGLONG> files[] = {
+      {"gst_fragmented.mp4", 20054166}, {"frag_empty_moov.mp4", 20833333}, {"smooth.ismv", 20213333}};
+  for (const auto& [file, expected] : files) {
+    IsoGraph graph;
+    ASSERT_EQ(graph.Open(DataPath(file)), S_OK) << file;
+    LONGLONG duration = 0;
+    ASSERT_EQ(graph.dmx->GetDuration(&duration), S_OK) << file;
+    EXPECT_EQ(duration, expected) << file;
+  }
+}
+
+TEST(DarEdoPlaybackTest, ReverseFromAJumpToTheLastFragmentReachesTheFirst) {
+  // 16 one-second fragments, one key frame each; 15.5 s lies past what the
+  // connection read, so the seek jumps through the index.
+  IsoGraph graph;
+  ASSERT_EQ(graph.Open(DataPath("frag_long.mp4")), S_OK);
+  ASSERT_NO_FATAL_FAILURE(graph.ConnectSinks());
+  ASSERT_EQ(graph.seeking->SetRate(-1.0), S_OK);
+  LONGLONG start = 15 * kSecond + kSecond / 2, stop = 0;
+  ASSERT_EQ(graph.seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, &stop, AM_SEEKING_AbsolutePositioning),
+            S_OK);
+  ASSERT_EQ(graph.RunToEnd(), EC_COMPLETE);
+  const std::vector<SinkSample> frames = graph.sinks[0]->Samples();
+  ASSERT_EQ(frames.size(), 16u);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_TRUE(frames[i].sync) << i;
+    // Stream times run forward from the start: the start less each end (a
+    // frame lasts a sixth of a second, rounded up).
+    EXPECT_EQ(frames[i].start, start - (15 - static_cast<LONGLONG>(i)) * kSecond - 1666667) << i;
+  }
+}
+
 TEST(DarEdoPlaybackTest, FlushingSeekWhileRunningRestartsEveryPinFromTheNewKeyFrame) {
   IsoGraph graph;
   ASSERT_EQ(graph.Open(DataPath("h264_bframes.mp4")), S_OK);

@@ -44,12 +44,14 @@ class IsoGraph {
     return graph->ConnectDirect(sourceOut.Get(), dmx->GetPin(0), nullptr);
   }
 
-  // One sample sink per output pin. Use under ASSERT_NO_FATAL_FAILURE.
-  void ConnectSinks() {
+  // One sample sink per output pin, keeping the bytes when asked. Use under
+  // ASSERT_NO_FATAL_FAILURE.
+  void ConnectSinks(bool keepBytes = false) {
     for (int k = 0; k < dmx->GetOutputPinCount(); ++k) {
       CSampleSink* sink = nullptr;
       ASSERT_EQ(CSampleSink::Create(&sink), S_OK);
       sinks.push_back(ComPtr<CSampleSink>::Attach(sink));
+      sink->SetKeepBytes(keepBytes);
       ASSERT_EQ(graph->AddFilter(sink, (L"Sink " + std::to_wstring(k)).c_str()), S_OK);
       ASSERT_EQ(graph->ConnectDirect(dmx->GetOutputPin(k), sink->GetPin(0), nullptr), S_OK);
     }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Remakes the media files in this folder and their *.facts.json.
 # Needs ffmpeg/ffprobe (with libx264, libx265, libmp3lame), GStreamer 1.x
-# (x264enc, voaacenc, mp4mux), python3 and, for repeatable GStreamer output,
-# faketime. The files are committed, so the tests need none of these; run this
+# (x264enc, voaacenc, mp4mux, qtmux), libquicktime's lqt_transcode (Debian
+# quicktime-utils), python3 and, for repeatable GStreamer and libquicktime
+# output, faketime. The files are committed, so the tests need none of these; run this
 # only to change or add a file.
 #
 #   tests/data/make.sh            remake everything
@@ -97,6 +98,25 @@ make_mjpeg() {
     "${ff[@]}" $(video 160x90 12 0.5) "${exact[@]}" \
         -c:v mjpeg -pix_fmt yuvj420p -q:v 10 mjpeg.mov
 }
+# A plain 440 Hz tone for the PCM layouts: a decoded wrong layout is noise.
+pure_tone() { # sample_rate seconds
+    echo -f lavfi -i "sine=frequency=440:sample_rate=$1:duration=$2"
+}
+make_mp3_16khz() {
+    # MPEG-2 layer III: 24 kbit/s at 16 kHz, 108-byte frames.
+    "${ff[@]}" $(tone 16000 0.5) "${exact[@]}" -c:a libmp3lame -b:a 24k -ac 1 mp3_16khz.mp4
+}
+# With its first picture as ffmpeg decodes it, bottom-up in the RGB types'
+# byte order (rows unpadded), for comparison.
+make_raw_rgb24_odd() {
+    # 30 pixels of 3 bytes: rows that the RGB24 type pads to 92 bytes.
+    "${ff[@]}" $(video 30x24 12 0.25) "${exact[@]}" -c:v rawvideo -pix_fmt rgb24 raw_rgb24_odd.mov
+    "${ff[@]}" -i raw_rgb24_odd.mov -frames:v 1 -vf vflip -pix_fmt bgr24 -f rawvideo raw_rgb24_odd.bgr24
+}
+make_raw_argb() {
+    "${ff[@]}" $(video 30x24 12 0.25) "${exact[@]}" -c:v rawvideo -pix_fmt argb raw_argb.mov
+    "${ff[@]}" -i raw_argb.mov -frames:v 1 -vf vflip -pix_fmt bgra -f rawvideo raw_argb.bgra
+}
 make_raw_rgb24() {
     "${ff[@]}" $(video 32x24 12 0.5) "${exact[@]}" \
         -c:v rawvideo -pix_fmt rgb24 raw_rgb24.mov
@@ -129,6 +149,34 @@ make_gst_fragmented() {
         ! filesink location=gst_fragmented.mp4
 }
 
+make_gst_twos24() {
+    # qtmux stores 24-bit big-endian PCM as "twos".
+    "${stamp[@]}" gst-launch-1.0 -q -e audiotestsrc num-buffers=3 samplesperbuffer=1024 freq=440 \
+        ! audio/x-raw,format=S24BE,rate=22050,channels=1 ! qtmux ! filesink location=gst_twos24.mov
+}
+
+# libquicktime writes the QuickTime PCM layouts ffmpeg does not; lqt_transcode
+# re-encodes the sound of a file ffmpeg made.
+lqt() { # codec output ffmpeg-arguments...
+    local codec=$1 output=$2
+    shift 2
+    "${ff[@]}" "$@" "${exact[@]}" "$scratch/lqt_source.mov"
+    "${stamp[@]}" lqt_transcode -ac "$codec" "$scratch/lqt_source.mov" "$output" >/dev/null
+}
+make_lqt_raw16() {
+    lqt rawaudio lqt_raw16.mov $(pure_tone 44100 0.1) -ac 2 -c:a pcm_s16be
+}
+make_lqt_twos8() {
+    # An 8-bit source makes the twos encoder write 8-bit signed samples.
+    lqt twos lqt_twos8.mov $(pure_tone 22050 0.1) -ac 1 -c:a pcm_u8
+}
+make_lqt_lpcm() {
+    lqt lpcm lqt_lpcm.mov $(pure_tone 44100 0.1) -ac 2 -c:a pcm_s16be
+}
+make_lqt_ulaw_stereo() {
+    lqt ulaw lqt_ulaw_stereo.mov $(pure_tone 8000 0.5) -ac 2 -c:a pcm_s16be
+}
+
 make_frag_empty_moov() {
     "${ff[@]}" $(video 160x90 24 2) $(tone 48000 2) "${exact[@]}" \
         "${x264[@]}" "${aac[@]}" -movflags frag_keyframe+empty_moov frag_empty_moov.mp4
@@ -142,6 +190,12 @@ make_frag_moov_first() {
     "${ff[@]}" $(video 160x90 24 2) $(tone 48000 2) "${exact[@]}" \
         "${x264[@]}" "${aac[@]}" -movflags frag_keyframe frag_moov_first.mp4
 }
+make_frag_long() {
+    # Longer than the 5 s the loader reads ahead: seeks near its end jump
+    # through the index. One key frame a second.
+    "${ff[@]}" $(video 32x18 6 16) "${exact[@]}" -c:v libx264 -threads 1 -preset medium -crf 45 \
+        -pix_fmt yuv420p -bf 0 -g 6 -keyint_min 6 -sc_threshold 0 -movflags frag_keyframe+empty_moov frag_long.mp4
+}
 make_smooth() {
     "${ff[@]}" $(video 160x90 24 2) $(tone 48000 2) "${exact[@]}" \
         "${x264[@]}" "${aac[@]}" -f ismv smooth.ismv
@@ -151,7 +205,9 @@ all=(h264_bframes.mp4 h264_faststart.mp4 hevc_hvc1.mp4 hevc_crop.mp4 hevc_sar.mp
      mpeg4_part2.mp4 mp3_in_mp4.mp4 mp3_22khz.mp4 aac_only.m4a pcm_twos.mov
      pcm_sowt.mov ulaw.mov tx3g.mp4 mjpeg.mov raw_rgb24.mov yuv2.mov
      gst_h264_aac.mp4 frag_empty_moov.mp4 frag_default_base_moof.mp4
-     frag_moov_first.mp4 smooth.ismv gst_fragmented.mp4)
+     frag_moov_first.mp4 smooth.ismv gst_fragmented.mp4 mp3_16khz.mp4
+     raw_rgb24_odd.mov raw_argb.mov gst_twos24.mov lqt_raw16.mov lqt_twos8.mov
+     lqt_lpcm.mov lqt_ulaw_stereo.mov frag_long.mp4)
 
 files=("$@")
 [ ${#files[@]} -gt 0 ] || files=("${all[@]}")

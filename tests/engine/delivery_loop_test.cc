@@ -6,6 +6,7 @@
 #include "engine/output_pin.h"
 #include "platform/crc32.h"
 #include "platform/fourcc.h"
+#include "streams/sample_converter.h"
 
 #include <gtest/gtest.h>
 
@@ -152,24 +153,29 @@ TEST(DeliveryLoopTest, ReverseVideoDeliversOnlyKeyFramesBackwardsAndReverseAudio
   EXPECT_EQ(rig.sinks[1]->Sequence(), "E");
 }
 
-TEST(DeliveryLoopTest, BigEndianPcmIsSwappedAndYuv2ChromaIsBiased) {
+TEST(DeliveryLoopTest, BigEndianPcmIsSwappedSigned8BitBiasedAndYuv2ChromaBiased) {
   StreamSpec twos = SowtStream(2);
   twos.format = "twos";
   twos.samples = {{0x12, 0x34, 0x56, 0x78}, {0xAB, 0xCD, 0x00, 0x01}};
+  StreamSpec twos8 = SowtStream(1);
+  twos8.format = "twos";
+  twos8.entryBody = SoundEntryBody(1, 8, 1000);
+  twos8.bytesPerSizeUnit = 1;
+  twos8.samples = {{0x00, 0x7F, 0x80, 0xFF}};
   StreamSpec yuv2 = VideoStream("yuv2", 1, 1000, 8);
   yuv2.samples = {{0x00, 0x00, 0x10, 0xF0, 0x20, 0x7F, 0x30, 0x80}};
   DeliveryRig rig;
-  ASSERT_NO_FATAL_FAILURE(rig.Build({twos, yuv2}));
+  ASSERT_NO_FATAL_FAILURE(rig.Build({twos, twos8, yuv2}));
   ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
-  const std::vector<uint8_t> swapped = {0x34, 0x12, 0x78, 0x56};
-  ASSERT_EQ(rig.sinks[0]->Samples().size(), 2u);
-  EXPECT_EQ(rig.sinks[0]->Samples()[0].crc32, Crc32(swapped.data(), swapped.size()));
-  const std::vector<uint8_t> converted = {0x00, 0x80, 0x10, 0x70, 0x20, 0xFF, 0x30, 0x00};
-  ASSERT_EQ(rig.sinks[1]->Samples().size(), 1u);
-  EXPECT_EQ(rig.sinks[1]->Samples()[0].crc32, Crc32(converted.data(), converted.size()));
+  const std::vector<std::vector<uint8_t>> delivered = {
+      {0x34, 0x12, 0x78, 0x56}, {0x80, 0xFF, 0x00, 0x7F}, {0x00, 0x80, 0x10, 0x70, 0x20, 0xFF, 0x30, 0x00}};
+  for (size_t k = 0; k < delivered.size(); ++k) {
+    ASSERT_FALSE(rig.sinks[k]->Samples().empty()) << k;
+    EXPECT_EQ(rig.sinks[k]->Samples()[0].crc32, Crc32(delivered[k].data(), delivered[k].size())) << k;
+    ASSERT_NE(rig.dmx->GetOutputPin(static_cast<int>(k))->Converter(), nullptr) << k;
+  }
   // The sample sink is no video renderer: the conversion ran in place.
-  ASSERT_NE(rig.dmx->GetOutputPin(1)->Converter(), nullptr);
-  EXPECT_EQ(rig.dmx->GetOutputPin(0)->Converter(), nullptr);
+  EXPECT_FALSE(static_cast<CYUY2SampleConverter*>(rig.dmx->GetOutputPin(2)->Converter())->IsStaged());
 }
 
 TEST(DeliveryLoopTest, FlushingSeekWhileRunningRestartsEveryPinFromTheNewKeyFrame) {

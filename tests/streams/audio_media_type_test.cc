@@ -7,10 +7,16 @@
 #include "test_bytes.h"
 
 #include "platform/media_guids.h"
+#include "streams/audio_sample_entry.h"
 #include "streams/mpeg_audio_header.h"
+#include "streams/pcm_layout.h"
 #include "support/memory_source.h"
 
 #include <gtest/gtest.h>
+
+#include <bit>
+#include <cstring>
+#include <tuple>
 
 namespace {
 
@@ -82,10 +88,13 @@ TEST(AudioMediaTypeTest, AudioSpecificConfigSetsChannelsAndRateOnlyWhenItCan) {
 
 TEST(AudioMediaTypeTest, MpegAudioIsDescribedByItsFirstFrameHeaderWhenOneCanBeRead) {
   // MPEG-1 layer III, 128 kbit/s, 44100 Hz, joint stereo; MPEG-2 layer III
-  // at 24 kHz, mono, where the MPEG-1 table reads index 4 as 56k.
+  // mono at 24 kHz (index 4 is 32k, not MPEG-1's 56k) and at 16 kHz 24k;
+  // MPEG-2.5 at 8 kHz 32k. Low-rate layer III frames are 72 × rate / Hz.
   const std::tuple<uint8_t, Bytes, MPEGLAYER3WAVEFORMAT> tracks[] = {
       {0x6B, {0xFF, 0xFB, 0x90, 0x64, 0x55}, {{0x55, 2, 44100, 16000, 417, 0, 12}, 1, 2, 1152, 1, 1393}},
-      {0x69, {0xFF, 0xF3, 0x44, 0xC4}, {{0x55, 1, 24000, 7000, 336, 0, 12}, 1, 2, 1152, 1, 1393}}};
+      {0x69, {0xFF, 0xF3, 0x44, 0xC4}, {{0x55, 1, 24000, 4000, 96, 0, 12}, 1, 2, 1152, 1, 1393}},
+      {0x6B, {0xFF, 0xF3, 0x38, 0xC4}, {{0x55, 1, 16000, 3000, 108, 0, 12}, 1, 2, 1152, 1, 1393}},
+      {0x69, {0xFF, 0xE3, 0x48, 0xC4}, {{0x55, 1, 8000, 4000, 288, 0, 12}, 1, 2, 1152, 1, 1393}}};
   for (const auto& [objectType, header, block] : tracks) {
     const ParsedMovie movie = SoundMovie("mp4a", 2, 16, 44100, Esds(objectType), {header, Bytes(64)});
     EXPECT_EQ(TypeOf(movie, 1), std::make_pair(std::string("{00000055-0000-0010-8000-00AA00389B71}"), BytesOf(block)));
@@ -105,9 +114,13 @@ TEST(AudioMediaTypeTest, MpegAudioIsDescribedByItsFirstFrameHeaderWhenOneCanBeRe
     EXPECT_EQ(Bytes(format.Bytes(), format.Bytes() + format.size), BytesOf(block));
   }
   // A header that cannot be read fails the request: layer field 0, one
-  // byte, the sync bits only, a failed read.
-  for (const Bytes& first : {Bytes{0xFF, 0xF9, 0x90, 0x64}, Bytes{0xFF}, Bytes{0xFF, 0xF0}}) {
-    EXPECT_EQ(TypeOf(SoundMovie("mp4a", 2, 16, 44100, Esds(0x6B), {first, Bytes(64)}), 1).first, "E_FAIL");
+  // byte, the sync bits only, the reserved version; the private type at
+  // index 0 still keeps the track. Then a failed read.
+  for (const Bytes& first :
+       {Bytes{0xFF, 0xF9, 0x90, 0x64}, Bytes{0xFF}, Bytes{0xFF, 0xF0}, Bytes{0xFF, 0xEB, 0x90, 0x64}}) {
+    const ParsedMovie movie = SoundMovie("mp4a", 2, 16, 44100, Esds(0x6B), {first, Bytes(64)});
+    EXPECT_EQ(TypeOf(movie, 1).first, "E_FAIL");
+    EXPECT_EQ(TypeOf(movie, 0).first, "{6134706D-5349-4D4F-4544-494154595045}");
   }
   const ParsedMovie movie = SoundMovie("mp4a", 2, 16, 44100, Esds(0x6B));
   ComPtr<MemorySource> failing = MemorySource::Create({});
@@ -153,6 +166,72 @@ TEST(AudioMediaTypeTest, FormatsWithFixedFieldsTheEntryGetsWrong) {
     EXPECT_EQ(TypeOf(movie, 0), std::make_pair(std::string(subtype), BytesOf(offered))) << format;
     EXPECT_EQ(TypeOf(movie, 1).first, "VFW_S_NO_MORE_ITEMS") << format;
   }
+}
+
+// A sound description of version 0 (`flags` unused), or of version 2 with
+// constBitsPerChannel `bits`, `flags` and bytes per packet `packet`.
+ParsedMovie PcmMovie(const char* format, uint16_t channels, uint16_t bits, int version = 0, uint32_t flags = 0,
+                     uint32_t packet = 0, const Bytes& children = {}) {
+  BoxBuilder b;
+  if (version == 2) {
+    b.U16(2).Zeros(6).U16(3).U16(16).U16(0xFFFE).U16(0).U32(65536).U32(72);
+    b.U64(std::bit_cast<uint64_t>(44100.0)).U32(channels).U32(0x7F000000).U32(bits).U32(flags).U32(packet).U32(1);
+  } else {
+    WriteSoundV0(b, channels, bits, 44100u << 16);
+  }
+  return ParseMediaTypeMovie({.handler = "soun", .mediaHeader = "smhd", .format = format,
+                              .entryBody = b.Bytes(children).Data(), .samples = {Bytes(64)}, .timescale = 44100});
+}
+
+// "private" for any subtype of the private rule.
+std::string Named(const std::string& subtype) {
+  return subtype.find("-5349-4D4F-4544-494154595045}") != std::string::npos ? "private" : subtype;
+}
+
+TEST(AudioMediaTypeTest, UncompressedSoundIsOfferedAsPcmOnlyWhereItsLayoutIsDelivered) {
+  const std::string pcm = "{00000001-0000-0010-8000-00AA00389B71}", fl = "{00000003-0000-0010-8000-00AA00389B71}";
+  const std::string none = "VFW_S_NO_MORE_ITEMS";
+  BoxBuilder wave;
+  wave.Box("wave", [&] { wave.Box("enda", [&] { wave.U16(1); }); });
+  const Bytes enda = wave.Data();
+  // The movie; the types at 0 and 1 ("private" for the private rule); bits
+  // and block of type 0 when it is PCM or float; the delivery's conversion.
+  const std::tuple<ParsedMovie, std::string, std::string, WORD, WORD, PcmByteOp> rows[] = {
+      {PcmMovie("twos", 2, 16), pcm, none, 16, 4, PcmByteOp::kReverse2},
+      {PcmMovie("twos", 1, 8), pcm, none, 8, 1, PcmByteOp::kBiasSigned8},
+      {PcmMovie("sowt", 1, 8), pcm, none, 8, 1, PcmByteOp::kBiasSigned8},
+      {PcmMovie("twos", 1, 24), pcm, none, 24, 3, PcmByteOp::kReverse3},
+      {PcmMovie("raw ", 1, 8), pcm, none, 8, 1, PcmByteOp::kNone},
+      {PcmMovie("twos", 1, 12), "private", none, 0, 0, PcmByteOp::kNone},
+      {PcmMovie("raw ", 1, 24), "private", none, 0, 0, PcmByteOp::kNone},
+      // The fixed-depth formats have their depth whatever the entry says.
+      {PcmMovie("in24", 2, 16), pcm, "private", 24, 6, PcmByteOp::kReverse3},
+      {PcmMovie("in24", 2, 16, 0, 0, 0, enda), pcm, "private", 24, 6, PcmByteOp::kNone},
+      {PcmMovie("fl64", 1, 16), fl, "private", 64, 8, PcmByteOp::kReverse8},
+      // "lpcm" by its flags: big-endian signed packed integers, little-endian
+      // floats, and bytes per packet that do not fit the depth.
+      {PcmMovie("lpcm", 2, 24, 2, 0x0E, 6), pcm, "private", 24, 6, PcmByteOp::kReverse3},
+      {PcmMovie("lpcm", 2, 32, 2, 0x09, 8), fl, "private", 32, 8, PcmByteOp::kNone},
+      {PcmMovie("lpcm", 2, 24, 2, 0x0E, 5), "private", none, 0, 0, PcmByteOp::kNone},
+  };
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const auto& [movie, first, second, bits, block, op] = rows[i];
+    CMediaType type;
+    ASSERT_EQ(TrackType(movie, 0, &type), S_OK) << i;
+    EXPECT_EQ(Named(GuidToString(type.subtype)), first) << i;
+    EXPECT_EQ(Named(TypeOf(movie, 1).first), second) << i;
+    if (bits != 0) {
+      WAVEFORMATEX wfx{};
+      std::memcpy(&wfx, type.pbFormat, sizeof wfx);
+      EXPECT_EQ(std::make_tuple(wfx.wBitsPerSample, wfx.nBlockAlign, wfx.nAvgBytesPerSec),
+                std::make_tuple(bits, block, DWORD{block} * 44100))
+          << i;
+    }
+    EXPECT_EQ(LinearPcmLayout(dynamic_cast<const AudioSampleEntry&>(EntryOf(movie))).delivery, op) << i;
+  }
+  Bytes samples = {1, 2, 3, 4, 5, 6, 7};
+  ApplyPcmByteOp(PcmByteOp::kReverse3, samples.data(), static_cast<LONG>(samples.size()));
+  EXPECT_EQ(samples, (Bytes{3, 2, 1, 6, 5, 4, 7}));
 }
 
 }  // namespace

@@ -55,7 +55,8 @@ TEST(AudioSampleEntryTest, EsdsInsideWaveIsFoundAndLaterChildrenAreNotExamined) 
 TEST(AudioSampleEntryTest, SoundDescriptionVersionsReadTheirOwnFields) {
   // Version 2 rates past 65535 survive; the channel count keeps its low 16
   // bits; rates no DWORD holds (negative, NaN, huge) become 0, not undefined
-  // behaviour. Its 20 trailing bytes are skipped: the payload starts at "chan".
+  // behaviour. The depth is constBitsPerChannel (24, not the always-16
+  // field), with the flags and bytes per packet; the payload starts at "chan".
   const std::tuple<double, uint32_t, DWORD, WORD> rows[] = {
       {192000.0, 8, 192000, 8}, {44100.75, 1, 44100, 1}, {22050.0, 0x00010002, 22050, 2},
       {-1.0, 2, 0, 2},          {1e12, 2, 0, 2},          {std::bit_cast<double>(0x7FF8000000000000ull), 2, 0, 2},
@@ -67,8 +68,9 @@ TEST(AudioSampleEntryTest, SoundDescriptionVersionsReadTheirOwnFields) {
     });
     ASSERT_EQ(movie.result, S_OK) << rate;
     const AudioSampleEntry& a = Audio(movie);
-    EXPECT_EQ(std::make_tuple(a.soundVersion, a.channelCount, a.sampleSize, a.sampleRate, a.payload.Length()),
-              std::make_tuple(WORD{2}, expectedChannels, WORD{16}, expectedRate, LONG{20}))
+    EXPECT_EQ(std::make_tuple(a.soundVersion, a.channelCount, a.sampleSize, a.sampleRate, a.payload.Length(),
+                              a.lpcmFlags, a.bytesPerPacket),
+              std::make_tuple(WORD{2}, expectedChannels, WORD{24}, expectedRate, LONG{20}, DWORD{9}, DWORD{6}))
         << rate;
   }
   // Version 1 skips its sixteen extra bytes.

@@ -66,6 +66,8 @@ TEST(InfoCommandTest, RealFileShowsMovieTracksAndEntries) {
   const auto document = JsonValue::Parse(run.out);
   ASSERT_TRUE(document) << run.out;
   EXPECT_EQ((*document)["result"].String(), "0x00000000");
+  // The filter's GetDuration: the audio's media duration, 97024 / 48000 s.
+  EXPECT_EQ((*document)["duration"].Int(), 20213333);
   const JsonValue& source = (*document)["sources"][0];
   EXPECT_FALSE(source["fragmented"].Bool());
   EXPECT_EQ(source["movie"]["timescale"].Int(), 1000);
@@ -171,6 +173,7 @@ TEST(InfoCommandTest, TextOutputNamesEachTrack) {
   ASSERT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("track 2 handler=sbtl kind=4"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("language=eng format=tx3g"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("duration 2.000 s"), std::string::npos) << run.out;
 }
 
 // Every fixture with facts that is not a fragmented movie: their tracks

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <string>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -61,10 +62,22 @@ std::string FixtureTestName(const ::testing::TestParamInfo<std::string>& info) {
   return name;
 }
 
+// Bytes per sample reversed (big-endian) or 8-bit samples biased (-1) to
+// make the PCM that ffprobe names into little-endian unsigned-8-bit PCM.
+int PcmReversal(const std::string& codec) {
+  static const std::pair<const char*, int> kCodecs[] = {{"pcm_s8", -1},     {"pcm_s16be", 2}, {"pcm_s24be", 3},
+                                                        {"pcm_s32be", 4},   {"pcm_f32be", 4}, {"pcm_f64be", 8}};
+  for (const auto& [name, width] : kCodecs) {
+    if (codec == name) return width;
+  }
+  return 0;
+}
+
 // The bytes a pin must deliver for one row of the walk: timed text without
-// its length word, big-endian PCM swapped, "yuv2" chroma biased.
-std::vector<uint8_t> ExpectedBytes(const std::vector<uint8_t>& file, const std::string& format, int64_t offset,
-                                   int64_t size) {
+// its length word, big-endian or signed 8-bit PCM as PCM, "yuv2" chroma
+// biased.
+std::vector<uint8_t> ExpectedBytes(const std::vector<uint8_t>& file, const std::string& format,
+                                   const std::string& codec, int64_t offset, int64_t size) {
   if (offset < 0 || size < 0 || static_cast<size_t>(offset + size) > file.size()) return {};
   std::vector<uint8_t> bytes(file.begin() + offset, file.begin() + offset + size);
   if (format == "tx3g") {
@@ -72,8 +85,12 @@ std::vector<uint8_t> ExpectedBytes(const std::vector<uint8_t>& file, const std::
     const size_t length = (static_cast<size_t>(bytes[0]) << 8) | bytes[1];
     return std::vector<uint8_t>(bytes.begin() + 2, bytes.begin() + 2 + std::min(length, bytes.size() - 2));
   }
-  if (format == "twos") {
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
+  const int reversal = PcmReversal(codec);
+  if (reversal < 0) {
+    for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(byte + 0x80);
+  }
+  for (size_t i = 0; reversal > 1 && i + reversal <= bytes.size(); i += reversal) {
+    std::reverse(bytes.begin() + i, bytes.begin() + i + reversal);
   }
   if (format == "yuv2") {
     for (size_t i = 0; i + 3 < bytes.size(); i += 4) {
@@ -82,6 +99,17 @@ std::vector<uint8_t> ExpectedBytes(const std::vector<uint8_t>& file, const std::
     }
   }
   return bytes;
+}
+
+// ffprobe's codec name for the stream of `trackId`.
+std::string CodecOf(const std::string& path, int64_t trackId) {
+  const std::vector<uint8_t> text = ReadBytes(path + ".facts.json");
+  const auto facts = JsonValue::Parse(std::string(text.begin(), text.end()));
+  if (!facts) return "";
+  for (const JsonValue& stream : (*facts)["streams"].Array()) {
+    if (stream["id"].Int() == trackId) return stream["codec_name"].String();
+  }
+  return "";
 }
 
 // 100-ns units from media units, rounded to nearest with halves down.
@@ -109,6 +137,7 @@ TEST_P(DeliveredSamplesTest, EveryListedSampleIsDeliveredOnceInOrderWithItsBytes
     ++checkedPins;
     SCOPED_TRACE("track " + std::to_string(track["trackId"].Int()));
     const std::string format = track["format"].String();
+    const std::string codec = CodecOf(path, track["trackId"].Int());
     const int64_t timescale = track["timescale"].Int();
     const JsonValue& rows = track["samples"];
     const JsonValue& delivered = (*pin)["delivered"];
@@ -118,7 +147,7 @@ TEST_P(DeliveredSamplesTest, EveryListedSampleIsDeliveredOnceInOrderWithItsBytes
     for (size_t i = 0; i < rows.Size(); ++i) {
       const JsonValue& row = rows[i];
       const JsonValue& got = delivered[i];
-      const std::vector<uint8_t> bytes = ExpectedBytes(file, format, row[0].Int(), row[1].Int());
+      const std::vector<uint8_t> bytes = ExpectedBytes(file, format, codec, row[0].Int(), row[1].Int());
       ASSERT_EQ(got[7].Int(), static_cast<int64_t>(bytes.size())) << "length of sample " << i;
       ASSERT_EQ(static_cast<uint32_t>(got[8].Int()), Crc32(bytes.data(), bytes.size())) << "bytes of sample " << i;
       EXPECT_EQ(got[2].Int(), sample) << "media start of sample " << i;
@@ -215,6 +244,37 @@ TEST(PlayCommandTest, ReverseRatePlaysVideoKeyFramesBackwardAndEndsAudioAtOnce) 
   EXPECT_EQ(audio["samples"].Int(), 0);
   EXPECT_EQ(audio["newSegments"].Size(), 0u);
   EXPECT_TRUE(audio["endOfStream"].Bool());
+}
+
+TEST(ExtractCommandTest, MediaTypeOneDeliversRawRgbAsThePictureFfmpegDecodes) {
+  // Raw 30 x 24 pictures as RGB24 and RGB32 (type 1): bottom-up B,G,R(,A)
+  // rows, those of 90 bytes padded to 92; ffmpeg's reference rows are not.
+  // A pin without type 5 keeps its first, the stored bytes.
+  const std::tuple<const char*, const char*, const char*, size_t> cases[] = {
+      {"1", "raw_rgb24_odd.mov", "raw_rgb24_odd.bgr24", 90},
+      {"1", "raw_argb.mov", "raw_argb.bgra", 120},
+      {"5", "raw_rgb24_odd.mov", "", 0}};
+  for (const auto& [index, file, reference, rowBytes] : cases) {
+    SCOPED_TRACE(file);
+    const std::string dir = ::testing::TempDir() + "media_type_" + std::to_string(getpid());
+    const std::string command = std::string("extract --media-type ") + index + " " + DataPath(file) + " -o " + dir;
+    ASSERT_EQ(RunToolQuietly(command).status, 0);
+    const std::vector<uint8_t> out = ReadBytes(dir + "/output01.bin");
+    std::filesystem::remove_all(dir);
+    if (rowBytes == 0) {
+      EXPECT_EQ(out.size(), 3u * 30 * 24 * 3);
+      continue;
+    }
+    const std::vector<uint8_t> rows = ReadBytes(DataPath(reference));
+    std::vector<uint8_t> expected;
+    for (size_t row = 0; row < 24; ++row) {
+      expected.insert(expected.end(), rows.begin() + row * rowBytes, rows.begin() + (row + 1) * rowBytes);
+      expected.resize((expected.size() + 3) & ~size_t{3}, 0);
+    }
+    ASSERT_GE(out.size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()));
+  }
+  EXPECT_EQ(RunToolQuietly("play --media-type x " + DataPath("mjpeg.mov")).status, 2);
 }
 
 TEST(PlayCommandTest, FailedConnectionReportsWhatTheParseSaid) {
