@@ -11,6 +11,7 @@
 #include "tool_common.h"
 
 #include "engine/output_pin.h"
+#include "platform/class_table.h"
 #include "platform/critical_section.h"
 #include "platform/format_blocks.h"
 #include "platform/fourcc.h"
@@ -462,12 +463,19 @@ int RunInfoCommand(int argc, char** argv) {
   // own shows how far the input got. Its result is the connection's.
   if (FAILED(hr)) OpenParsedInput(input, &parsed);
   const auto sources = SourcesToShow(session, input, parsed);
+  const std::string module = ClassModulePath(CLSID_DarEdo);
 
   if (arguments.json) {
     JsonWriter json;
     json.BeginObject();
     json.Key("input").String(input);
     json.Key("result").String(HResultHex(hr));
+    json.Key("module");
+    if (module.empty()) {
+      json.Null();
+    } else {
+      json.String(module);
+    }
     json.Key("sources").BeginArray();
     for (const auto& [location, source] : sources) WriteSourceJson(json, location, *source);
     json.EndArray();
@@ -477,6 +485,7 @@ int RunInfoCommand(int argc, char** argv) {
     json.EndObject();
     std::printf("%s\n", json.Text().c_str());
   } else {
+    if (!module.empty()) std::printf("module %s\n", module.c_str());
     for (const auto& [location, source] : sources) PrintSourceText(location, *source);
     for (const PinInfo& pin : session.Pins()) PrintPinText(pin);
   }

@@ -20,6 +20,9 @@ constexpr Command kCommands[] = {
     {"play", RunPlayCommand, "play [--json] [--start T] [--stop T] [--rate R] [--frames] INPUT"},
     {"dump", RunDumpCommand, "dump [--json] [--pin N] [--start T] [--stop T] [--rate R] [--frames] INPUT"},
     {"extract", RunExtractCommand, "extract [--start T] [--stop T] [--rate R] [--frames] INPUT -o DIR"},
+    {"register", RunRegisterCommand, "register [MODULE]"},
+    {"unregister", RunUnregisterCommand, "unregister [MODULE]"},
+    {"registry", RunRegistryCommand, "registry [--json]"},
 };
 
 void PrintUsage(FILE* to) {
