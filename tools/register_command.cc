@@ -29,9 +29,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 std::string RegisteredModule() {
   std::wstring path;
   if (!RegisteredServerPath(CLSID_DarEdo, &path)) return {};
-  std::string narrow;
-  AppendWideAsCodePage(CP_UTF8, path.data(), path.size(), &narrow);
-  return narrow;
+  return Utf8FromWide(path);
 }
 
 // A registry file that does not parse is named with its line.

@@ -44,15 +44,9 @@ struct RegistryReport {
   std::vector<ExtensionEntry> extensions;
 };
 
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  AppendWideAsCodePage(CP_UTF8, text.data(), text.size(), &out);
-  return out;
-}
-
 std::string ReadString(HKEY key, const wchar_t* name) {
   std::wstring text;
-  return RegReadString(key, L"", name, &text) ? Narrow(text) : std::string();
+  return RegReadString(key, L"", name, &text) ? Utf8FromWide(text) : std::string();
 }
 
 std::optional<CheckBytesEntry> ReadCheckBytes(REFGUID subtype) {
@@ -74,7 +68,7 @@ std::optional<CheckBytesEntry> ReadCheckBytes(REFGUID subtype) {
     if (hr == ERROR_NO_MORE_ITEMS || (hr != ERROR_SUCCESS && hr != ERROR_MORE_DATA)) break;
     if (hr == ERROR_SUCCESS && type == REG_SZ && std::wcsspn(name, L"0123456789") == std::wcslen(name) &&
         name[0] != L'\0') {
-      entry.patterns.push_back(Narrow(data));
+      entry.patterns.push_back(Utf8FromWide(data));
     }
   }
   RegCloseKey(key);
@@ -88,15 +82,10 @@ std::vector<ExtensionEntry> ReadExtensions() {
     return entries;
   }
   const std::string ours[] = {GuidToString(FourCCSubtype(FourCC("VISO"))), GuidToString(FourCCSubtype(FourCC("VISM")))};
-  for (DWORD index = 0;; ++index) {
-    wchar_t name[256];
-    DWORD length = static_cast<DWORD>(std::size(name));
-    const LONG hr = RegEnumKeyEx(extensions, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-    if (hr == ERROR_MORE_DATA) continue;
-    if (hr != ERROR_SUCCESS) break;
+  for (const std::wstring& name : RegSubkeyNames(extensions)) {
     HKEY key = nullptr;
-    if (RegOpenKeyEx(extensions, name, 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
-    ExtensionEntry entry{Narrow(name), ReadString(key, L"Media Type"), ReadString(key, L"Subtype"),
+    if (RegOpenKeyEx(extensions, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
+    ExtensionEntry entry{Utf8FromWide(name), ReadString(key, L"Media Type"), ReadString(key, L"Subtype"),
                          ReadString(key, L"Source Filter")};
     RegCloseKey(key);
     if (entry.subtype == ours[0] || entry.subtype == ours[1]) entries.push_back(std::move(entry));
@@ -115,7 +104,7 @@ RegistryReport ReadReport() {
     if (filter.clsid == CLSID_DarEdo) report.filter = std::move(filter);
   }
   std::wstring module;
-  if (RegisteredServerPath(CLSID_DarEdo, &module)) report.module = Narrow(module);
+  if (RegisteredServerPath(CLSID_DarEdo, &module)) report.module = Utf8FromWide(module);
   for (const GUID& subtype : {FourCCSubtype(FourCC("VISO")), FourCCSubtype(FourCC("VISM"))}) {
     if (std::optional<CheckBytesEntry> entry = ReadCheckBytes(subtype)) report.checkBytes.push_back(std::move(*entry));
   }
@@ -133,7 +122,7 @@ void PrintJson(const RegistryReport& report, HRESULT hr) {
     const RegisteredFilter& filter = *report.filter;
     json.BeginObject();
     json.Key("clsid").String(GuidToString(filter.clsid));
-    json.Key("name").String(Narrow(filter.name));
+    json.Key("name").String(Utf8FromWide(filter.name));
     json.Key("merit").UInt(filter.merit);
     json.Key("module").String(report.module);
     json.Key("pins").BeginArray();
@@ -190,7 +179,7 @@ void PrintText(const RegistryReport& report) {
     std::printf("filter: not registered\n");
   } else {
     const RegisteredFilter& filter = *report.filter;
-    std::printf("filter: %s %s merit=0x%08X\n  module: %s\n", Narrow(filter.name).c_str(),
+    std::printf("filter: %s %s merit=0x%08X\n  module: %s\n", Utf8FromWide(filter.name).c_str(),
                 GuidToString(filter.clsid).c_str(), filter.merit, report.module.c_str());
     for (size_t p = 0; p < filter.pins.size(); ++p) {
       const RegisteredPin& pin = filter.pins[p];

@@ -65,11 +65,6 @@ std::wstring MediaTypeKeyPath(REFGUID subtype) {
 
 std::wstring ExtensionKeyPath(const wchar_t* extension) { return std::wstring(L"Media Type\\Extensions\\") + extension; }
 
-LONG SetString(HKEY key, const wchar_t* name, const std::wstring& text) {
-  return RegSetValueEx(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
-}
-
 LONG SetDword(HKEY key, const wchar_t* name, DWORD value) {
   return RegSetValueEx(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
@@ -101,7 +96,7 @@ void StorePattern(HKEY key, const std::wstring& pattern) {
     if (kind != 2 && freeName.empty()) freeName = name;
     if (kind == 0) break;
   }
-  if (!freeName.empty()) SetString(key, freeName.c_str(), pattern);
+  if (!freeName.empty()) RegSetString(key, freeName.c_str(), pattern);
 }
 
 void RegisterCheckBytes() {
@@ -121,7 +116,7 @@ void RegisterCheckBytes() {
     count = (valid ? stored : 1) + 1;
   }
   SetDword(key, L"Usage Count", count);
-  SetString(key, L"Source Filter", GuidToWideString(CLSID_AsyncReader));
+  RegSetString(key, L"Source Filter", GuidToWideString(CLSID_AsyncReader));
   for (uint32_t code : kFirstBoxTypes) {
     wchar_t pattern[32];
     std::swprintf(pattern, std::size(pattern), L"4,4,,%02x%02x%02x%02x", code >> 24, (code >> 16) & 0xFF,
@@ -145,7 +140,7 @@ bool IsDecimalName(const wchar_t* name, DWORD* value) {
 void SetListValue(const wchar_t* path, const std::wstring& name, const wchar_t* text) {
   HKEY key = nullptr;
   if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-  SetString(key, name.c_str(), text);
+  RegSetString(key, name.c_str(), text);
   RegCloseKey(key);
 }
 
@@ -171,7 +166,7 @@ void AddToMediaPlayerLists(const ExtensionRow& row) {
   }
   if (!listed) {
     const std::wstring name = std::to_wstring(largest + 1);
-    SetString(types, name.c_str(), row.pattern);
+    RegSetString(types, name.c_str(), row.pattern);
     SetListValue(kDescriptionsPath, name, row.longDescription);
     SetListValue(kMuiDescriptionsPath, name, row.shortDescription);
   }
@@ -184,9 +179,9 @@ void RegisterExtension(const ExtensionRow& row, REFGUID subtype) {
                      &key, nullptr) != ERROR_SUCCESS) {
     return;
   }
-  const bool written = SetString(key, L"Source Filter", GuidToWideString(CLSID_AsyncReader)) == ERROR_SUCCESS &&
-                       SetString(key, L"Media Type", GuidToWideString(MEDIATYPE_Stream)) == ERROR_SUCCESS &&
-                       SetString(key, L"Subtype", GuidToWideString(subtype)) == ERROR_SUCCESS;
+  const bool written = RegSetString(key, L"Source Filter", GuidToWideString(CLSID_AsyncReader)) == ERROR_SUCCESS &&
+                       RegSetString(key, L"Media Type", GuidToWideString(MEDIATYPE_Stream)) == ERROR_SUCCESS &&
+                       RegSetString(key, L"Subtype", GuidToWideString(subtype)) == ERROR_SUCCESS;
   RegCloseKey(key);
   if (!written) return;
 
@@ -208,15 +203,9 @@ void RegisterExtension(const ExtensionRow& row, REFGUID subtype) {
   const std::wstring shellEx = std::wstring(row.extension) + kThumbnailShellEx;
   if (RegCreateKeyEx(HKEY_CLASSES_ROOT, shellEx.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &thumbnail, nullptr) ==
       ERROR_SUCCESS) {
-    SetString(thumbnail, nullptr, kVideoThumbnailExtractor);
+    RegSetString(thumbnail, nullptr, kVideoThumbnailExtractor);
     RegCloseKey(thumbnail);
   }
-}
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  AppendWideAsCodePage(CP_UTF8, text.data(), text.size(), &out);
-  return out;
 }
 
 // The registered module when it is another file that exists. Files are
@@ -225,7 +214,7 @@ std::string Narrow(const std::wstring& text) {
 bool OtherRegisteredCopy(REFCLSID clsid, const std::string& modulePath, std::string* other) {
   std::wstring registered;
   if (!RegisteredServerPath(clsid, &registered)) return false;
-  *other = Narrow(registered);
+  *other = Utf8FromWide(registered);
   struct stat theirs {}, ours {};
   if (::stat(other->c_str(), &theirs) != 0) return false;
   if (::stat(modulePath.c_str(), &ours) == 0 && ours.st_dev == theirs.st_dev && ours.st_ino == theirs.st_ino) {
@@ -241,8 +230,6 @@ bool IsNewerThanThis(const std::string& path) {
   IsodmxModuleVersion(ours);
   return std::lexicographical_compare(ours, ours + 4, theirs, theirs + 4);
 }
-
-HRESULT FromRegistry(LONG code) { return code == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(code)); }
 
 }  // namespace
 
@@ -261,8 +248,7 @@ HRESULT RegisterModule(const CFactoryTemplate* templates, int count, const std::
   if (count > 0 && OtherRegisteredCopy(*templates[0].m_ClsID, modulePath, &other) && IsNewerThanThis(other)) {
     return S_OK;
   }
-  std::wstring widePath;
-  AppendCodePageAsWide(CP_UTF8, modulePath.data(), modulePath.size(), &widePath);
+  const std::wstring widePath = WideFromUtf8(modulePath);
   CRegistryTransaction transaction;
   for (int i = 0; i < count; ++i) {
     RETURN_IF_FAILED(AMovieSetupRegisterServer(*templates[i].m_ClsID, templates[i].m_Name, widePath));
@@ -276,7 +262,7 @@ HRESULT RegisterModule(const CFactoryTemplate* templates, int count, const std::
   }
   // Nothing above is on disk until here: a file that cannot be written
   // means nothing was registered.
-  return FromRegistry(transaction.Commit());
+  return HResultFromRegistry(transaction.Commit());
 }
 
 HRESULT UnregisterModule(const CFactoryTemplate* templates, int count, const std::string& modulePath) {

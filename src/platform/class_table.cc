@@ -76,17 +76,11 @@ std::mutex& LoadedModulesLock() {
   return lock;
 }
 
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  AppendWideAsCodePage(CP_UTF8, text.data(), text.size(), &out);
-  return out;
-}
-
 // The InprocServer32 path registered for the class, if any.
 bool RegisteredServer(REFCLSID clsid, std::string* path) {
   std::wstring text;
   if (!RegisteredServerPath(clsid, &text)) return false;
-  *path = Narrow(text);
+  *path = Utf8FromWide(text);
   return true;
 }
 

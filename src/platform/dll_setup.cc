@@ -8,21 +8,14 @@ namespace {
 
 std::wstring ClassKeyPath(REFCLSID clsid) { return L"CLSID\\" + GuidToWideString(clsid); }
 
-HRESULT FromRegistry(LONG code) { return code == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(code)); }
-
 HRESULT SetDefaultAndValue(const std::wstring& path, const std::wstring& defaultValue, LPCWSTR valueName,
                            LPCWSTR value) {
   HKEY key = nullptr;
   HRESULT hr =
-      FromRegistry(RegCreateKeyEx(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
+      HResultFromRegistry(RegCreateKeyEx(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
   if (FAILED(hr)) return hr;
-  hr = FromRegistry(RegSetValueEx(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(defaultValue.c_str()),
-                                  static_cast<DWORD>((defaultValue.size() + 1) * sizeof(WCHAR))));
-  if (SUCCEEDED(hr) && valueName != nullptr) {
-    const std::wstring text = value;
-    hr = FromRegistry(RegSetValueEx(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                                    static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR))));
-  }
+  hr = HResultFromRegistry(RegSetString(key, nullptr, defaultValue));
+  if (SUCCEEDED(hr) && valueName != nullptr) hr = HResultFromRegistry(RegSetString(key, valueName, value));
   RegCloseKey(key);
   return hr;
 }
@@ -37,13 +30,13 @@ HRESULT AMovieSetupRegisterServer(REFCLSID clsid, LPCWSTR name, const std::wstri
   if (SUCCEEDED(hr)) {
     hr = SetDefaultAndValue(ClassKeyPath(clsid) + L"\\InprocServer32", modulePath, L"ThreadingModel", threadingModel);
   }
-  const HRESULT saved = FromRegistry(transaction.Commit());
+  const HRESULT saved = HResultFromRegistry(transaction.Commit());
   return FAILED(hr) ? hr : saved;
 }
 
 HRESULT AMovieSetupUnregisterServer(REFCLSID clsid) {
   const LONG code = RegDeleteTree(HKEY_CLASSES_ROOT, ClassKeyPath(clsid).c_str());
-  return code == ERROR_FILE_NOT_FOUND ? S_OK : FromRegistry(code);
+  return code == ERROR_FILE_NOT_FOUND ? S_OK : HResultFromRegistry(code);
 }
 
 HRESULT AMovieSetupRegisterFilter2(const AMOVIESETUP_FILTER* setup, BOOL doRegister) {

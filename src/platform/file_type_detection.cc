@@ -99,14 +99,6 @@ bool IsPatternName(const wchar_t* name) {
   return true;
 }
 
-std::wstring SubkeyName(HKEY key, DWORD index, bool* more) {
-  wchar_t name[256];
-  DWORD length = static_cast<DWORD>(std::size(name));
-  const LONG hr = RegEnumKeyEx(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-  *more = hr == ERROR_SUCCESS || hr == ERROR_MORE_DATA;
-  return hr == ERROR_SUCCESS ? std::wstring(name) : std::wstring();
-}
-
 // Whether any pattern value of an open "Media Type\{major}\{subtype}" key
 // matches.
 bool AnyPatternMatches(HKEY key, IAsyncReader* reader, LONGLONG length) {
@@ -131,15 +123,13 @@ bool DetectByCheckBytes(IAsyncReader* reader, DetectedFileType* out) {
   HKEY types = nullptr;
   if (RegOpenKeyEx(HKEY_CLASSES_ROOT, L"Media Type", 0, KEY_READ, &types) != ERROR_SUCCESS) return false;
   bool found = false;
-  bool more = true;
-  for (DWORD m = 0; !found && more; ++m) {
-    const std::wstring majorName = SubkeyName(types, m, &more);
+  for (const std::wstring& majorName : RegSubkeyNames(types)) {
+    if (found) break;
     const std::optional<GUID> major = GuidFromWideString(majorName);
     HKEY majorKey = nullptr;
     if (!major || RegOpenKeyEx(types, majorName.c_str(), 0, KEY_READ, &majorKey) != ERROR_SUCCESS) continue;
-    bool moreSubtypes = true;
-    for (DWORD s = 0; !found && moreSubtypes; ++s) {
-      const std::wstring subtypeName = SubkeyName(majorKey, s, &moreSubtypes);
+    for (const std::wstring& subtypeName : RegSubkeyNames(majorKey)) {
+      if (found) break;
       const std::optional<GUID> subtype = GuidFromWideString(subtypeName);
       HKEY subtypeKey = nullptr;
       if (!subtype || RegOpenKeyEx(majorKey, subtypeName.c_str(), 0, KEY_READ, &subtypeKey) != ERROR_SUCCESS) {

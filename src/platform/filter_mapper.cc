@@ -33,11 +33,8 @@ std::wstring InstanceKeyPath(const CLSID& category, const std::wstring& instance
   return L"CLSID\\" + GuidToWideString(category) + L"\\Instance\\" + instance;
 }
 
-HRESULT FromRegistry(LONG code) { return code == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(code)); }
-
 HRESULT SetString(HKEY key, const wchar_t* name, const std::wstring& text) {
-  return FromRegistry(RegSetValueEx(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                                    static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR))));
+  return HResultFromRegistry(RegSetString(key, name, text));
 }
 
 }  // namespace
@@ -131,14 +128,9 @@ std::vector<RegisteredFilter> ReadRegisteredFilters() {
   HKEY instances = nullptr;
   const std::wstring path = L"CLSID\\" + GuidToWideString(CLSID_LegacyAmFilterCategory) + L"\\Instance";
   if (RegOpenKeyEx(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &instances) != ERROR_SUCCESS) return filters;
-  wchar_t name[256];
-  for (DWORD index = 0;; ++index) {
-    DWORD length = static_cast<DWORD>(std::size(name));
-    const LONG hr = RegEnumKeyEx(instances, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-    if (hr == ERROR_MORE_DATA) continue;
-    if (hr != ERROR_SUCCESS) break;
+  for (const std::wstring& name : RegSubkeyNames(instances)) {
     HKEY instance = nullptr;
-    if (RegOpenKeyEx(instances, name, 0, KEY_READ, &instance) != ERROR_SUCCESS) continue;
+    if (RegOpenKeyEx(instances, name.c_str(), 0, KEY_READ, &instance) != ERROR_SUCCESS) continue;
     RegisteredFilter filter;
     std::wstring text;
     DWORD type = 0, size = 0;
@@ -182,16 +174,16 @@ HRESULT CFilterMapper::CreateCategory(REFCLSID category, DWORD merit, LPCWSTR de
   CRegistryTransaction transaction;
   HKEY key = nullptr;
   const std::wstring path = InstanceKeyPath(CLSID_ActiveMovieCategories, GuidToWideString(category));
-  HRESULT hr = FromRegistry(
+  HRESULT hr = HResultFromRegistry(
       RegCreateKeyEx(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
   if (FAILED(hr)) return hr;
   hr = SetString(key, L"FriendlyName", description != nullptr ? description : L"");
   if (SUCCEEDED(hr)) hr = SetString(key, L"CLSID", GuidToWideString(category));
   if (SUCCEEDED(hr)) {
-    hr = FromRegistry(RegSetValueEx(key, L"Merit", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&merit), sizeof merit));
+    hr = HResultFromRegistry(RegSetValueEx(key, L"Merit", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&merit), sizeof merit));
   }
   RegCloseKey(key);
-  const HRESULT saved = FromRegistry(transaction.Commit());
+  const HRESULT saved = HResultFromRegistry(transaction.Commit());
   return FAILED(hr) ? hr : saved;
 }
 
@@ -199,7 +191,7 @@ HRESULT CFilterMapper::UnregisterFilter(const CLSID* category, LPCWSTR instance,
   const std::wstring name = instance != nullptr ? instance : GuidToWideString(filter);
   const std::wstring path = InstanceKeyPath(category != nullptr ? *category : CLSID_LegacyAmFilterCategory, name);
   const LONG code = RegDeleteTree(HKEY_CLASSES_ROOT, path.c_str());
-  return code == ERROR_FILE_NOT_FOUND ? S_FALSE : FromRegistry(code);
+  return code == ERROR_FILE_NOT_FOUND ? S_FALSE : HResultFromRegistry(code);
 }
 
 HRESULT CFilterMapper::RegisterFilter(REFCLSID filter, LPCWSTR name, void** moniker, const CLSID* category,
@@ -211,16 +203,16 @@ HRESULT CFilterMapper::RegisterFilter(REFCLSID filter, LPCWSTR name, void** moni
                                             instance != nullptr ? instance : GuidToWideString(filter));
   CRegistryTransaction transaction;
   HKEY key = nullptr;
-  HRESULT hr = FromRegistry(
+  HRESULT hr = HResultFromRegistry(
       RegCreateKeyEx(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
   if (FAILED(hr)) return hr;
   hr = SetString(key, L"FriendlyName", name);
   if (SUCCEEDED(hr)) hr = SetString(key, L"CLSID", GuidToWideString(filter));
   if (SUCCEEDED(hr)) {
-    hr = FromRegistry(
+    hr = HResultFromRegistry(
         RegSetValueEx(key, L"FilterData", 0, REG_BINARY, data.data(), static_cast<DWORD>(data.size())));
   }
   RegCloseKey(key);
-  const HRESULT saved = FromRegistry(transaction.Commit());
+  const HRESULT saved = HResultFromRegistry(transaction.Commit());
   return FAILED(hr) ? hr : saved;
 }

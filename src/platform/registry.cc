@@ -440,3 +440,21 @@ bool RegReadString(HKEY root, const std::wstring& subKey, const std::wstring& va
   RegCloseKey(key);
   return ok;
 }
+
+LONG RegSetString(HKEY key, LPCWSTR valueName, const std::wstring& text) {
+  return RegSetValueEx(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
+}
+
+std::vector<std::wstring> RegSubkeyNames(HKEY key) {
+  std::vector<std::wstring> names;
+  for (DWORD index = 0;; ++index) {
+    // Registry key names are at most 255 characters.
+    wchar_t name[256];
+    DWORD length = static_cast<DWORD>(std::size(name));
+    const LONG hr = RegEnumKeyEx(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (hr == ERROR_MORE_DATA) continue;
+    if (hr != ERROR_SUCCESS) return names;
+    names.emplace_back(name);
+  }
+}

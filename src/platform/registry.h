@@ -23,6 +23,7 @@
 #include "platform/win32_error.h"
 
 #include <string>
+#include <vector>
 
 struct HKEY__;
 using HKEY = HKEY__*;
@@ -94,6 +95,13 @@ std::string RegistryFilePath();
 // "<path>: line N: reason" for a file that does not parse, or what failed
 // in the last load or save of this thread; empty when all went well.
 std::string RegistryFileError();
+
+// REG_SZ from a wide string.
+LONG RegSetString(HKEY key, LPCWSTR valueName, const std::wstring& text);
+// The names of the key's subkeys, in enumeration order.
+std::vector<std::wstring> RegSubkeyNames(HKEY key);
+// A registry call's result as an HRESULT (ERROR_SUCCESS is S_OK).
+inline HRESULT HResultFromRegistry(LONG code) { return HRESULT_FROM_WIN32(static_cast<DWORD>(code)); }
 
 // Convenience for the callers that read one string: the REG_SZ value
 // `valueName` (empty for the default) of the key, or nothing.

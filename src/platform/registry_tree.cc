@@ -14,21 +14,9 @@ constexpr const char* kRootNames[kRegistryRootCount] = {"HKEY_CLASSES_ROOT", "HK
 // Where a hex value breaks its line, as the export format does.
 constexpr size_t kHexBytesPerLine = 25;
 
-std::wstring Wide(const std::string& text) {
-  std::wstring out;
-  AppendCodePageAsWide(CP_UTF8, text.data(), text.size(), &out);
-  return out;
-}
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  AppendWideAsCodePage(CP_UTF8, text.data(), text.size(), &out);
-  return out;
-}
-
 std::string Quoted(const std::wstring& text) {
   std::string out = "\"";
-  for (char c : Narrow(text)) {
+  for (char c : Utf8FromWide(text)) {
     if (c == '\\' || c == '"') out += '\\';
     out += c;
   }
@@ -44,7 +32,7 @@ bool ReadQuoted(const std::string& text, size_t* pos, std::wstring* out) {
       raw += text[++i];
     } else if (text[i] == '"') {
       *pos = i + 1;
-      *out = Wide(raw);
+      *out = WideFromUtf8(raw);
       return true;
     } else {
       raw += text[i];
@@ -173,7 +161,7 @@ void SerializeKey(const RegistryKey& key, const std::string& path, bool isRoot, 
     }
     *out += "\n";
   }
-  for (const auto& [name, subkey] : key.subkeys) SerializeKey(*subkey, path + "\\" + Narrow(subkey->name), false, out);
+  for (const auto& [name, subkey] : key.subkeys) SerializeKey(*subkey, path + "\\" + Utf8FromWide(subkey->name), false, out);
 }
 
 std::string LineError(size_t line, const char* reason) { return "line " + std::to_string(line) + ": " + reason; }
@@ -218,7 +206,7 @@ std::vector<std::wstring> SplitRegistryPath(const std::wstring& path) {
 RegistryTree::RegistryTree() {
   for (int i = 0; i < kRegistryRootCount; ++i) {
     roots_[i] = std::make_unique<RegistryKey>();
-    roots_[i]->name = Wide(kRootNames[i]);
+    roots_[i]->name = WideFromUtf8(kRootNames[i]);
   }
 }
 
@@ -304,7 +292,7 @@ bool RegistryTree::Parse(const std::string& text, std::string* error) {
     }
     if (line[0] == '[') {
       if (line.back() != ']') return fail(firstLine, "a key line must end with ']'");
-      const std::wstring path = Wide(line.substr(1, line.size() - 2));
+      const std::wstring path = WideFromUtf8(line.substr(1, line.size() - 2));
       const size_t slash = std::min(path.find(L'\\'), path.size());
       const std::wstring rootName = path.substr(0, slash);
       int root = -1;

@@ -72,8 +72,7 @@ DWORD UsageCount() {
 void WriteText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyEx(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
-  RegSetValueEx(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
+  RegSetString(key, name, text);
   RegCloseKey(key);
 }
 

@@ -17,11 +17,6 @@ using isotest::TemporaryRegistry;
 
 const std::wstring kLongText(300, L'x');
 
-LONG SetText(HKEY key, const wchar_t* name, const std::wstring& text) {
-  return RegSetValueEx(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
-}
-
 HKEY CreateKey(HKEY root, const wchar_t* path) {
   HKEY key = nullptr;
   EXPECT_EQ(RegCreateKeyEx(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS);
@@ -34,10 +29,10 @@ TEST(RegistryStoreTest, ValuesSurviveTheFileAndEnumerateInOrder) {
   const DWORD number = 0xDEADBEEF;
   std::vector<BYTE> blob(100);
   for (size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<BYTE>(i * 7);
-  ASSERT_EQ(SetText(key, nullptr, L"default \"quoted\" \\ text"), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetString(key, nullptr, L"default \"quoted\" \\ text"), ERROR_SUCCESS);
   ASSERT_EQ(RegSetValueEx(key, L"Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4), ERROR_SUCCESS);
   ASSERT_EQ(RegSetValueEx(key, L"Blob", 0, REG_BINARY, blob.data(), static_cast<DWORD>(blob.size())), ERROR_SUCCESS);
-  ASSERT_EQ(SetText(key, L"Long", kLongText), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetString(key, L"Long", kLongText), ERROR_SUCCESS);
   RegCloseKey(key);
   EXPECT_NE(registry.Text().find("\\\n"), std::string::npos) << "a long hex value is broken over lines";
 
@@ -68,7 +63,7 @@ TEST(RegistryStoreTest, ValuesSurviveTheFileAndEnumerateInOrder) {
   ASSERT_TRUE(RegReadString(key, L"", L"Long", &text));
   EXPECT_EQ(text, kLongText);
 
-  EXPECT_EQ(SetText(key, L"New", L"x"), ERROR_ACCESS_DENIED) << "opened for reading";
+  EXPECT_EQ(RegSetString(key, L"New", L"x"), ERROR_ACCESS_DENIED) << "opened for reading";
   RegCloseKey(key);
   EXPECT_EQ(RegDeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Test"), ERROR_SUCCESS);
   EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Test\\Key", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
@@ -149,16 +144,16 @@ TEST(FileTypeDetectionTest, RegisteredChecksThenExtensionsThenBuiltIn) {
   // A registered pattern (from the end of the file) wins over the rows.
   const std::wstring typeKey = L"Media Type\\" + GuidToWideString(MEDIATYPE_Stream) + L"\\" + GuidToWideString(tail);
   HKEY key = CreateKey(HKEY_CLASSES_ROOT, typeKey.c_str());
-  SetText(key, L"0", L"-4,4,,5441494c");
-  SetText(key, L"Source Filter", GuidToWideString(CLSID_AsyncReader));
+  RegSetString(key, L"0", L"-4,4,,5441494c");
+  RegSetString(key, L"Source Filter", GuidToWideString(CLSID_AsyncReader));
   RegCloseKey(key);
   ASSERT_TRUE(DetectFileType(L"/clip.mp4", source.Get(), &found));
   EXPECT_EQ(found.subtype, tail);
   EXPECT_EQ(found.sourceFilter, CLSID_AsyncReader);
 
   key = CreateKey(HKEY_CLASSES_ROOT, L"Media Type\\Extensions\\.tst");
-  SetText(key, L"Media Type", GuidToWideString(MEDIATYPE_Stream));
-  SetText(key, L"Subtype", GuidToWideString(tail));
+  RegSetString(key, L"Media Type", GuidToWideString(MEDIATYPE_Stream));
+  RegSetString(key, L"Subtype", GuidToWideString(tail));
   RegCloseKey(key);
   ASSERT_TRUE(DetectFileType(L"/a/clip.TST", nullptr, &found));
   EXPECT_EQ(found.subtype, tail);
