@@ -142,7 +142,7 @@ LONG EndWrite(Store& store) {
 // open, else a fresh read (and, for a change, its own read-modify-write).
 class Access {
  public:
-  Access(bool write) : store_(TheStore()), hold_(store_.lock), write_(write) {
+  explicit Access(bool write) : store_(TheStore()), hold_(store_.lock), write_(write) {
     if (write_) {
       result_ = BeginWrite(store_);
       tree_ = &store_.tree;
@@ -291,7 +291,7 @@ LONG RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM acces
   Resolve(view, key, &at);
   const std::wstring path = Join(at.path, subKey);
   bool created = false;
-  view.Tree().Create(at.root, path, &created);
+  if (view.Tree().Create(at.root, path, &created) == nullptr) return view.Finish(ERROR_INVALID_PARAMETER);
   if (created) view.Changed();
   hr = view.Finish(ERROR_SUCCESS);
   if (hr != ERROR_SUCCESS) return hr;

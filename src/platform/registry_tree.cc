@@ -222,7 +222,9 @@ RegistryKey* RegistryTree::Find(RegistryRoot root, const std::wstring& path) {
 RegistryKey* RegistryTree::Create(RegistryRoot root, const std::wstring& path, bool* created) {
   RegistryKey* key = &Root(root);
   bool made = false;
-  for (const std::wstring& part : SplitRegistryPath(path)) {
+  const std::vector<std::wstring> parts = SplitRegistryPath(path);
+  if (parts.size() > kMaxRegistryKeyDepth) return nullptr;
+  for (const std::wstring& part : parts) {
     RegistryKey* next = key->FindSubkey(part);
     made = next == nullptr;
     if (made) {
@@ -301,6 +303,7 @@ bool RegistryTree::Parse(const std::string& text, std::string* error) {
       }
       if (root < 0) return fail(firstLine, "unknown root key");
       current = Create(static_cast<RegistryRoot>(root), path.substr(std::min(slash + 1, path.size())), nullptr);
+      if (current == nullptr) return fail(firstLine, "key nested too deep");
       continue;
     }
     if (current == nullptr) return fail(firstLine, "a value before any key");

@@ -45,6 +45,9 @@ struct RegistryKey {
   RegistryKey* FindSubkey(const std::wstring& subkeyName);
 };
 
+// As on the platform; it also bounds the recursion of copying and freeing.
+inline constexpr size_t kMaxRegistryKeyDepth = 512;
+
 // The three roots, in the order the file lists them.
 enum class RegistryRoot { kClassesRoot, kLocalMachine, kCurrentUser };
 inline constexpr int kRegistryRootCount = 3;
@@ -58,7 +61,7 @@ class RegistryTree {
   // The key at `path` ("A\B\C"; empty is the root itself), or null.
   RegistryKey* Find(RegistryRoot root, const std::wstring& path);
   // Creates the missing keys along `path`; *created tells whether the last
-  // one was new.
+  // one was new. Null for a path deeper than kMaxRegistryKeyDepth.
   RegistryKey* Create(RegistryRoot root, const std::wstring& path, bool* created);
   // Removes the key at `path` with everything under it; false when absent.
   // The root itself cannot be removed, only emptied.

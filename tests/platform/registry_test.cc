@@ -82,9 +82,14 @@ TEST(RegistryStoreTest, MalformedFileIsReportedWithItsLineAndNeverRewritten) {
       {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n\"N\"=hex:0g\n", "line 3"},
       {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n\"N=\"x\"\n", "line 3"},
       {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A\n", "line 2"},
+      {nullptr, "line 2"},
   };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.text);
+  std::string deep = "Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT";
+  for (int i = 0; i < 100000; ++i) deep += "\\k";
+  deep += "]\n";
+  for (auto c : kCases) {
+    if (c.text == nullptr) c.text = deep.c_str();
+    SCOPED_TRACE(std::string(c.text).substr(0, 80));
     TemporaryRegistry registry;
     registry.Write(c.text);
     HKEY key = nullptr;
