@@ -44,7 +44,7 @@ struct IFilterMapper2 : public IUnknown {
   // `instance` null: the filter's CLSID text names the instance key.
   virtual HRESULT UnregisterFilter(const CLSID* category, LPCWSTR instance, REFCLSID filter) = 0;
   // `moniker` is not supported and must be null; `category` null is the
-  // legacy DirectShow filter category.
+  // legacy filter category.
   virtual HRESULT RegisterFilter(REFCLSID filter, LPCWSTR name, void** moniker, const CLSID* category,
                                  LPCWSTR instance, const REGFILTER2* record) = 0;
 
@@ -69,7 +69,7 @@ struct RegisteredFilter {
   std::vector<RegisteredPin> pins;
 };
 
-// The records of the legacy DirectShow filter category; a record whose
+// The records of the legacy filter category; a record whose
 // "FilterData" does not parse is left out.
 std::vector<RegisteredFilter> ReadRegisteredFilters();
 
