@@ -2,8 +2,8 @@
 # folder, so that adding a file never means editing a shared list. The layer
 # edges are stated with target_link_libraries; the objects of all layers end
 # up in one place, the module (libisodmx_filter.so), which the tool, the tests
-# and other modules link, so every global exists once per process. A layer
-# without sources yet is an interface library, so that the layers above can
+# and other modules link, so every global exists once per loaded copy of the
+# module. A layer without sources yet is an interface library, so that the layers above can
 # already name it.
 set(ISODMX_LAYER_OBJECTS "" CACHE INTERNAL "")
 

@@ -9,3 +9,6 @@ int RunInfoCommand(int argc, char** argv);
 int RunPlayCommand(int argc, char** argv);
 int RunDumpCommand(int argc, char** argv);
 int RunExtractCommand(int argc, char** argv);
+int RunRegisterCommand(int argc, char** argv);
+int RunUnregisterCommand(int argc, char** argv);
+int RunRegistryCommand(int argc, char** argv);

@@ -13,6 +13,7 @@
 #include "tool_common.h"
 
 #include "engine/output_pin.h"
+#include "platform/class_table.h"
 #include "platform/critical_section.h"
 #include "platform/format_blocks.h"
 #include "platform/fourcc.h"
@@ -497,12 +498,19 @@ int RunInfoCommand(int argc, char** argv) {
   LONGLONG duration = 0;
   const bool hasDuration =
       SUCCEEDED(hr) && session.Demux() != nullptr && session.Demux()->GetDuration(&duration) == S_OK;
+  const std::string module = ClassModulePath(CLSID_DarEdo);
 
   if (arguments.json) {
     JsonWriter json;
     json.BeginObject();
     json.Key("input").String(input);
     json.Key("result").String(HResultHex(hr));
+    json.Key("module");
+    if (module.empty()) {
+      json.Null();
+    } else {
+      json.String(module);
+    }
     if (hasDuration) json.Key("duration").Int(duration);
     WriteWarningsJson(json, warnings);
     json.Key("sources").BeginArray();
@@ -514,6 +522,7 @@ int RunInfoCommand(int argc, char** argv) {
     json.EndObject();
     std::printf("%s\n", json.Text().c_str());
   } else {
+    if (!module.empty()) std::printf("module %s\n", module.c_str());
     if (hasDuration) std::printf("duration %s (%lld in 100-ns units)\n", SecondsText(duration).c_str(), static_cast<long long>(duration));
     for (const auto& [location, source] : sources) PrintSourceText(location, *source);
     for (const PinInfo& pin : session.Pins()) PrintPinText(pin);

@@ -13,3 +13,4 @@ inline constexpr GUID MEDIASUBTYPE_IsoMp4Family = {
     0xD4E5A1B3, 0x7C3F, 0x4E8A, {0x9B, 0x61, 0x2F, 0x0C, 0x8D, 0x3E, 0x5A, 0x74}};
 
 inline constexpr wchar_t kDarEdoName[] = L"Verdant ISO Demultiplexer";
+inline constexpr DWORD kDarEdoMerit = 0x00800102;

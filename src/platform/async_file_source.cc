@@ -2,43 +2,11 @@
 
 #include "platform/code_page.h"
 #include "platform/file_byte_source.h"
-#include "platform/fourcc.h"
+#include "platform/file_type_detection.h"
 #include "platform/media_guids.h"
 #include "platform/mem_allocator.h"
 
-#include <algorithm>
-#include <cwctype>
 #include <new>
-
-namespace {
-
-struct CheckBytes {
-  uint32_t atOffset4;
-  uint32_t subtypeCode;
-};
-
-// The in-process stand-in for the registered file-type patterns.
-constexpr CheckBytes kCheckBytes[] = {
-    {FourCC("ftyp"), FourCC("VISO")},
-    {FourCC("moov"), FourCC("VISO")},
-    {FourCC("skip"), FourCC("VISO")},
-    {FourCC("jP  "), FourCC("VISO")},
-};
-
-struct ExtensionType {
-  const wchar_t* extension;
-  uint32_t subtypeCode;
-};
-
-constexpr ExtensionType kExtensions[] = {{L".ism", FourCC("VISM")}};
-
-bool EndsWithNoCase(const std::wstring& text, const std::wstring& suffix) {
-  if (text.size() < suffix.size()) return false;
-  return std::equal(suffix.rbegin(), suffix.rend(), text.rbegin(),
-                    [](wchar_t a, wchar_t b) { return std::towlower(a) == std::towlower(b); });
-}
-
-}  // namespace
 
 CAsyncOutputPin::CAsyncOutputPin(CAsyncFileSource* source, CCritSec* lock, HRESULT* phr)
     : CBasePin("CAsyncOutputPin", source, lock, phr, L"Output", PINDIR_OUTPUT), m_source(source) {}
@@ -198,18 +166,8 @@ HRESULT CAsyncFileSource::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
 }
 
 GUID CAsyncFileSource::DetectSubtype(const std::wstring& fileName, IAsyncReader* reader) {
-  for (const ExtensionType& entry : kExtensions) {
-    if (EndsWithNoCase(fileName, entry.extension)) return FourCCSubtype(entry.subtypeCode);
-  }
-  BYTE head[8];
-  if (reader != nullptr && reader->SyncRead(0, sizeof head, head) == S_OK) {
-    const uint32_t code = (static_cast<uint32_t>(head[4]) << 24) | (static_cast<uint32_t>(head[5]) << 16) |
-                          (static_cast<uint32_t>(head[6]) << 8) | head[7];
-    for (const CheckBytes& entry : kCheckBytes) {
-      if (entry.atOffset4 == code) return FourCCSubtype(entry.subtypeCode);
-    }
-  }
-  return GUID_NULL;
+  DetectedFileType type;
+  return DetectFileType(fileName, reader, &type) ? type.subtype : GUID_NULL;
 }
 
 HRESULT CAsyncFileSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE* mt) {

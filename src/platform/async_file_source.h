@@ -71,9 +71,8 @@ class CAsyncFileSource final : public CBaseFilter, public IFileSourceFilter, pub
   int GetPinCount() override;
   CBasePin* GetPin(int n) override;
 
-  // The subtype registered for a file: by extension first (".ism" gives
-  // "VISM"), then by the check bytes at offset 4 ("ftyp", "moov", "skip",
-  // "jP  " give "VISO"); GUID_NULL when nothing matches.
+  // The subtype file-type detection finds for the file; GUID_NULL when
+  // nothing knows it.
   static GUID DetectSubtype(const std::wstring& fileName, IAsyncReader* reader);
 
  private:

@@ -80,3 +80,15 @@ bool AppendCodePageAsWide(UINT codePage, const char* text, size_t length, std::w
   for (size_t i = 0; i < length;) out->push_back(static_cast<wchar_t>(DecodeUtf8(bytes, length, &i)));
   return true;
 }
+
+std::string Utf8FromWide(const std::wstring& text) {
+  std::string out;
+  AppendWideAsCodePage(CP_UTF8, text.data(), text.size(), &out);
+  return out;
+}
+
+std::wstring WideFromUtf8(const std::string& text) {
+  std::wstring out;
+  AppendCodePageAsWide(CP_UTF8, text.data(), text.size(), &out);
+  return out;
+}

@@ -18,6 +18,10 @@ bool IsSupportedCodePage(UINT codePage);
 // the page cannot hold become '?'. False only for an unsupported page.
 bool AppendWideAsCodePage(UINT codePage, const WCHAR* text, size_t length, std::string* out);
 
+// UTF-8 to and from wide text, whole strings.
+std::string Utf8FromWide(const std::wstring& text);
+std::wstring WideFromUtf8(const std::string& text);
+
 // Appends `length` bytes of `codePage` text as wide characters. Invalid UTF-8
 // sequences become U+FFFD. False only for an unsupported page.
 bool AppendCodePageAsWide(UINT codePage, const char* text, size_t length, std::wstring* out);

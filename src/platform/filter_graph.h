@@ -64,7 +64,12 @@ class CFilterGraph final : public CUnknown,
   HRESULT Pause() override;
   HRESULT Stop() override;
   HRESULT GetState(LONG timeoutMs, OAFilterState* state) override;
-  HRESULT RenderFile(BSTR) override { return E_NOTIMPL; }
+  // Source filter and type from file-type detection, then the registered
+  // filter of highest merit whose input takes the source's type, then a
+  // null renderer on each of that filter's output pins.
+  // VFW_E_CANNOT_RENDER when no registered filter connects;
+  // VFW_S_PARTIAL_RENDER when some output pin found no renderer.
+  HRESULT RenderFile(BSTR fileName) override;
   HRESULT AddSourceFilter(BSTR, IUnknown**) override { return E_NOTIMPL; }
   HRESULT get_FilterCollection(IUnknown**) override { return E_NOTIMPL; }
   HRESULT get_RegFilterCollection(IUnknown**) override { return E_NOTIMPL; }
@@ -138,6 +143,8 @@ class CFilterGraph final : public CUnknown,
   HRESULT PauseLocked();
   HRESULT RunLocked(REFERENCE_TIME start, bool startFromClock);
   void StopLocked();
+  // Connects `output` to the best registered filter that accepts it.
+  HRESULT ConnectToRegisteredFilter(IPin* output, ComPtr<IBaseFilter>* chosen);
   // Restarts EC_COMPLETE counting with the current renderers.
   void ArmCompletion();
   // Runs a seek or rate change, pausing a running graph around it and

@@ -60,14 +60,14 @@ struct SubtypeCase {
   GUID expected;
 };
 
-TEST(FileSourceType, SubtypeComesFromExtensionThenCheckBytes) {
+TEST(FileSourceType, SubtypeComesFromCheckBytesThenExtension) {
   const GUID viso = FourCCSubtype(FourCC("VISO"));
   const GUID vism = FourCCSubtype(FourCC("VISM"));
   const SubtypeCase cases[] = {
       {"a.mp4", BoxFile("ftyp", 64), viso},  {"b.mov", BoxFile("moov", 64), viso},
       {"c.mov", BoxFile("skip", 64), viso},  {"d.mj2", BoxFile("jP  ", 64), viso},
-      {"e.bin", BoxFile("free", 64), GUID_NULL}, {"f.ISM", BoxFile("ftyp", 64), vism},
-      {"g.mp4", {0, 0, 0}, GUID_NULL},
+      {"e.bin", BoxFile("free", 64), GUID_NULL}, {"f.ISM", BoxFile("free", 64), vism},
+      {"g.mp4", {0, 0, 0}, viso},                {"h.ism", BoxFile("ftyp", 64), viso},
   };
   for (const SubtypeCase& c : cases) {
     HRESULT hr = E_FAIL;

@@ -8,6 +8,8 @@ build=$1 examples=$2 media=$3 cxx=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
+# Never the user's registry: the example looks the filter up there first.
+export ISODMX_REGISTRY=$work/registry.reg
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 # The example's sources only: nothing of the tree is on any include path.

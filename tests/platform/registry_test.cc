@@ -1,0 +1,191 @@
+#include "support/memory_source.h"
+#include "support/temporary_registry.h"
+
+#include "platform/file_type_detection.h"
+#include "platform/filter_mapper.h"
+#include "platform/fourcc.h"
+#include "platform/media_guids.h"
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+using isotest::TemporaryRegistry;
+
+const std::wstring kLongText(300, L'x');
+
+HKEY CreateKey(HKEY root, const wchar_t* path) {
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyEx(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS);
+  return key;
+}
+
+TEST(RegistryStoreTest, ValuesSurviveTheFileAndEnumerateInOrder) {
+  TemporaryRegistry registry;
+  HKEY key = CreateKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Test\\Key");
+  const DWORD number = 0xDEADBEEF;
+  std::vector<BYTE> blob(100);
+  for (size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<BYTE>(i * 7);
+  ASSERT_EQ(RegSetString(key, nullptr, L"default \"quoted\" \\ text"), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueEx(key, L"Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueEx(key, L"Blob", 0, REG_BINARY, blob.data(), static_cast<DWORD>(blob.size())), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetString(key, L"Long", kLongText), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_NE(registry.Text().find("\\\n"), std::string::npos) << "a long hex value is broken over lines";
+
+  // Every call reads the file again: what comes back is what it holds.
+  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, L"software\\TEST\\key", 0, KEY_READ, &key), ERROR_SUCCESS);
+  const wchar_t* names[] = {L"", L"Number", L"Blob", L"Long"};
+  const DWORD types[] = {REG_SZ, REG_DWORD, REG_BINARY, REG_SZ};
+  for (DWORD i = 0; i < 4; ++i) {
+    wchar_t name[16];
+    DWORD nameLength = 16, type = 0, size = 0;
+    ASSERT_EQ(RegEnumValue(key, i, name, &nameLength, nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_STREQ(name, names[i]);
+    EXPECT_EQ(type, types[i]);
+  }
+  wchar_t name[16];
+  DWORD nameLength = 16;
+  EXPECT_EQ(RegEnumValue(key, 4, name, &nameLength, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+
+  std::vector<BYTE> back(blob.size());
+  DWORD size = 10;
+  EXPECT_EQ(RegQueryValueEx(key, L"blob", nullptr, nullptr, back.data(), &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, blob.size());
+  ASSERT_EQ(RegQueryValueEx(key, L"Blob", nullptr, nullptr, back.data(), &size), ERROR_SUCCESS);
+  EXPECT_EQ(back, blob);
+  std::wstring text;
+  ASSERT_TRUE(RegReadString(key, L"", L"", &text));
+  EXPECT_EQ(text, L"default \"quoted\" \\ text");
+  ASSERT_TRUE(RegReadString(key, L"", L"Long", &text));
+  EXPECT_EQ(text, kLongText);
+
+  EXPECT_EQ(RegSetString(key, L"New", L"x"), ERROR_ACCESS_DENIED) << "opened for reading";
+  RegCloseKey(key);
+  EXPECT_EQ(RegDeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Test"), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Test\\Key", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Test"), ERROR_FILE_NOT_FOUND);
+}
+
+TEST(RegistryStoreTest, MalformedFileIsReportedWithItsLineAndNeverRewritten) {
+  const struct {
+    const char* text;
+    const char* line;
+  } kCases[] = {
+      {"REGEDIT4\n", "line 1"},
+      {"Windows Registry Editor Version 5.00\n\n\"Orphan\"=\"x\"\n", "line 3"},
+      {"Windows Registry Editor Version 5.00\n[HKEY_NOWHERE\\A]\n", "line 2"},
+      {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n\"N\"=dword:123\n", "line 3"},
+      {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n\"N\"=hex:0g\n", "line 3"},
+      {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n\"N=\"x\"\n", "line 3"},
+      {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A\n", "line 2"},
+      {nullptr, "line 2"},
+  };
+  std::string deep = "Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT";
+  for (int i = 0; i < 100000; ++i) deep += "\\k";
+  deep += "]\n";
+  for (auto c : kCases) {
+    if (c.text == nullptr) c.text = deep.c_str();
+    SCOPED_TRACE(std::string(c.text).substr(0, 80));
+    TemporaryRegistry registry;
+    registry.Write(c.text);
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, L"A", 0, KEY_READ, &key), ERROR_BADDB);
+    EXPECT_EQ(RegCreateKeyEx(HKEY_CLASSES_ROOT, L"B", 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), ERROR_BADDB);
+    const std::string error = RegistryFileError();
+    EXPECT_NE(error.find(registry.Path()), std::string::npos) << error;
+    EXPECT_NE(error.find(c.line), std::string::npos) << error;
+    EXPECT_EQ(registry.Text(), c.text);
+  }
+}
+
+struct CheckBytesCase {
+  const wchar_t* pattern;
+  bool matches;
+};
+
+class CheckBytesTest : public testing::TestWithParam<CheckBytesCase> {};
+
+TEST_P(CheckBytesTest, MatchesTheBytesItDescribes) {
+  // "....ftypisom" then filler, ending in "END!".
+  std::vector<uint8_t> bytes = {0, 0, 0, 20, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm'};
+  bytes.resize(60, 0x5A);
+  const char tail[] = "END!";
+  bytes.insert(bytes.end(), tail, tail + 4);
+  const ComPtr<MemorySource> source = MemorySource::Create(bytes);
+  EXPECT_EQ(MatchCheckBytes(GetParam().pattern, source.Get(), static_cast<LONGLONG>(bytes.size())),
+            GetParam().matches);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, CheckBytesTest,
+    testing::Values(CheckBytesCase{L"4,4,,66747970", true}, CheckBytesCase{L"4,4,,6d6f6f76", false},
+                    CheckBytesCase{L"4, 4, , 66747970", true}, CheckBytesCase{L"4,4,FFFF0000,66740000", true},
+                    CheckBytesCase{L"4,4,,66747970,8,4,,69736f6d", true},
+                    CheckBytesCase{L"4,4,,66747970,8,4,,6d703432", false}, CheckBytesCase{L"-4,4,,454e4421", true},
+                    CheckBytesCase{L"-65,4,,454e4421", false}, CheckBytesCase{L"62,4,,00000000", false},
+                    CheckBytesCase{L"4,4,,667479", false}, CheckBytesCase{L"4,4,,6674797", false},
+                    CheckBytesCase{L"4,4,,66747970,8", false}, CheckBytesCase{L"4,0,,", false},
+                    CheckBytesCase{L"4,99999,,00", false}, CheckBytesCase{L"", false}));
+
+TEST(FileTypeDetectionTest, RegisteredChecksThenExtensionsThenBuiltIn) {
+  TemporaryRegistry registry;
+  const std::vector<uint8_t> mp4 = {0, 0, 0, 8, 'f', 't', 'y', 'p', 'T', 'A', 'I', 'L'};
+  const ComPtr<MemorySource> source = MemorySource::Create(mp4);
+  const GUID viso = FourCCSubtype(FourCC("VISO"));
+  const GUID tail = FourCCSubtype(FourCC("TAIL"));
+  DetectedFileType found;
+
+  // Nothing registered: the built-in rows, check bytes before extension.
+  ASSERT_TRUE(DetectFileType(L"/clip.noext", source.Get(), &found));
+  EXPECT_EQ(found.subtype, viso);
+  ASSERT_TRUE(DetectFileType(L"/dir.x/manifest.ISM", nullptr, &found));
+  EXPECT_EQ(found.subtype, FourCCSubtype(FourCC("VISM")));
+  EXPECT_FALSE(DetectFileType(L"/dir.mp4/noext", nullptr, &found));
+
+  // A registered pattern (from the end of the file) wins over the rows.
+  const std::wstring typeKey = L"Media Type\\" + GuidToWideString(MEDIATYPE_Stream) + L"\\" + GuidToWideString(tail);
+  HKEY key = CreateKey(HKEY_CLASSES_ROOT, typeKey.c_str());
+  RegSetString(key, L"0", L"-4,4,,5441494c");
+  RegSetString(key, L"Source Filter", GuidToWideString(CLSID_AsyncReader));
+  RegCloseKey(key);
+  ASSERT_TRUE(DetectFileType(L"/clip.mp4", source.Get(), &found));
+  EXPECT_EQ(found.subtype, tail);
+  EXPECT_EQ(found.sourceFilter, CLSID_AsyncReader);
+
+  key = CreateKey(HKEY_CLASSES_ROOT, L"Media Type\\Extensions\\.tst");
+  RegSetString(key, L"Media Type", GuidToWideString(MEDIATYPE_Stream));
+  RegSetString(key, L"Subtype", GuidToWideString(tail));
+  RegCloseKey(key);
+  ASSERT_TRUE(DetectFileType(L"/a/clip.TST", nullptr, &found));
+  EXPECT_EQ(found.subtype, tail);
+}
+
+TEST(FilterMapperTest, FilterDataRoundTripsAndTruncationsAreRefused) {
+  const GUID subtype = FourCCSubtype(FourCC("VISO"));
+  const REGPINTYPES types[] = {{&MEDIATYPE_Stream, &subtype}, {&GUID_NULL, &GUID_NULL}};
+  const REGFILTERPINS pins[] = {{L"In", FALSE, FALSE, FALSE, FALSE, &GUID_NULL, L"", 2, types},
+                                {L"Out", FALSE, TRUE, FALSE, TRUE, &GUID_NULL, L"", 0, nullptr}};
+  const REGFILTER2 record{1, 0x00800102, 2, pins};
+  const std::vector<BYTE> data = SerializeFilterData(record);
+
+  RegisteredFilter back;
+  ASSERT_TRUE(ParseFilterData(data.data(), data.size(), &back));
+  EXPECT_EQ(back.merit, 0x00800102u);
+  ASSERT_EQ(back.pins.size(), 2u);
+  EXPECT_EQ(back.pins[1].flags, REG_PINFLAG_B_OUTPUT | REG_PINFLAG_B_MANY);
+  ASSERT_EQ(back.pins[0].mediaTypes.size(), 2u);
+  EXPECT_EQ(back.pins[0].mediaTypes[0].subtype, subtype);
+  EXPECT_EQ(back.pins[0].mediaTypes[1].majortype, GUID_NULL);
+  for (size_t size = 0; size < data.size(); ++size) {
+    EXPECT_FALSE(ParseFilterData(data.data(), size, &back)) << size;
+  }
+  std::vector<BYTE> hostile = data;
+  hostile[8] = 0xFF;  // a pin count far beyond the data
+  EXPECT_FALSE(ParseFilterData(hostile.data(), hostile.size(), &back));
+}
+
+}  // namespace
