@@ -235,6 +235,34 @@ HRESULT trakBox::GetSampleInfo(LONGLONG sample, LONGLONG* start, LONGLONG* end, 
   return SampleNumberToTime(sample, start, end, *unitSamples);
 }
 
+HRESULT trakBox::GetBytesToChunkEnd(LONGLONG sample, LONGLONG limit, LONGLONG* bytes) {
+  CAutoLock lock(&tableLock);
+  *bytes = 0;
+  LONGLONG chunk = 0;
+  LONGLONG indexInChunk = 0;
+  DWORD samplesInChunk = 0;
+  RETURN_IF_FAILED(SampleToChunk(sample, &chunk, &indexInChunk, &samplesInChunk));
+  const trakFragment& table = *sampleTable;
+  if (sample < 0 || chunk < 0 || chunk >= static_cast<LONGLONG>(table.chunkOffsets.Count())) return S_FALSE;
+  limit = std::max<LONGLONG>(limit, 0);
+  const LONGLONG samplesLeft = samplesInChunk - indexInChunk;
+  if (table.sampleSizes.Empty()) {
+    const unsigned __int128 total = static_cast<unsigned __int128>(table.constantSampleSize) * samplesLeft;
+    *bytes = total < static_cast<unsigned __int128>(limit) ? static_cast<LONGLONG>(total) : limit;
+    return S_OK;
+  }
+  const LONGLONG count = table.sampleSizes.Count();
+  if (sample >= count) return S_FALSE;
+  // The sum stops at the limit, so a long chunk costs no more than the
+  // samples one read can hold.
+  const LONGLONG end = std::min(Add(sample, samplesLeft), count);
+  const DWORD* sizes = table.sampleSizes.Data();
+  LONGLONG total = 0;
+  for (LONGLONG s = sample; s < end && total < limit; ++s) total += sizes[s];
+  *bytes = std::min(total, limit);
+  return S_OK;
+}
+
 HRESULT trakBox::ReadFirstSample(BYTE* buffer, LONGLONG* length) {
   CAutoLock lock(&tableLock);
   if (!reader_) return E_POINTER;

@@ -91,6 +91,10 @@ class trakBox : public FullBox {
   // GetSampleLocation and, on S_OK, SampleNumberToTime, under one lock.
   HRESULT GetSampleInfo(LONGLONG sample, LONGLONG* start, LONGLONG* end, LONGLONG* offset, LONGLONG* size,
                         LONG* unitSamples);
+  // The bytes from `sample`'s offset to the end of its chunk, counted no
+  // further than `limit`: what one read can take for this sample and the
+  // ones after it. S_FALSE past the end of the track.
+  HRESULT GetBytesToChunkEnd(LONGLONG sample, LONGLONG limit, LONGLONG* bytes);
   // Sample 0 into `buffer`; *length (in: capacity) is lowered to the
   // sample's size when that is smaller.
   HRESULT ReadFirstSample(BYTE* buffer, LONGLONG* length);

@@ -129,6 +129,20 @@ TEST_F(SampleLookupTest, SampleToChunkWalksRunsAndTheLastEntryCoversTheRest) {
     EXPECT_EQ(SampleInfo(sample), Info(S_OK, sample, sample + 1, offset, 1, 1));
   }
   EXPECT_EQ(std::get<0>(SampleInfo(30)), S_FALSE);
+  // What one read can take from a sample on: up to its chunk's end or the
+  // limit. {sample, limit, result, bytes}; then with a common size of 3.
+  using Span = std::tuple<LONGLONG, LONGLONG, HRESULT, LONGLONG>;
+  const auto spans = [&](const std::vector<Span>& rows) {
+    for (const auto& [sample, limit, hr, bytes] : rows) {
+      LONGLONG found = -1;
+      EXPECT_EQ(track_.GetBytesToChunkEnd(sample, limit, &found), hr) << sample;
+      EXPECT_EQ(found, bytes) << sample;
+    }
+  };
+  spans({{0, 100, S_OK, 10}, {19, 100, S_OK, 1}, {20, 100, S_OK, 5}, {27, 2, S_OK, 2}, {30, 100, S_FALSE, 0}});
+  SetSizes({});
+  Table().constantSampleSize = 3;
+  spans({{0, 100, S_OK, 30}, {12, 100, S_OK, 24}, {12, 7, S_OK, 7}, {29, 100, S_OK, 3}, {-1, 100, S_FALSE, 0}});
 }
 
 TEST_F(SampleLookupTest, BrokenChunkTablesAreReportedNotIndexed) {

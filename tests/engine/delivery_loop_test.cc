@@ -66,6 +66,66 @@ TEST(DeliveryLoopTest, EverySampleArrivesOnceInOrderWithItsBytesAndMarks) {
   EXPECT_EQ(rig.sinks[1]->Segments()[0].stop, MAX_TIME);
 }
 
+// Video whose sample i holds sizes[i] bytes that differ by stream, sample
+// and position, so that bytes served from the wrong place show in the CRC.
+StreamSpec PatternStream(uint8_t tag, const std::vector<size_t>& sizes, uint32_t samplesPerChunk) {
+  StreamSpec spec = VideoStream("jpeg", static_cast<int>(sizes.size()));
+  spec.samplesPerChunk = samplesPerChunk;
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    spec.samples[i].resize(sizes[i]);
+    for (size_t j = 0; j < sizes[i]; ++j) spec.samples[i][j] = static_cast<uint8_t>(tag + i * 31 + j * 7);
+  }
+  return spec;
+}
+
+// Reads follow the chunks, not the samples: one source read serves the
+// small samples of a chunk, a sample too big for the window is read on its
+// own, and a file cut inside a chunk still delivers what lies before the
+// cut, then ends the stream.
+TEST(DeliveryLoopTest, ChunksAreReadOnceAndServeTheirSamplesWhole) {
+  constexpr size_t kBig = CChunkReader::kChunkWindowBytes + 1000;
+  const struct Case {
+    const char* name;
+    std::vector<StreamSpec> streams;
+    // Bytes kept of the file's mdat payload; 0 keeps all.
+    LONGLONG cutInMdat;
+    std::vector<size_t> delivered;
+    LONG reads;  // -1: not counted
+  } cases[] = {
+      {"alternating chunks",
+       {PatternStream(1, {40, 41, 42, 43, 44, 45, 46}, 3), PatternStream(2, {24, 25, 26, 27, 28}, 2)},
+       0,
+       {7, 5},
+       6},
+      {"sample above the window", {PatternStream(3, {100, kBig, 100, 100}, 0)}, 0, {4}, 3},
+      // Chunk 1 starts at 5 × 40 bytes; the cut falls inside its sample 7.
+      {"cut inside a chunk", {PatternStream(4, std::vector<size_t>(10, 40), 5)}, 7 * 40 + 10, {7}, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeliveryRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Build(c.streams));
+    constexpr LONGLONG kMdatPayload = 8;
+    if (c.cutInMdat != 0) rig.source->CutAt(kMdatPayload + c.cutInMdat);
+    const LONG readsBefore = rig.source->Reads();
+    ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
+    if (c.reads >= 0) {
+      EXPECT_EQ(rig.source->Reads() - readsBefore, c.reads);
+    }
+    for (size_t k = 0; k < c.streams.size(); ++k) {
+      SCOPED_TRACE(k);
+      const std::vector<SinkSample> samples = rig.sinks[k]->Samples();
+      ASSERT_EQ(samples.size(), c.delivered[k]);
+      for (size_t i = 0; i < samples.size(); ++i) {
+        const std::vector<uint8_t>& bytes = c.streams[k].samples[i];
+        EXPECT_EQ(samples[i].mediaStart, static_cast<LONGLONG>(i));
+        EXPECT_EQ(samples[i].crc32, Crc32(bytes.data(), bytes.size())) << i;
+      }
+      EXPECT_EQ(rig.sinks[k]->EndOfStreamCount(), 1);
+    }
+  }
+}
+
 TEST(DeliveryLoopTest, StreamTimesAreRelativeToTheSegmentAndDividedByTheRate) {
   struct Case {
     REFERENCE_TIME start;
@@ -175,9 +235,10 @@ TEST(DeliveryLoopTest, BigEndianPcmIsSwappedAndYuv2ChromaIsBiased) {
 TEST(DeliveryLoopTest, FlushingSeekWhileRunningRestartsEveryPinFromTheNewKeyFrame) {
   StreamSpec video = VideoStream("jpeg", 12);
   video.syncSamples = std::vector<uint32_t>{1, 5, 9};
+  video.samplesPerChunk = 3;
   DeliveryRig rig;
   ASSERT_NO_FATAL_FAILURE(rig.Build({video}));
-  // Hold the pin in its fourth sample's read.
+  // Hold the pin in its second chunk's read, that of its fourth sample.
   rig.source->CloseAt(8 + 3 * 40);
   ASSERT_EQ(rig.control->Run(), S_OK);
   ASSERT_TRUE(rig.source->WaitUntilHeld());
@@ -202,8 +263,10 @@ TEST(DeliveryLoopTest, FlushingSeekWhileRunningRestartsEveryPinFromTheNewKeyFram
 }
 
 TEST(DeliveryLoopTest, SeekWithoutFlushResendsTheSegmentWithoutEndOfStream) {
+  StreamSpec video = VideoStream("jpeg", 12);
+  video.samplesPerChunk = 3;
   DeliveryRig rig;
-  ASSERT_NO_FATAL_FAILURE(rig.Build({VideoStream("jpeg", 12)}));
+  ASSERT_NO_FATAL_FAILURE(rig.Build({video}));
   rig.source->CloseAt(8 + 3 * 40);
   ASSERT_EQ(rig.control->Run(), S_OK);
   ASSERT_TRUE(rig.source->WaitUntilHeld());
