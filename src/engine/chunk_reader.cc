@@ -3,7 +3,17 @@
 #include "container/trak_box.h"
 
 #include <cstring>
+#include <limits>
 #include <new>
+
+namespace {
+
+// Past this a request's or a window's end would not fit in 64 bits; no
+// source has bytes there.
+constexpr LONGLONG kLastWindowPosition = std::numeric_limits<LONGLONG>::max() -
+                                         std::numeric_limits<LONG>::max() - CChunkReader::kChunkWindowBytes;
+
+}  // namespace
 
 CChunkReader::CChunkReader() = default;
 CChunkReader::~CChunkReader() = default;
@@ -23,7 +33,9 @@ void CChunkReader::SetSample(LONGLONG sample, LONGLONG offset) {
 
 HRESULT CChunkReader::Read(LONGLONG position, LONG length, BYTE* buffer) {
   if (m_source == nullptr) return E_UNEXPECTED;
-  if (length <= 0 || position < 0) return m_source->SyncRead(position, length, buffer);
+  if (length <= 0 || position < 0 || position > kLastWindowPosition) {
+    return m_source->SyncRead(position, length, buffer);
+  }
   const LONGLONG end = position + length;
   if (position >= m_windowStart && end <= m_windowEnd) {
     std::memcpy(buffer, m_window.get() + (position - m_windowStart), static_cast<size_t>(length));
@@ -41,9 +53,9 @@ HRESULT CChunkReader::Read(LONGLONG position, LONG length, BYTE* buffer) {
 }
 
 bool CChunkReader::FillWindow(LONGLONG neededEnd, HRESULT* failure) {
-  if (m_track == nullptr) return false;
+  if (m_track == nullptr || m_sampleOffset < 0 || m_sampleOffset > kLastWindowPosition) return false;
   LONGLONG bytes = 0;
-  if (m_track->GetBytesToChunkEnd(m_sample, kChunkWindowBytes, &bytes) != S_OK) return false;
+  if (m_track->GetReadAhead(m_sample, m_sampleOffset, kChunkWindowBytes, kChunkGapBytes, &bytes) != S_OK) return false;
   // A window holding no more than the request saves nothing.
   if (m_sampleOffset + bytes <= neededEnd) return false;
   if (!m_window) {

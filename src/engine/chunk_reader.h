@@ -1,10 +1,12 @@
 // CChunkReader: the sample reads of one output pin, sized to the file's
 // layout rather than to the sample. The samples of a chunk lie next to each
-// other, so the first small sample of a chunk reads up to the end of the
-// chunk (at most kChunkWindowBytes) into the reader's own window, and the
-// samples after it are copied from there. A sample of kDirectReadBytes or
-// more, or one the window does not hold, is read straight into the caller's
-// buffer with one source read.
+// other, and a muxer that interleaves finely puts the track's next chunk
+// only a few bytes further on. So the first small sample of a chunk reads
+// its chunk and the track's chunks that follow closely (at most
+// kChunkWindowBytes, gaps of at most kChunkGapBytes) into the reader's own
+// window, and the samples after it are copied from there. A sample of
+// kDirectReadBytes or more, or one the window does not hold, is read
+// straight into the caller's buffer with one source read.
 //
 // A window read that comes up short (the file shrank or was cut) is not
 // kept: the request is read again on its own, so the caller sees the
@@ -24,6 +26,8 @@ class CChunkReader {
  public:
   static constexpr LONG kChunkWindowBytes = 256 * 1024;
   static constexpr LONG kDirectReadBytes = 32 * 1024;
+  // Copying this many bytes of other tracks costs about what a read does.
+  static constexpr LONG kChunkGapBytes = 8 * 1024;
 
   CChunkReader();
   ~CChunkReader();
@@ -40,8 +44,9 @@ class CChunkReader {
   HRESULT Read(LONGLONG position, LONG length, BYTE* buffer);
 
  private:
-  // Loads the window from the current sample to the end of its chunk;
-  // false when it could not (the caller then reads directly).
+  // Loads the window from the current sample on; false when it could not
+  // or when it would hold no more than the request (the caller then reads
+  // directly), with a source failure in *failure.
   bool FillWindow(LONGLONG neededEnd, HRESULT* failure);
 
   IAsyncReader* m_source = nullptr;

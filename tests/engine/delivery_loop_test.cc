@@ -14,6 +14,8 @@ namespace {
 using namespace dmxtest;
 
 constexpr REFERENCE_TIME kSecond = 10000000;
+// A sample this big is read on its own, never through the chunk window.
+constexpr size_t kOwnReadBytes = CChunkReader::kDirectReadBytes;
 
 // "K" for a sample marked sync, "d" for a delta sample; one letter per sample.
 std::string SyncPattern(const CSampleSink& sink) {
@@ -78,12 +80,14 @@ StreamSpec PatternStream(uint8_t tag, const std::vector<size_t>& sizes, uint32_t
   return spec;
 }
 
-// Reads follow the chunks, not the samples: one source read serves the
-// small samples of a chunk, a sample too big for the window is read on its
-// own, and a file cut inside a chunk still delivers what lies before the
-// cut, then ends the stream.
+// Reads follow the layout, not the samples: one source read serves a
+// track's small samples across the short gaps of other tracks' chunks,
+// stops at a long gap, a sample too big for the window is read on its own,
+// and a file cut inside a chunk still delivers what lies before the cut,
+// then ends the stream.
 TEST(DeliveryLoopTest, ChunksAreReadOnceAndServeTheirSamplesWhole) {
   constexpr size_t kBig = CChunkReader::kChunkWindowBytes + 1000;
+  constexpr size_t kLongGap = CChunkReader::kChunkGapBytes + 1;
   const struct Case {
     const char* name;
     std::vector<StreamSpec> streams;
@@ -92,14 +96,19 @@ TEST(DeliveryLoopTest, ChunksAreReadOnceAndServeTheirSamplesWhole) {
     std::vector<size_t> delivered;
     LONG reads;  // -1: not counted
   } cases[] = {
-      {"alternating chunks",
+      {"alternating chunks, short gaps",
        {PatternStream(1, {40, 41, 42, 43, 44, 45, 46}, 3), PatternStream(2, {24, 25, 26, 27, 28}, 2)},
        0,
        {7, 5},
-       6},
-      {"sample above the window", {PatternStream(3, {100, kBig, 100, 100}, 0)}, 0, {4}, 3},
+       2},
+      {"alternating chunks, long gaps",
+       {PatternStream(3, {40, 41, 42, 43}, 2), PatternStream(4, {kLongGap, kLongGap}, 1)},
+       0,
+       {4, 2},
+       3},
+      {"sample above the window", {PatternStream(5, {100, kBig, 100, 100}, 0)}, 0, {4}, 3},
       // Chunk 1 starts at 5 × 40 bytes; the cut falls inside its sample 7.
-      {"cut inside a chunk", {PatternStream(4, std::vector<size_t>(10, 40), 5)}, 7 * 40 + 10, {7}, -1},
+      {"cut inside a chunk", {PatternStream(6, std::vector<size_t>(10, 40), 5)}, 7 * 40 + 10, {7}, -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -233,13 +242,13 @@ TEST(DeliveryLoopTest, BigEndianPcmIsSwappedAndYuv2ChromaIsBiased) {
 }
 
 TEST(DeliveryLoopTest, FlushingSeekWhileRunningRestartsEveryPinFromTheNewKeyFrame) {
-  StreamSpec video = VideoStream("jpeg", 12);
+  // Samples too big for the chunk window are read one by one: the pin can
+  // be held in its fourth sample's read.
+  StreamSpec video = VideoStream("jpeg", 12, 1000, kOwnReadBytes);
   video.syncSamples = std::vector<uint32_t>{1, 5, 9};
-  video.samplesPerChunk = 3;
   DeliveryRig rig;
   ASSERT_NO_FATAL_FAILURE(rig.Build({video}));
-  // Hold the pin in its second chunk's read, that of its fourth sample.
-  rig.source->CloseAt(8 + 3 * 40);
+  rig.source->CloseAt(8 + 3 * kOwnReadBytes);
   ASSERT_EQ(rig.control->Run(), S_OK);
   ASSERT_TRUE(rig.source->WaitUntilHeld());
   LONGLONG start = 6 * kSecond;
@@ -263,11 +272,9 @@ TEST(DeliveryLoopTest, FlushingSeekWhileRunningRestartsEveryPinFromTheNewKeyFram
 }
 
 TEST(DeliveryLoopTest, SeekWithoutFlushResendsTheSegmentWithoutEndOfStream) {
-  StreamSpec video = VideoStream("jpeg", 12);
-  video.samplesPerChunk = 3;
   DeliveryRig rig;
-  ASSERT_NO_FATAL_FAILURE(rig.Build({video}));
-  rig.source->CloseAt(8 + 3 * 40);
+  ASSERT_NO_FATAL_FAILURE(rig.Build({VideoStream("jpeg", 12, 1000, kOwnReadBytes)}));
+  rig.source->CloseAt(8 + 3 * kOwnReadBytes);
   ASSERT_EQ(rig.control->Run(), S_OK);
   ASSERT_TRUE(rig.source->WaitUntilHeld());
   LONGLONG start = 8 * kSecond;
