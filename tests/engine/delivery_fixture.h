@@ -178,17 +178,16 @@ inline std::vector<uint8_t> BuildMovieFile(const std::vector<StreamSpec>& stream
     return stream.samplesPerChunk != 0 ? size_t{stream.samplesPerChunk} : std::max<size_t>(stream.samples.size(), 1);
   };
   b.Box("mdat", [&] {
-    for (size_t chunk = 0;; ++chunk) {
-      bool wrote = false;
+    for (bool wrote = true; wrote;) {
+      wrote = false;
       for (size_t i = 0; i < streams.size(); ++i) {
-        const std::vector<std::vector<uint8_t>>& samples = streams[i].samples;
-        const size_t from = chunk * perChunk(streams[i]);
-        if (chunk != 0 && from >= samples.size()) continue;
+        const auto& samples = streams[i].samples;
+        const size_t from = offsets[i].size() * perChunk(streams[i]);
+        if (!offsets[i].empty() && from >= samples.size()) continue;
         offsets[i].push_back(b.Size());
         for (size_t k = from; k < std::min(from + perChunk(streams[i]), samples.size()); ++k) b.Bytes(samples[k]);
         wrote = true;
       }
-      if (!wrote) break;
     }
   });
   std::vector<TrackSpec> tracks;
@@ -211,12 +210,8 @@ inline std::vector<uint8_t> BuildMovieFile(const std::vector<StreamSpec>& stream
       total += static_cast<uint32_t>(duration);
     }
     track.mediaDuration = total;
-    const auto chunkSize = static_cast<uint32_t>(perChunk(stream));
-    track.stsc = {{1, chunkSize, 1}};
-    const auto last = static_cast<uint32_t>(stream.samples.size() % chunkSize);
-    if (last != 0 && stream.samples.size() > chunkSize) {
-      track.stsc.push_back({static_cast<uint32_t>(offsets[i].size()), last, 1});
-    }
+    // A short last chunk needs no entry of its own: the sizes end the track.
+    track.stsc = {{1, static_cast<uint32_t>(perChunk(stream)), 1}};
     for (const auto& sample : stream.samples) {
       track.sizes.push_back(static_cast<uint32_t>(sample.size() / stream.bytesPerSizeUnit));
     }

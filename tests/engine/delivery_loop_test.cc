@@ -14,7 +14,7 @@ namespace {
 using namespace dmxtest;
 
 constexpr REFERENCE_TIME kSecond = 10000000;
-// A sample this big is read on its own, never through the chunk window.
+// Read on its own, never through the chunk window.
 constexpr size_t kOwnReadBytes = CChunkReader::kDirectReadBytes;
 
 // "K" for a sample marked sync, "d" for a delta sample; one letter per sample.
@@ -71,11 +71,10 @@ TEST(DeliveryLoopTest, EverySampleArrivesOnceInOrderWithItsBytesAndMarks) {
 // Video whose sample i holds sizes[i] bytes that differ by stream, sample
 // and position, so that bytes served from the wrong place show in the CRC.
 StreamSpec PatternStream(uint8_t tag, const std::vector<size_t>& sizes, uint32_t samplesPerChunk) {
-  StreamSpec spec = VideoStream("jpeg", static_cast<int>(sizes.size()));
+  StreamSpec spec = VideoStream("jpeg", static_cast<int>(sizes.size()), 1000, 0);
   spec.samplesPerChunk = samplesPerChunk;
   for (size_t i = 0; i < sizes.size(); ++i) {
-    spec.samples[i].resize(sizes[i]);
-    for (size_t j = 0; j < sizes[i]; ++j) spec.samples[i][j] = static_cast<uint8_t>(tag + i * 31 + j * 7);
+    for (size_t j = 0; j < sizes[i]; ++j) spec.samples[i].push_back(static_cast<uint8_t>(tag + i * 31 + j * 7));
   }
   return spec;
 }
@@ -83,29 +82,20 @@ StreamSpec PatternStream(uint8_t tag, const std::vector<size_t>& sizes, uint32_t
 // Reads follow the layout, not the samples: one source read serves a
 // track's small samples across the short gaps of other tracks' chunks,
 // stops at a long gap, a sample too big for the window is read on its own,
-// and a file cut inside a chunk still delivers what lies before the cut,
-// then ends the stream.
+// and a file cut inside a chunk still delivers what lies before the cut.
 TEST(DeliveryLoopTest, ChunksAreReadOnceAndServeTheirSamplesWhole) {
   constexpr size_t kBig = CChunkReader::kChunkWindowBytes + 1000;
   constexpr size_t kLongGap = CChunkReader::kChunkGapBytes + 1;
   const struct Case {
     const char* name;
     std::vector<StreamSpec> streams;
-    // Bytes kept of the file's mdat payload; 0 keeps all.
-    LONGLONG cutInMdat;
+    LONGLONG cutInMdat;  // bytes of the "mdat" payload kept; 0 keeps all
     std::vector<size_t> delivered;
     LONG reads;  // -1: not counted
   } cases[] = {
-      {"alternating chunks, short gaps",
-       {PatternStream(1, {40, 41, 42, 43, 44, 45, 46}, 3), PatternStream(2, {24, 25, 26, 27, 28}, 2)},
-       0,
-       {7, 5},
-       2},
-      {"alternating chunks, long gaps",
-       {PatternStream(3, {40, 41, 42, 43}, 2), PatternStream(4, {kLongGap, kLongGap}, 1)},
-       0,
-       {4, 2},
-       3},
+      {"short gaps", {PatternStream(1, {40, 41, 42, 43, 44, 45, 46}, 3), PatternStream(2, {24, 25, 26, 27, 28}, 2)},
+       0, {7, 5}, 2},
+      {"long gaps", {PatternStream(3, {40, 41, 42, 43}, 2), PatternStream(4, {kLongGap, kLongGap}, 1)}, 0, {4, 2}, 3},
       {"sample above the window", {PatternStream(5, {100, kBig, 100, 100}, 0)}, 0, {4}, 3},
       // Chunk 1 starts at 5 × 40 bytes; the cut falls inside its sample 7.
       {"cut inside a chunk", {PatternStream(6, std::vector<size_t>(10, 40), 5)}, 7 * 40 + 10, {7}, -1},
@@ -114,23 +104,20 @@ TEST(DeliveryLoopTest, ChunksAreReadOnceAndServeTheirSamplesWhole) {
     SCOPED_TRACE(c.name);
     DeliveryRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Build(c.streams));
-    constexpr LONGLONG kMdatPayload = 8;
-    if (c.cutInMdat != 0) rig.source->CutAt(kMdatPayload + c.cutInMdat);
+    if (c.cutInMdat != 0) rig.source->CutAt(8 + c.cutInMdat);
     const LONG readsBefore = rig.source->Reads();
     ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
     if (c.reads >= 0) {
       EXPECT_EQ(rig.source->Reads() - readsBefore, c.reads);
     }
     for (size_t k = 0; k < c.streams.size(); ++k) {
-      SCOPED_TRACE(k);
       const std::vector<SinkSample> samples = rig.sinks[k]->Samples();
-      ASSERT_EQ(samples.size(), c.delivered[k]);
+      ASSERT_EQ(samples.size(), c.delivered[k]) << k;
       for (size_t i = 0; i < samples.size(); ++i) {
         const std::vector<uint8_t>& bytes = c.streams[k].samples[i];
-        EXPECT_EQ(samples[i].mediaStart, static_cast<LONGLONG>(i));
-        EXPECT_EQ(samples[i].crc32, Crc32(bytes.data(), bytes.size())) << i;
+        EXPECT_EQ(samples[i].crc32, Crc32(bytes.data(), bytes.size())) << k << " " << i;
       }
-      EXPECT_EQ(rig.sinks[k]->EndOfStreamCount(), 1);
+      EXPECT_EQ(rig.sinks[k]->EndOfStreamCount(), 1) << k;
     }
   }
 }
