@@ -23,10 +23,14 @@ void CChunkReader::Start(IAsyncReader* source, trakBox* track) {
   m_track = track;
   m_sample = 0;
   m_sampleOffset = 0;
+  m_forward = true;
   m_windowStart = m_windowEnd = 0;
 }
 
 void CChunkReader::SetSample(LONGLONG sample, LONGLONG offset) {
+  // Reverse play walks key frames backward: what lies after a sample will
+  // not be asked for, so reading ahead would only waste the copy.
+  m_forward = sample >= m_sample;
   m_sample = sample;
   m_sampleOffset = offset;
 }
@@ -53,7 +57,7 @@ HRESULT CChunkReader::Read(LONGLONG position, LONG length, BYTE* buffer) {
 }
 
 bool CChunkReader::FillWindow(LONGLONG neededEnd, HRESULT* failure) {
-  if (m_track == nullptr || m_sampleOffset < 0 || m_sampleOffset > kLastWindowPosition) return false;
+  if (!m_forward || m_track == nullptr || m_sampleOffset < 0 || m_sampleOffset > kLastWindowPosition) return false;
   LONGLONG bytes = 0;
   if (m_track->GetReadAhead(m_sample, m_sampleOffset, kChunkWindowBytes, kChunkGapBytes, &bytes) != S_OK) return false;
   // A window holding no more than the request saves nothing.

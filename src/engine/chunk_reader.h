@@ -53,6 +53,8 @@ class CChunkReader {
   trakBox* m_track = nullptr;
   LONGLONG m_sample = 0;
   LONGLONG m_sampleOffset = 0;
+  // Whether the samples move forward; only then does reading ahead pay.
+  bool m_forward = true;
   // Allocated at the first fill, kChunkWindowBytes long.
   std::unique_ptr<BYTE[]> m_window;
   // The file bytes [m_windowStart, m_windowEnd) held in m_window.
