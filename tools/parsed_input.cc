@@ -2,12 +2,17 @@
 
 #include "tool_common.h"
 
+#include "engine/buffered_reader.h"
 #include "streams/sample_entry_factory.h"
 
 HRESULT OpenParsedInput(const std::string& input, ParsedInput* out) {
   out->sources.clear();
-  ComPtr<IAsyncReader> reader;
-  RETURN_IF_FAILED(OpenInput(input, reader.Put()));
+  ComPtr<IAsyncReader> file;
+  RETURN_IF_FAILED(OpenInput(input, file.Put()));
+  // As the input pin does: the parse and the fragment loads read many small
+  // fields, which the block cache turns into few file reads.
+  ComPtr<IBufferedAsyncReader> reader;
+  RETURN_IF_FAILED(CBufferedAsyncReader::Create(file.Get(), reader.Put()));
   ParsedSource parsed;
   parsed.location = input;
   parsed.source = std::make_unique<CDarEdoSource>(reader.Get(), 0, CreateSampleEntry);

@@ -1,8 +1,9 @@
 // Opening and parsing an input the way the filter will: the path or
-// "file://" location as a byte source, one CDarEdoSource over it, ParseFile
-// with the streams layer's sample entries and FindMovieFragmentRandomAccess,
-// then the PCM layout of every track. Shared by the commands that look at the container model without a
-// graph (`samples`, `info`).
+// "file://" location as a byte source behind the block cache, one
+// CDarEdoSource over it, ParseFile with the streams layer's sample entries
+// and FindMovieFragmentRandomAccess, then the PCM layout of every track.
+// Shared by the commands that look at the container model without a graph
+// (`samples`, `info`).
 #pragma once
 
 #include "container/dar_edo_source.h"

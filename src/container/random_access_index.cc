@@ -140,12 +140,9 @@ HRESULT CDarEdoSource::ParseTrackFragmentRandomAccess(LONGLONG* position, LONGLO
   CAutoLock lock(&track->tableLock);
   GrowableArray<RandomAccessEntry>& entries = track->randomAccessEntries;
   if (entries.SetCount(count) != S_OK) return E_OUTOFMEMORY;
-  ULONG kept = 0;
-  // Several entries usually share a fragment; its header is checked once.
-  LONGLONG checkedOffset = -1;
-  bool checkedHoldsFragment = false;
+  ULONG read = 0;
   HRESULT hr = S_OK;
-  for (ULONG i = 0; i < count; ++i) {
+  for (; read < count; ++read) {
     BYTE bytes[kMaxEntryBytes];
     hr = fields.Bytes(bytes, entryBytes);
     if (hr != S_OK) break;
@@ -163,6 +160,16 @@ HRESULT CDarEdoSource::ParseTrackFragmentRandomAccess(LONGLONG* position, LONGLO
     entry.trafNumber = LoadBigEndianN(at, trafWidth);
     entry.trunNumber = LoadBigEndianN(at + trafWidth, trunWidth);
     entry.sampleNumber = LoadBigEndianN(at + trafWidth + trunWidth, sampleWidth);
+    entries.Data()[read] = entry;
+  }
+  // The fragments are checked once the table is read: a check between two
+  // entries would cost the table's cached block each time. Several entries
+  // usually share a fragment; its header is checked once.
+  ULONG kept = 0;
+  LONGLONG checkedOffset = -1;
+  bool checkedHoldsFragment = false;
+  for (ULONG i = 0; i < read; ++i) {
+    const RandomAccessEntry entry = entries.Data()[i];
     if (entry.fragmentOffset != checkedOffset) {
       checkedOffset = entry.fragmentOffset;
       checkedHoldsFragment = HoldsMovieFragment(reader.Get(), entry.fragmentOffset, total);

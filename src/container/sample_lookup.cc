@@ -35,6 +35,9 @@ LONGLONG SaturatingAdd(LONGLONG a, ULONGLONG b) {
   return a >= 0 && sum > static_cast<unsigned __int128>(INT64_MAX) ? INT64_MAX : static_cast<LONGLONG>(sum);
 }
 
+// Samples and chunks one read-ahead walk may visit.
+constexpr LONG kReadAheadSteps = 1 << 16;
+
 }  // namespace
 
 LONGLONG trakBox::MediaToReferenceTime(LONGLONG mediaTime) const {
@@ -233,6 +236,58 @@ HRESULT trakBox::GetSampleInfo(LONGLONG sample, LONGLONG* start, LONGLONG* end, 
   const HRESULT hr = GetSampleLocation(sample, offset, size, unitSamples);
   if (hr != S_OK) return hr;
   return SampleNumberToTime(sample, start, end, *unitSamples);
+}
+
+HRESULT trakBox::GetReadAhead(LONGLONG sample, LONGLONG offset, LONGLONG limit, LONGLONG maxGap, LONGLONG* bytes) {
+  CAutoLock lock(&tableLock);
+  *bytes = 0;
+  LONGLONG chunk = 0;
+  LONGLONG indexInChunk = 0;
+  DWORD samplesInChunk = 0;
+  RETURN_IF_FAILED(SampleToChunk(sample, &chunk, &indexInChunk, &samplesInChunk));
+  const trakFragment& table = *sampleTable;
+  const LONGLONG chunkCount = table.chunkOffsets.Count();
+  const LONGLONG sizeCount = table.sampleSizes.Count();
+  const bool sized = sizeCount != 0;
+  if (sample < 0 || chunk < 0 || chunk >= chunkCount || (sized && sample >= sizeCount)) return S_FALSE;
+  const SampleToChunkEntry* runs = table.sampleToChunk.Data();
+  const ULONG runCount = table.sampleToChunk.Count();
+  ULONG run = chunkCache_.entryIndex;
+  const DWORD* sizes = table.sampleSizes.Data();
+  const LONGLONG constantSize = table.constantSampleSize;
+
+  // Every step takes a sample or moves to a chunk; the cap bounds a walk
+  // over samples of no size, which never reach the limit.
+  LONG steps = kReadAheadSteps;
+  LONGLONG position = offset;  // where the track's next sample starts
+  LONGLONG spanEnd = offset;   // the end of the last whole sample taken
+  LONGLONG next = sample;
+  LONGLONG left = samplesInChunk - indexInChunk;
+  for (;;) {
+    if (sized) {
+      for (; left > 0 && next < sizeCount && --steps > 0; --left, ++next) {
+        if (position - offset + sizes[next] > limit) break;
+        position += sizes[next];
+        spanEnd = position;
+      }
+      if (left > 0) break;
+    } else {
+      const LONGLONG fit = constantSize == 0 ? left : std::min(left, (limit - (position - offset)) / constantSize);
+      position += fit * constantSize;
+      if (fit > 0) spanEnd = position;
+      if (fit < left) break;
+    }
+    // The next chunk joins when it follows closely: the bytes between
+    // (another track's) cost less to copy than a read of their own.
+    if (++chunk >= chunkCount || --steps <= 0) break;
+    const LONGLONG chunkStart = static_cast<LONGLONG>(table.chunkOffsets.Data()[chunk]);
+    if (chunkStart < position || chunkStart - position > maxGap || chunkStart - offset > limit) break;
+    position = chunkStart;
+    while (run + 1 < runCount && static_cast<LONGLONG>(runs[run + 1].firstChunk) - 1 <= chunk) ++run;
+    left = runs[run].samplesPerChunk;
+  }
+  *bytes = spanEnd - offset;
+  return S_OK;
 }
 
 HRESULT trakBox::ReadFirstSample(BYTE* buffer, LONGLONG* length) {

@@ -8,6 +8,11 @@
 
 namespace {
 
+// Every per-sample field of a run is four bytes.
+constexpr LONG kRunFieldBytes = 4;
+// The run's sample fields are read this many bytes at a time.
+constexpr LONG kRunBatchBytes = 2048;
+
 // A time-to-sample count stops growing here so that it stays a positive
 // signed value.
 constexpr DWORD kMaxTimeToSampleCount = 0x7FFFFFFF;
@@ -54,6 +59,15 @@ void AppendDuration(GrowableArray<TimeToSampleEntry>& timeToSample, DWORD durati
   } else {
     ++timeToSample.Last().count;
   }
+}
+
+// `count` bytes into `out` when all of them are there; otherwise false
+// with `fields` where it was.
+bool ReadWhole(BoxFieldReader& fields, IAsyncReader* source, BYTE* out, LONG count) {
+  LONGLONG position = fields.Position();
+  LONGLONG remaining = fields.Remaining();
+  BoxFieldReader trial(source, &position, &remaining);
+  return trial.Bytes(out, count) == S_OK && SUCCEEDED(fields.Skip(count));
 }
 
 bool StartsSyncSample(DWORD sampleFlags) {
@@ -111,36 +125,53 @@ HRESULT trakBox::ParseTrackRun(LONGLONG* position, LONGLONG* trafRemaining, Box&
   table.sampleCount += count;
   table.chunkOffsets.Append(static_cast<ULONGLONG>(nextDataOffset));
 
-  // Samples are appended one by one: a field that does not fit ends the run
-  // with the samples before it kept.
-  for (DWORD i = 0; i < count; ++i) {
-    DWORD duration = fragmentSampleDuration;
-    DWORD size = fragmentSampleSize;
-    DWORD sampleFlags = i == 0 ? firstSampleFlags : fragmentSampleFlags;
-    if (box.flags & kTrunSampleDuration) RETURN_IF_FAILED(fields.U32(&duration));
-    if (box.flags & kTrunSampleSize) RETURN_IF_FAILED(fields.U32(&size));
-    if (box.flags & kTrunSampleFlags) RETURN_IF_FAILED(fields.U32(&sampleFlags));
-    DWORD compositionOffset = 0;
-    if (box.flags & kTrunSampleCompositionOffset) RETURN_IF_FAILED(fields.U32(&compositionOffset));
+  const DWORD perSample[] = {kTrunSampleDuration, kTrunSampleSize, kTrunSampleFlags, kTrunSampleCompositionOffset};
+  LONG entryBytes = 0;
+  for (DWORD flag : perSample) entryBytes += (box.flags & flag) ? kRunFieldBytes : 0;
+  BYTE batch[kRunBatchBytes];
+  for (DWORD i = 0; i < count;) {
+    // The fields come a batch at a time; a batch that is not all there is
+    // read field by field, so that a field that does not fit ends the run
+    // with the samples before it kept.
+    DWORD batchCount = entryBytes == 0 ? count - i : std::min<DWORD>(count - i, kRunBatchBytes / entryBytes);
+    if (entryBytes != 0 && !ReadWhole(fields, source, batch, static_cast<LONG>(batchCount) * entryBytes)) {
+      batchCount = 1;
+      for (LONG at = 0; at < entryBytes; at += kRunFieldBytes) RETURN_IF_FAILED(fields.Bytes(batch + at, kRunFieldBytes));
+    }
+    const BYTE* at = batch;
+    for (DWORD end = i + batchCount; i < end; ++i) {
+      DWORD duration = fragmentSampleDuration;
+      DWORD size = fragmentSampleSize;
+      DWORD sampleFlags = i == 0 ? firstSampleFlags : fragmentSampleFlags;
+      const auto take = [&at](DWORD* value) {
+        *value = LoadBigEndian32(at);
+        at += kRunFieldBytes;
+      };
+      if (box.flags & kTrunSampleDuration) take(&duration);
+      if (box.flags & kTrunSampleSize) take(&size);
+      if (box.flags & kTrunSampleFlags) take(&sampleFlags);
+      DWORD compositionOffset = 0;
+      if (box.flags & kTrunSampleCompositionOffset) take(&compositionOffset);
 
-    table.sampleSizes.Append(size);
-    AppendDuration(table.timeToSample, duration);
-    // Only a run's first sample can be a sync sample.
-    if (i == 0 && StartsSyncSample(sampleFlags)) table.syncSamples.Append(table.sampleSizes.Count());
-    nextDataOffset = WrappingAdd(nextDataOffset, size);
-    table.totalDuration = WrappingAdd(table.totalDuration, duration);
-    // Until the random-access target is reached, each sample before it
-    // moves the set's start back, so the target lands on the entry's time.
-    // That includes the samples of runs ahead of the target run: they sit
-    // before it in the table set too.
-    if (sampleCountdown != 0) {
-      if (trafCountdown == 0 && trunCountdown == 0) --sampleCountdown;
+      table.sampleSizes.Append(size);
+      AppendDuration(table.timeToSample, duration);
+      // Only a run's first sample can be a sync sample.
+      if (i == 0 && StartsSyncSample(sampleFlags)) table.syncSamples.Append(table.sampleSizes.Count());
+      nextDataOffset = WrappingAdd(nextDataOffset, size);
+      table.totalDuration = WrappingAdd(table.totalDuration, duration);
+      // Until the random-access target is reached, each sample before it
+      // moves the set's start back, so the target lands on the entry's time.
+      // That includes the samples of runs ahead of the target run: they sit
+      // before it in the table set too.
       if (sampleCountdown != 0) {
-        baseMediaTime = WrappingAdd(baseMediaTime, -static_cast<LONGLONG>(duration));
-      } else {
-        // Index times are presentation times; the table set counts decode
-        // times, which run ahead by the target's composition offset.
-        baseMediaTime = WrappingAdd(baseMediaTime, -CompositionOffset(box.version, compositionOffset));
+        if (trafCountdown == 0 && trunCountdown == 0) --sampleCountdown;
+        if (sampleCountdown != 0) {
+          baseMediaTime = WrappingAdd(baseMediaTime, -static_cast<LONGLONG>(duration));
+        } else {
+          // Index times are presentation times; the table set counts decode
+          // times, which run ahead by the target's composition offset.
+          baseMediaTime = WrappingAdd(baseMediaTime, -CompositionOffset(box.version, compositionOffset));
+        }
       }
     }
   }

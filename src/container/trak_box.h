@@ -93,6 +93,12 @@ class trakBox : public FullBox {
   // GetSampleLocation and, on S_OK, SampleNumberToTime, under one lock.
   HRESULT GetSampleInfo(LONGLONG sample, LONGLONG* start, LONGLONG* end, LONGLONG* offset, LONGLONG* size,
                         LONG* unitSamples);
+  // How many bytes one read from `offset`, where `sample` starts, should
+  // take: the rest of the sample's chunk and the track's next chunks while
+  // each starts at most `maxGap` bytes after the one before, whole samples
+  // only, at most `limit` (0 when `sample` alone is larger). S_FALSE past
+  // the end of the track.
+  HRESULT GetReadAhead(LONGLONG sample, LONGLONG offset, LONGLONG limit, LONGLONG maxGap, LONGLONG* bytes);
   // Sample 0 into `buffer`; *length (in: capacity) is lowered to the
   // sample's size when that is smaller.
   HRESULT ReadFirstSample(BYTE* buffer, LONGLONG* length);

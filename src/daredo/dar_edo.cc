@@ -119,6 +119,19 @@ const char* StateName(FILTER_STATE state) {
   }
 }
 
+// Points a fragmented track at a block cache of its own.
+void UseOwnBlockCache(trakBox& track) {
+  // Every pin loads its track's fragments while the others load theirs;
+  // through one shared block they would evict each other's at every field.
+  ComPtr<IAsyncReader> reader = ComPtr<IAsyncReader>::Attach(track.GetReader());
+  ComPtr<IBufferedAsyncReader> shared;
+  ComPtr<IBufferedAsyncReader> own;
+  if (reader && SUCCEEDED(reader.As(IID_IBufferedAsyncReader, shared)) && shared &&
+      SUCCEEDED(shared->Clone(own.Put())) && own) {
+    track.SetReader(own.Get());
+  }
+}
+
 }  // namespace
 
 CUnknown* CDarEdo::CreateInstance(IUnknown* outer, HRESULT* phr) {
@@ -298,7 +311,10 @@ HRESULT CDarEdo::AddTrackPin(CDarEdoSource& source, trakBox& track) {
     const ULONGLONG movieDuration = static_cast<ULONGLONG>(std::max<LONGLONG>(movie.durationRef, 0));
     track.mediaDuration = ScaleSaturated(movieDuration, track.timescale, kUnitsPerSecond);
   }
-  if (source.fragmented) track.LoadFragmentsForTime(track.ReferenceToMediaTime(kFragmentPreload));
+  if (source.fragmented) {
+    UseOwnBlockCache(track);
+    track.LoadFragmentsForTime(track.ReferenceToMediaTime(kFragmentPreload));
+  }
 
   CMediaType mt;
   if (track.GetTrackMediaType(0, &mt) != S_OK) return S_OK;

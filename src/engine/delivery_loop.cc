@@ -57,6 +57,7 @@ HRESULT CBaseDmxOutputPin::Process() {
   trakBox* track = m_track;
   if (seeking == nullptr || track == nullptr) return m_dmx->NotifyGraphOfError(E_UNEXPECTED);
   const bool timedText = track->FormatFourCC() == FourCC("tx3g");
+  m_chunkReader.Start(Source(), track);
   BOOL first = TRUE;
   HRESULT hr = S_OK;
 
@@ -106,6 +107,7 @@ HRESULT CBaseDmxOutputPin::Process() {
       if (hr == S_FALSE) break;
       // Every read carries at least its own sample: the walk must move on.
       if (count < 1) count = 1;
+      m_chunkReader.SetSample(sampleNumber, offset);
       track->ConvertRangeToReference(&start, &stop);
 
       IMediaSample* sample = nullptr;
@@ -117,7 +119,7 @@ HRESULT CBaseDmxOutputPin::Process() {
       }
       if (timedText) {
         BYTE length[kTextLengthBytes] = {};
-        hr = Source()->SyncRead(offset, kTextLengthBytes, length);
+        hr = m_chunkReader.Read(offset, kTextLengthBytes, length);
         if (hr != S_OK) {
           sample->Release();
           break;
@@ -211,5 +213,5 @@ HRESULT CBaseDmxOutputPin::FillSample(IMediaSample* sample, LONGLONG offset, LON
   hr = sample->GetPointer(&data);
   if (FAILED(hr)) return hr;
   if (m_converter) return m_converter->Convert(Source(), offset, data, length);
-  return Source()->SyncRead(offset, length, data);
+  return m_chunkReader.Read(offset, length, data);
 }

@@ -23,6 +23,7 @@
 // under it.
 #pragma once
 
+#include "engine/chunk_reader.h"
 #include "engine/error_latch.h"
 #include "engine/push_pin.h"
 #include "engine/video_rotation.h"
@@ -122,7 +123,8 @@ class CBaseDmxOutputPin : public CPushPin, public IVTVideoRotation {
   // The delivery loop (delivery_loop.cc).
   HRESULT Process() override;
   // Reads `size` bytes at `offset` into the sample (through the converter
-  // when there is one; "twos" audio byte-swapped to little-endian).
+  // when there is one, else through the chunk reader; "twos" audio
+  // byte-swapped to little-endian).
   HRESULT FillSample(IMediaSample* sample, LONGLONG offset, LONGLONG size);
 
   // Gives the pin the fallback allocator when none was negotiated.
@@ -153,6 +155,8 @@ class CBaseDmxOutputPin : public CPushPin, public IVTVideoRotation {
   // Made at preparation, used by the worker, replaced only while stopped.
   std::unique_ptr<CBaseSampleConverter> m_converter;
   ErrorLatch m_errorLatch;
+  // Sample bytes by chunk; the worker's.
+  CChunkReader m_chunkReader;
   LONG m_serviceField = 0;
 
  private:

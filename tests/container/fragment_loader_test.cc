@@ -187,6 +187,9 @@ TEST_F(FragmentTest, RunsLandWhereTheirOffsetsAndDefaultsSay) {
        {{0, 7, 0}, {7, 7, 100}}},
       {"tfhd duration-is-empty", {.duration = 100, .size = 7},
        [&](LONGLONG) { Traf({.flags = 0x010000}, {twoSamples}); }, {{0, 7, 0}, {7, 7, 0}}},
+      {"run whose fields end early keeps the samples before", {},
+       [&](LONGLONG) { Traf({}, {Trun{.flags = 0x300, .samples = {{1, 10}, {1, 10}}, .declaredCount = 3}}); },
+       {{0, 10, 0}, {10, 10, 1}}},
   };
   for (const auto& [name, trex, trafs, rows] : cases) {
     BeginFile({1, 2}, trex);

@@ -129,6 +129,24 @@ TEST_F(SampleLookupTest, SampleToChunkWalksRunsAndTheLastEntryCoversTheRest) {
     EXPECT_EQ(SampleInfo(sample), Info(S_OK, sample, sample + 1, offset, 1, 1));
   }
   EXPECT_EQ(std::get<0>(SampleInfo(30)), S_FALSE);
+  // What one read from a sample on takes: whole samples, across the gaps
+  // of at most maxGap between chunks, within the limit. {sample, its
+  // offset, limit, maxGap, result, bytes}; then with a common size of 3.
+  using Span = std::tuple<LONGLONG, LONGLONG, LONGLONG, LONGLONG, HRESULT, LONGLONG>;
+  const auto spans = [&](const std::vector<Span>& rows) {
+    for (const auto& [sample, offset, limit, maxGap, hr, bytes] : rows) {
+      LONGLONG found = -1;
+      EXPECT_EQ(track_.GetReadAhead(sample, offset, limit, maxGap, &found), hr) << sample << " " << limit;
+      EXPECT_EQ(found, bytes) << sample << " " << limit;
+    }
+  };
+  spans({{0, 0, 100, 1000, S_OK, 10}, {19, 1009, 5000, 989, S_OK, 1}, {19, 1009, 5000, 990, S_OK, 2005 - 1009},
+         {19, 1009, 5000, 995, S_OK, 3005 - 1009}, {19, 1009, 1995, 995, S_OK, 3004 - 1009},
+         {27, 3002, 2, 0, S_OK, 2}, {27, 3002, 0, 0, S_OK, 0}, {30, 0, 100, 1000, S_FALSE, 0}});
+  SetSizes({});
+  Table().constantSampleSize = 3;
+  spans({{0, 0, 100, 0, S_OK, 30}, {12, 1006, 100, 0, S_OK, 24}, {12, 1006, 7, 0, S_OK, 6},
+         {12, 1006, 2000, 1000, S_OK, 3006 - 1006}});
 }
 
 TEST_F(SampleLookupTest, BrokenChunkTablesAreReportedNotIndexed) {

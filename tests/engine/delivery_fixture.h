@@ -5,7 +5,8 @@
 // in a filter graph. Tests run the graph and read what the sinks recorded.
 //
 // The GatedSource can hold every read at or past an offset until it is
-// opened (or flushed), so a test can seek while a pin is mid-stream.
+// opened (or flushed), so a test can seek while a pin is mid-stream; it
+// counts its reads and can be cut short as a file that shrank.
 #pragma once
 
 #include "dmx_test_filters.h"
@@ -45,6 +46,9 @@ class GatedSource final : public IAsyncReader {
     gate_ = -1;
     changed_.notify_all();
   }
+  // Reads see only the first `size` bytes from now on.
+  void CutAt(LONGLONG size) { size_ = std::min<LONGLONG>(size, static_cast<LONGLONG>(bytes_.size())); }
+  LONG Reads() const { return reads_; }
   // Waits until a read is held at the gate; false after two seconds.
   bool WaitUntilHeld() {
     std::unique_lock<std::mutex> hold(lock_);
@@ -74,6 +78,7 @@ class GatedSource final : public IAsyncReader {
   HRESULT SyncReadAligned(IMediaSample*) override { return E_NOTIMPL; }
   HRESULT SyncRead(LONGLONG position, LONG length, BYTE* buffer) override {
     if (buffer == nullptr || position < 0 || length < 0) return E_INVALIDARG;
+    ++reads_;
     {
       std::unique_lock<std::mutex> hold(lock_);
       if (gate_ >= 0 && position + length > gate_ && !flushing_) {
@@ -84,14 +89,13 @@ class GatedSource final : public IAsyncReader {
         if (flushing_) return VFW_E_WRONG_STATE;
       }
     }
-    const auto size = static_cast<LONGLONG>(bytes_.size());
-    const LONGLONG count = std::clamp<LONGLONG>(size - position, 0, length);
+    const LONGLONG count = std::clamp<LONGLONG>(size_ - position, 0, length);
     if (count > 0) std::memcpy(buffer, bytes_.data() + position, static_cast<size_t>(count));
     return count == length ? S_OK : S_FALSE;
   }
   HRESULT Length(LONGLONG* total, LONGLONG* available) override {
-    if (total != nullptr) *total = static_cast<LONGLONG>(bytes_.size());
-    if (available != nullptr) *available = static_cast<LONGLONG>(bytes_.size());
+    if (total != nullptr) *total = size_;
+    if (available != nullptr) *available = size_;
     return S_OK;
   }
   HRESULT BeginFlush() override {
@@ -107,10 +111,13 @@ class GatedSource final : public IAsyncReader {
   }
 
  private:
-  explicit GatedSource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  explicit GatedSource(std::vector<uint8_t> bytes)
+      : bytes_(std::move(bytes)), size_(static_cast<LONGLONG>(bytes_.size())) {}
   ~GatedSource() = default;
 
   const std::vector<uint8_t> bytes_;
+  std::atomic<LONGLONG> size_;
+  std::atomic<LONG> reads_{0};
   std::mutex lock_;
   std::condition_variable changed_;
   LONGLONG gate_ = -1;
@@ -119,7 +126,7 @@ class GatedSource final : public IAsyncReader {
   std::atomic<LONG> refCount_{0};
 };
 
-// One track of a built movie: its samples lie in one chunk.
+// One track of a built movie.
 struct StreamSpec {
   std::string handler = "vide";
   std::string mediaHeader = "vmhd";
@@ -133,6 +140,8 @@ struct StreamSpec {
   std::optional<std::vector<uint32_t>> syncSamples;
   // QuickTime PCM sizes its samples in sample frames: bytes per frame.
   uint32_t bytesPerSizeUnit = 1;
+  // 0: every sample in one chunk.
+  uint32_t samplesPerChunk = 0;
 };
 
 inline std::vector<uint8_t> VideoEntryBody(uint16_t width = 16, uint16_t height = 16) {
@@ -160,15 +169,25 @@ inline StreamSpec VideoStream(const std::string& format, int count, int32_t dura
   return spec;
 }
 
-// The samples of every stream in an "mdat", stream after stream, then the
-// movie box.
+// The samples of every stream in an "mdat", chunk k of each stream in turn
+// before chunk k + 1, then the movie box.
 inline std::vector<uint8_t> BuildMovieFile(const std::vector<StreamSpec>& streams) {
   BoxBuilder b;
-  std::vector<uint64_t> offsets;
+  std::vector<std::vector<uint64_t>> offsets(streams.size());
+  const auto perChunk = [](const StreamSpec& stream) {
+    return stream.samplesPerChunk != 0 ? size_t{stream.samplesPerChunk} : std::max<size_t>(stream.samples.size(), 1);
+  };
   b.Box("mdat", [&] {
-    for (const StreamSpec& stream : streams) {
-      offsets.push_back(b.Size());
-      for (const auto& sample : stream.samples) b.Bytes(sample);
+    for (bool wrote = true; wrote;) {
+      wrote = false;
+      for (size_t i = 0; i < streams.size(); ++i) {
+        const auto& samples = streams[i].samples;
+        const size_t from = offsets[i].size() * perChunk(streams[i]);
+        if (!offsets[i].empty() && from >= samples.size()) continue;
+        offsets[i].push_back(b.Size());
+        for (size_t k = from; k < std::min(from + perChunk(streams[i]), samples.size()); ++k) b.Bytes(samples[k]);
+        wrote = true;
+      }
     }
   });
   std::vector<TrackSpec> tracks;
@@ -191,11 +210,12 @@ inline std::vector<uint8_t> BuildMovieFile(const std::vector<StreamSpec>& stream
       total += static_cast<uint32_t>(duration);
     }
     track.mediaDuration = total;
-    track.stsc = {{1, static_cast<uint32_t>(stream.samples.size()), 1}};
+    // A short last chunk needs no entry of its own: the sizes end the track.
+    track.stsc = {{1, static_cast<uint32_t>(perChunk(stream)), 1}};
     for (const auto& sample : stream.samples) {
       track.sizes.push_back(static_cast<uint32_t>(sample.size() / stream.bytesPerSizeUnit));
     }
-    track.chunkOffsets = {offsets[i]};
+    track.chunkOffsets = offsets[i];
     track.syncSamples = stream.syncSamples;
     tracks.push_back(track);
   }

@@ -15,6 +15,8 @@ namespace {
 using namespace dmxtest;
 
 constexpr REFERENCE_TIME kSecond = 10000000;
+// Read on its own, never through the chunk window.
+constexpr size_t kOwnReadBytes = CChunkReader::kDirectReadBytes;
 
 // "K" for a sample marked sync, "d" for a delta sample; one letter per sample.
 std::string SyncPattern(const CSampleSink& sink) {
@@ -65,6 +67,60 @@ TEST(DeliveryLoopTest, EverySampleArrivesOnceInOrderWithItsBytesAndMarks) {
   EXPECT_EQ(audio[3].crc32, Crc32(std::vector<uint8_t>{3, 0x10, 0x20, 0x83}.data(), 4));
   ASSERT_EQ(rig.sinks[1]->Segments().size(), 1u);
   EXPECT_EQ(rig.sinks[1]->Segments()[0].stop, MAX_TIME);
+}
+
+// Video whose sample i holds sizes[i] bytes that differ by stream, sample
+// and position, so that bytes served from the wrong place show in the CRC.
+StreamSpec PatternStream(uint8_t tag, const std::vector<size_t>& sizes, uint32_t samplesPerChunk) {
+  StreamSpec spec = VideoStream("jpeg", static_cast<int>(sizes.size()), 1000, 0);
+  spec.samplesPerChunk = samplesPerChunk;
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    for (size_t j = 0; j < sizes[i]; ++j) spec.samples[i].push_back(static_cast<uint8_t>(tag + i * 31 + j * 7));
+  }
+  return spec;
+}
+
+// Reads follow the layout, not the samples: one source read serves a
+// track's small samples across the short gaps of other tracks' chunks,
+// stops at a long gap, a sample too big for the window is read on its own,
+// and a file cut inside a chunk still delivers what lies before the cut.
+TEST(DeliveryLoopTest, ChunksAreReadOnceAndServeTheirSamplesWhole) {
+  constexpr size_t kBig = CChunkReader::kChunkWindowBytes + 1000;
+  constexpr size_t kLongGap = CChunkReader::kChunkGapBytes + 1;
+  const struct Case {
+    const char* name;
+    std::vector<StreamSpec> streams;
+    LONGLONG cutInMdat;  // bytes of the "mdat" payload kept; 0 keeps all
+    std::vector<size_t> delivered;
+    LONG reads;  // -1: not counted
+  } cases[] = {
+      {"short gaps", {PatternStream(1, {40, 41, 42, 43, 44, 45, 46}, 3), PatternStream(2, {24, 25, 26, 27, 28}, 2)},
+       0, {7, 5}, 2},
+      {"long gaps", {PatternStream(3, {40, 41, 42, 43}, 2), PatternStream(4, {kLongGap, kLongGap}, 1)}, 0, {4, 2}, 3},
+      {"sample above the window", {PatternStream(5, {100, kBig, 100, 100}, 0)}, 0, {4}, 3},
+      // Chunk 1 starts at 5 × 40 bytes; the cut falls inside its sample 7.
+      {"cut inside a chunk", {PatternStream(6, std::vector<size_t>(10, 40), 5)}, 7 * 40 + 10, {7}, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeliveryRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Build(c.streams));
+    if (c.cutInMdat != 0) rig.source->CutAt(8 + c.cutInMdat);
+    const LONG readsBefore = rig.source->Reads();
+    ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
+    if (c.reads >= 0) {
+      EXPECT_EQ(rig.source->Reads() - readsBefore, c.reads);
+    }
+    for (size_t k = 0; k < c.streams.size(); ++k) {
+      const std::vector<SinkSample> samples = rig.sinks[k]->Samples();
+      ASSERT_EQ(samples.size(), c.delivered[k]) << k;
+      for (size_t i = 0; i < samples.size(); ++i) {
+        const std::vector<uint8_t>& bytes = c.streams[k].samples[i];
+        EXPECT_EQ(samples[i].crc32, Crc32(bytes.data(), bytes.size())) << k << " " << i;
+      }
+      EXPECT_EQ(rig.sinks[k]->EndOfStreamCount(), 1) << k;
+    }
+  }
 }
 
 TEST(DeliveryLoopTest, StreamTimesAreRelativeToTheSegmentAndDividedByTheRate) {
@@ -179,12 +235,13 @@ TEST(DeliveryLoopTest, BigEndianPcmIsSwappedSigned8BitBiasedAndYuv2ChromaBiased)
 }
 
 TEST(DeliveryLoopTest, FlushingSeekWhileRunningRestartsEveryPinFromTheNewKeyFrame) {
-  StreamSpec video = VideoStream("jpeg", 12);
+  // Samples too big for the chunk window are read one by one: the pin can
+  // be held in its fourth sample's read.
+  StreamSpec video = VideoStream("jpeg", 12, 1000, kOwnReadBytes);
   video.syncSamples = std::vector<uint32_t>{1, 5, 9};
   DeliveryRig rig;
   ASSERT_NO_FATAL_FAILURE(rig.Build({video}));
-  // Hold the pin in its fourth sample's read.
-  rig.source->CloseAt(8 + 3 * 40);
+  rig.source->CloseAt(8 + 3 * kOwnReadBytes);
   ASSERT_EQ(rig.control->Run(), S_OK);
   ASSERT_TRUE(rig.source->WaitUntilHeld());
   LONGLONG start = 6 * kSecond;
@@ -209,8 +266,8 @@ TEST(DeliveryLoopTest, FlushingSeekWhileRunningRestartsEveryPinFromTheNewKeyFram
 
 TEST(DeliveryLoopTest, SeekWithoutFlushResendsTheSegmentWithoutEndOfStream) {
   DeliveryRig rig;
-  ASSERT_NO_FATAL_FAILURE(rig.Build({VideoStream("jpeg", 12)}));
-  rig.source->CloseAt(8 + 3 * 40);
+  ASSERT_NO_FATAL_FAILURE(rig.Build({VideoStream("jpeg", 12, 1000, kOwnReadBytes)}));
+  rig.source->CloseAt(8 + 3 * kOwnReadBytes);
   ASSERT_EQ(rig.control->Run(), S_OK);
   ASSERT_TRUE(rig.source->WaitUntilHeld());
   LONGLONG start = 8 * kSecond;
