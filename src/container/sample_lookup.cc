@@ -200,10 +200,17 @@ HRESULT trakBox::GetSampleLocation(LONGLONG sample, LONGLONG* offset, LONGLONG* 
   const ULONGLONG chunkOffset = table.chunkOffsets.Data()[chunk];
 
   if (table.sampleSizes.Empty()) {
+    // The chunk table may name more chunks than the samples fill (spare
+    // chunks, or a garbage samples-per-chunk value): the count ends the track.
+    if (sample >= static_cast<LONGLONG>(table.sampleCount)) return S_FALSE;
     LONGLONG units = 1;
     // A unit that would not fit the signed 32-bit count is cut there, so
-    // that a caller stepping by it always moves forward.
-    if (pcmFlags & kPcmWholeChunkUnits) units = std::min<LONGLONG>(samplesInChunk - indexInChunk, INT32_MAX);
+    // that a caller stepping by it always moves forward; nor does it run
+    // past the last sample.
+    if (pcmFlags & kPcmWholeChunkUnits) {
+      units = std::min<LONGLONG>({samplesInChunk - indexInChunk, static_cast<LONGLONG>(table.sampleCount) - sample,
+                                  INT32_MAX});
+    }
     *unitSamples = static_cast<LONG>(units);
     *offset = static_cast<LONGLONG>(chunkOffset + static_cast<ULONGLONG>(table.constantSampleSize) * indexInChunk);
     *size = static_cast<DWORD>(table.constantSampleSize * static_cast<DWORD>(units));
