@@ -98,6 +98,8 @@ HRESULT CAsyncIo::SyncRead(LONGLONG position, LONG length, BYTE* buffer, LONG* a
 HRESULT CAsyncIo::Length(LONGLONG* total, LONGLONG* available) { return m_source->Length(total, available); }
 
 HRESULT CAsyncIo::BeginFlush() {
+  // A read waiting on a network source returns only when the source is told.
+  m_source->BeginFlush();
   std::unique_lock<CCritSec> hold(m_lock);
   m_flushing = true;
   for (PendingRead& request : m_work) {
@@ -112,6 +114,7 @@ HRESULT CAsyncIo::BeginFlush() {
 }
 
 HRESULT CAsyncIo::EndFlush() {
+  m_source->EndFlush();
   CAutoLock hold(&m_lock);
   m_flushing = false;
   m_changed.notify_all();
