@@ -6,6 +6,7 @@
 // connection's.
 #include "commands.h"
 #include "graph_session.h"
+#include "input_location.h"
 #include "json_writer.h"
 #include "parsed_input.h"
 #include "tool_common.h"
@@ -441,7 +442,10 @@ std::vector<std::pair<std::string, const CDarEdoSource*>> SourcesToShow(GraphSes
   std::vector<std::pair<std::string, const CDarEdoSource*>> sources;
   CDarEdo* demux = session.Demux();
   if (demux != nullptr && demux->SourceCount() > 0) {
-    for (size_t i = 0; i < demux->SourceCount(); ++i) sources.emplace_back(input, &demux->Source(i));
+    for (size_t i = 0; i < demux->SourceCount(); ++i) {
+      const std::wstring location = demux->SourceLocation(i);
+      sources.emplace_back(location.empty() ? input : Utf8Of(location), &demux->Source(i));
+    }
     return sources;
   }
   for (const ParsedSource& source : parsed.sources) sources.emplace_back(source.location, source.source.get());

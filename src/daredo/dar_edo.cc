@@ -207,7 +207,10 @@ HRESULT CDarEdo::BreakPinConnect(int pinNo) {
   return CBaseDmx::BreakPinConnect(pinNo);
 }
 
-void CDarEdo::DeleteSources() { m_sources.clear(); }
+void CDarEdo::DeleteSources() {
+  m_sources.clear();
+  m_sourceLocations.clear();
+}
 
 HRESULT CDarEdo::RunConnectSequence(IPin* upstream) {
   if (m_serviceObject != nullptr) m_serviceObject->Reset();
@@ -254,11 +257,6 @@ HRESULT CDarEdo::RunConnectSequence(IPin* upstream) {
   m_stop = duration;
   m_rate = 1.0;
   return S_OK;
-}
-
-HRESULT CDarEdo::OpenManifestSources(IPin*) {
-  // Presentation manifests are not read yet.
-  return E_NOTIMPL;
 }
 
 bool CDarEdo::AnySourceFragmented() const {

@@ -22,6 +22,7 @@
 #include "engine/seeking.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 inline constexpr CLSID CLSID_DarEdo = {0xD4E5A1B2, 0x7C3F, 0x4E8A, {0x9B, 0x61, 0x2F, 0x0C, 0x8D, 0x3E, 0x5A, 0x74}};
@@ -76,10 +77,16 @@ class CDarEdo final : public CBaseDmx, public CSeeking {
   // application thread.
   size_t SourceCount() const { return m_sources.size(); }
   const CDarEdoSource& Source(size_t index) const { return *m_sources.at(index); }
+  // Where a source opened from a manifest was read from; empty for the
+  // input's own stream.
+  std::wstring SourceLocation(size_t index) const {
+    return index < m_sourceLocations.size() ? m_sourceLocations[index] : std::wstring();
+  }
 
  private:
   HRESULT RunConnectSequence(IPin* upstream);
-  // The manifest branch: a "VISM" input names media files to open.
+  // The manifest branch (manifest.cc): a "VISM" input names the media files
+  // to open, one source each.
   HRESULT OpenManifestSources(IPin* upstream);
   HRESULT BuildOutputPins();
   HRESULT AddTrackPin(CDarEdoSource& source, trakBox& track);
@@ -90,5 +97,7 @@ class CDarEdo final : public CBaseDmx, public CSeeking {
 
   // Changed only on the connecting thread under the filter lock.
   std::vector<std::unique_ptr<CDarEdoSource>> m_sources;
+  // The manifest's media locations, by source index; empty otherwise.
+  std::vector<std::wstring> m_sourceLocations;
   HRESULT m_connectResult = S_OK;
 };
