@@ -36,7 +36,10 @@ class TestHttpServer {
   void IgnoreRanges(bool ignore) { m_ignoreRanges = ignore; }
   // Body bytes from `position` on are not sent until ReleaseStall().
   void StallAt(int64_t position) { m_stallAt = position; }
-  void ReleaseStall() { m_stallAt = -1; }
+  void ReleaseStall() {
+    m_stallAt = -1;
+    m_stalled = false;
+  }
   // The connection closes when the body reaches `position`.
   void DropAt(int64_t position) { m_dropAt = position; }
   // Every request gets this status (404, 500 ...) with an empty body; 0 serves.
