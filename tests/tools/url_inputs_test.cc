@@ -1,6 +1,7 @@
 // The tool over URLs, as a user runs it: a manifest and plain files served
-// by lighttpd on 127.0.0.1 play, seek and report as they do from disk; a
-// server that refuses or drops the connection ends the tool with an error.
+// by lighttpd and by vsftpd on 127.0.0.1 play, seek and report as they do
+// from disk; a server that refuses or drops the connection ends the tool
+// with an error.
 #include "support/json_value.h"
 #include "support/test_http_server.h"
 #include "support/tool_process.h"
@@ -20,7 +21,29 @@
 
 namespace {
 
-constexpr char kLighttpd[] = "/usr/sbin/lighttpd";
+struct ServerKind {
+  const char* binary;
+  const char* scheme;
+  // The configuration for serving ROOT on 127.0.0.1:PORT.
+  std::string (*config)(const std::string& root, int port);
+};
+
+std::string LighttpdConfig(const std::string& root, int port) {
+  return "server.document-root = \"" + root + "\"\nserver.bind = \"127.0.0.1\"\nserver.port = " +
+         std::to_string(port) + "\nserver.errorlog = \"/dev/null\"\n" +
+         "mimetype.assign = (\"\" => \"application/octet-stream\")\n";
+}
+
+// Anonymous and read-only; passive ports are any the system gives.
+std::string VsftpdConfig(const std::string& root, int port) {
+  return "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(port) +
+         "\nanonymous_enable=YES\nno_anon_password=YES\nlocal_enable=NO\nwrite_enable=NO\nanon_root=" + root +
+         "\nsecure_chroot_dir=" + root + "\nrun_as_launching_user=YES\nseccomp_sandbox=NO\nbackground=NO\n"
+         "xferlog_enable=NO\npasv_address=127.0.0.1\n";
+}
+
+constexpr ServerKind kLighttpd = {"/usr/sbin/lighttpd", "http", &LighttpdConfig};
+constexpr ServerKind kVsftpd = {"/usr/sbin/vsftpd", "ftp", &VsftpdConfig};
 
 std::string DataPath(const std::string& name) { return std::string(ISODMX_TEST_DATA) + "/" + name; }
 
@@ -50,38 +73,50 @@ bool Accepts(int port) {
   return connected;
 }
 
-// lighttpd in the foreground on a free loopback port, serving a scratch
-// copy of some fixtures; stopped and reaped by the destructor.
-class Lighttpd {
+// A server from Debian in the foreground on a free loopback port, serving
+// a scratch copy of some fixtures (read-only, as vsftpd insists); stopped
+// and reaped by the destructor.
+class DebianServer {
  public:
-  explicit Lighttpd(const std::vector<std::string>& files)
-      : m_root(::testing::TempDir() + "isodmx_www_" + std::to_string(getpid())) {
+  DebianServer(const ServerKind& kind, const std::vector<std::string>& files)
+      : m_kind(kind),
+        m_root(::testing::TempDir() + "isodmx_" + kind.scheme + "_" + std::to_string(getpid())) {
+    if (::access(kind.binary, X_OK) != 0) return;
     std::filesystem::create_directories(m_root + "/p");
     for (const std::string& name : files) {
       std::filesystem::copy_file(DataPath(name), m_root + "/p/" + name,
                                  std::filesystem::copy_options::overwrite_existing);
     }
+    std::filesystem::permissions(m_root, std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                                             std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove);
     // A port taken between the probe and the bind fails the start: try again.
     for (int attempt = 0; attempt < 3 && m_pid <= 0; ++attempt) Start(FreePort());
   }
-  ~Lighttpd() {
+  ~DebianServer() {
     Stop();
+    std::filesystem::permissions(m_root, std::filesystem::perms::owner_all, std::filesystem::perm_options::add);
     std::filesystem::remove_all(m_root);
+    std::filesystem::remove(m_root + ".conf");
   }
 
+  bool Installed() const { return ::access(m_kind.binary, X_OK) == 0; }
   bool Running() const { return m_pid > 0; }
-  std::string Url(const std::string& name) const { return "http://127.0.0.1:" + std::to_string(m_port) + "/p/" + name; }
+  std::string Url(const std::string& name) const {
+    return std::string(m_kind.scheme) + "://127.0.0.1:" + std::to_string(m_port) + "/p/" + name;
+  }
 
  private:
   void Start(int port) {
-    const std::string config = m_root + "/lighttpd.conf";
-    std::ofstream(config) << "server.document-root = \"" << m_root << "\"\n"
-                          << "server.bind = \"127.0.0.1\"\nserver.port = " << port << "\n"
-                          << "server.errorlog = \"" << m_root << "/error.log\"\n"
-                          << "mimetype.assign = (\"\" => \"application/octet-stream\")\n";
+    const std::string config = m_root + ".conf";
+    std::ofstream(config) << m_kind.config(m_root, port);
     const pid_t pid = ::fork();
     if (pid == 0) {
-      ::execl(kLighttpd, kLighttpd, "-D", "-f", config.c_str(), static_cast<char*>(nullptr));
+      if (std::string(m_kind.scheme) == "http") {
+        ::execl(m_kind.binary, m_kind.binary, "-D", "-f", config.c_str(), static_cast<char*>(nullptr));
+      } else {
+        ::execl(m_kind.binary, m_kind.binary, config.c_str(), static_cast<char*>(nullptr));
+      }
       ::_exit(127);
     }
     if (pid < 0) return;
@@ -90,7 +125,10 @@ class Lighttpd {
     for (int i = 0; i < 250; ++i) {
       if (Accepts(port)) return;
       int status = 0;
-      if (::waitpid(pid, &status, WNOHANG) == pid) break;
+      if (::waitpid(pid, &status, WNOHANG) == pid) {
+        m_pid = -1;
+        return;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     Stop();
@@ -102,6 +140,7 @@ class Lighttpd {
     m_pid = -1;
   }
 
+  const ServerKind& m_kind;
   std::string m_root;
   pid_t m_pid = -1;
   int m_port = 0;
@@ -128,23 +167,29 @@ std::vector<std::string> DeliveredRows(const std::string& arguments) {
   return rows;
 }
 
+const std::vector<std::string> kServed = {"smooth.ismv", "smooth_manifest.ism", "smooth_variants.ism",
+                                          "h264_faststart.mp4"};
+
 class UrlInputsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::access(kLighttpd, X_OK) != 0) GTEST_SKIP() << "lighttpd is not installed (scripts/bootstrap)";
+    if (!m_server.Installed()) GTEST_SKIP() << "lighttpd is not installed (scripts/bootstrap)";
     ASSERT_TRUE(m_server.Running());
   }
 
-  Lighttpd m_server{{"smooth.ismv", "smooth_manifest.ism", "smooth_variants.ism", "h264_faststart.mp4"}};
+  DebianServer m_server{kLighttpd, kServed};
 };
 
 TEST_F(UrlInputsTest, ServedInputsDeliverWhatTheSameInputsDeliverFromDisk) {
-  for (const char* name : {"smooth_manifest.ism", "smooth_variants.ism", "h264_faststart.mp4", "smooth.ismv"}) {
+  DebianServer ftp(kVsftpd, kServed);
+  EXPECT_TRUE(!ftp.Installed() || ftp.Running());
+  for (const std::string& name : kServed) {
     for (const char* options : {"", "--start 1 "}) {
-      SCOPED_TRACE(std::string(name) + " " + options);
+      SCOPED_TRACE(name + " " + options);
       const std::vector<std::string> local = DeliveredRows(options + DataPath(name));
       EXPECT_GT(local.size(), 2u);
       EXPECT_EQ(DeliveredRows(options + m_server.Url(name)), local);
+      if (ftp.Running()) EXPECT_EQ(DeliveredRows(options + ftp.Url(name)), local);
     }
   }
 }
