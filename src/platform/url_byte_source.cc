@@ -15,12 +15,17 @@ namespace {
 
 // Bytes kept behind the last read, so that readers a little behind one
 // another (two tracks of one file) do not each cost a request.
-constexpr LONGLONG kKeepBehind = 4 << 20;
+constexpr LONGLONG kKeepBehind = 2 << 20;
+// The end of a resource, where indexes live, is fetched once on a
+// connection of its own, so that reading an index entry and then what it
+// points at does not end the main transfer twice per entry.
+constexpr LONGLONG kTailBytes = 1 << 20;
 // A read this far past the received bytes lets the transfer run on to it
 // rather than start another.
 constexpr LONGLONG kSkipAhead = 2 << 20;
-// Trimming moves the kept bytes, so it waits until this much can go.
-constexpr LONGLONG kTrimStep = 1 << 20;
+// Trimming moves the kept bytes, so it waits until as much can go as it
+// keeps: each byte is then moved about once.
+constexpr LONGLONG kTrimStep = kKeepBehind;
 constexpr long kReceiveBufferBytes = 256 << 10;
 // The longest a wait for the network goes without looking at the flush flag.
 constexpr int kPollMs = 100;
@@ -80,6 +85,7 @@ CUrlByteSource::CUrlByteSource(const std::string& url)
 CUrlByteSource::~CUrlByteSource() {
   EndTransfer();
   if (m_multi != nullptr) curl_multi_cleanup(Multi(m_multi));
+  if (m_tailMulti != nullptr) curl_multi_cleanup(Multi(m_tailMulti));
   if (m_easy != nullptr) curl_easy_cleanup(Easy(m_easy));
 }
 
@@ -93,7 +99,8 @@ HRESULT CUrlByteSource::Initialise() {
   InitialiseCurlOnce();
   m_easy = curl_easy_init();
   m_multi = curl_multi_init();
-  if (m_easy == nullptr || m_multi == nullptr) return E_OUTOFMEMORY;
+  m_tailMulti = curl_multi_init();
+  if (m_easy == nullptr || m_multi == nullptr || m_tailMulti == nullptr) return E_OUTOFMEMORY;
   CURL* easy = Easy(m_easy);
   const long override = TimeoutOverride();
   curl_easy_setopt(easy, CURLOPT_URL, m_url.c_str());
@@ -121,7 +128,7 @@ HRESULT CUrlByteSource::QuerySize() {
   if (SUCCEEDED(hr)) hr = Pump(std::numeric_limits<LONGLONG>::max());
   EndTransfer();
   if (FAILED(hr)) return hr;
-  hr = TransferResult(m_transferCode);
+  hr = TransferResult(m_easy, m_transferCode, m_rangeIgnored);
   if (FAILED(hr)) return hr;
   curl_off_t length = -1;
   curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
@@ -181,15 +188,15 @@ HRESULT CUrlByteSource::Pump(LONGLONG until) {
   }
 }
 
-HRESULT CUrlByteSource::TransferResult(int curlCode) const {
+HRESULT CUrlByteSource::TransferResult(void* easy, int curlCode, bool rangeIgnored) {
   switch (static_cast<CURLcode>(curlCode)) {
     case CURLE_OK:
       return S_OK;
     case CURLE_WRITE_ERROR:
-      return m_rangeIgnored ? HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) : INET_E_DOWNLOAD_FAILURE;
+      return rangeIgnored ? HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) : INET_E_DOWNLOAD_FAILURE;
     case CURLE_HTTP_RETURNED_ERROR: {
       long status = 0;
-      curl_easy_getinfo(Easy(m_easy), CURLINFO_RESPONSE_CODE, &status);
+      curl_easy_getinfo(Easy(easy), CURLINFO_RESPONSE_CODE, &status);
       return status == 404 || status == 410 ? INET_E_RESOURCE_NOT_FOUND : INET_E_DOWNLOAD_FAILURE;
     }
     case CURLE_REMOTE_FILE_NOT_FOUND:
@@ -239,6 +246,75 @@ size_t CUrlByteSource::OnBody(char* data, size_t size, size_t count, void* self)
   return bytes;
 }
 
+namespace {
+
+struct TailSink {
+  CURL* easy;
+  LONGLONG from;
+  size_t limit;
+  std::vector<BYTE>* bytes;
+  bool rangeIgnored = false;
+};
+
+size_t OnTailBody(char* data, size_t size, size_t count, void* context) {
+  auto* sink = static_cast<TailSink*>(context);
+  const size_t bytes = size * count;
+  if (sink->bytes->empty() && sink->from > 0) {
+    long status = 0;
+    curl_easy_getinfo(sink->easy, CURLINFO_RESPONSE_CODE, &status);
+    if (status == 200) {
+      sink->rangeIgnored = true;
+      return 0;
+    }
+  }
+  const size_t kept = std::min(bytes, sink->limit - sink->bytes->size());
+  try {
+    sink->bytes->insert(sink->bytes->end(), data, data + kept);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  return bytes;
+}
+
+}  // namespace
+
+HRESULT CUrlByteSource::FetchTail() {
+  const LONGLONG from = TailStart();
+  CURL* easy = curl_easy_duphandle(Easy(m_easy));
+  if (easy == nullptr) return E_OUTOFMEMORY;
+  std::vector<BYTE> tail;
+  TailSink sink{easy, from, static_cast<size_t>(m_size - from), &tail};
+  char range[32];
+  std::snprintf(range, sizeof range, "%lld-", static_cast<long long>(from));
+  curl_easy_setopt(easy, CURLOPT_RANGE, range);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnTailBody);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
+  CURLM* multi = Multi(m_tailMulti);
+  HRESULT hr = curl_multi_add_handle(multi, easy) == CURLM_OK ? S_OK : E_OUTOFMEMORY;
+  ++m_requests;
+  int code = -1;
+  while (SUCCEEDED(hr) && code < 0) {
+    int running = 0;
+    if (m_flushing) {
+      hr = VFW_E_WRONG_STATE;
+    } else if (curl_multi_perform(multi, &running) != CURLM_OK) {
+      hr = INET_E_DOWNLOAD_FAILURE;
+    } else {
+      int queued = 0;
+      while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg == CURLMSG_DONE) code = message->data.result;
+      }
+      if (code < 0) curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
+    }
+  }
+  if (SUCCEEDED(hr)) hr = TransferResult(easy, code, sink.rangeIgnored);
+  if (SUCCEEDED(hr) && tail.size() != sink.limit) hr = HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_RESET);
+  curl_multi_remove_handle(multi, easy);
+  curl_easy_cleanup(easy);
+  if (SUCCEEDED(hr)) m_tail = std::move(tail);
+  return hr;
+}
+
 void CUrlByteSource::TrimWindow(LONGLONG keepFrom) {
   const LONGLONG drop = keepFrom - m_windowStart;
   if (drop < kTrimStep) return;
@@ -254,6 +330,15 @@ HRESULT CUrlByteSource::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
   CAutoLock hold(&m_lock);
   if (position >= m_size) return length == 0 ? S_OK : S_FALSE;
   const LONGLONG end = std::min<LONGLONG>(position + length, m_size);
+  const bool inWindow = position >= m_windowStart && end <= WindowEnd();
+  if (!inWindow && position >= TailStart()) {
+    if (m_tail.empty()) {
+      const HRESULT hr = FetchTail();
+      if (FAILED(hr)) return hr;
+    }
+    std::memcpy(buffer, m_tail.data() + (position - TailStart()), static_cast<size_t>(end - position));
+    return end - position == length ? S_OK : S_FALSE;
+  }
   bool retried = false;
   while (position < m_windowStart || end > WindowEnd()) {
     const bool continues = position >= m_windowStart && position <= WindowEnd() + kSkipAhead;
@@ -266,7 +351,7 @@ HRESULT CUrlByteSource::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
     if (SUCCEEDED(hr)) hr = Pump(end);
     if (FAILED(hr)) return hr;
     if (!m_transferDone || WindowEnd() >= end) continue;
-    hr = TransferResult(m_transferCode);
+    hr = TransferResult(m_easy, m_transferCode, m_rangeIgnored);
     // The whole resource arrived and still falls short: it shrank.
     if (SUCCEEDED(hr)) return HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_RESET);
     // A connection closed while nobody read from it (a paused graph) is
@@ -292,6 +377,7 @@ HRESULT CUrlByteSource::Length(LONGLONG* total, LONGLONG* available) {
 HRESULT CUrlByteSource::BeginFlush() {
   m_flushing = true;
   curl_multi_wakeup(Multi(m_multi));
+  curl_multi_wakeup(Multi(m_tailMulti));
   return S_OK;
 }
 
@@ -299,3 +385,5 @@ HRESULT CUrlByteSource::EndFlush() {
   m_flushing = false;
   return S_OK;
 }
+
+LONGLONG CUrlByteSource::TailStart() const { return std::max<LONGLONG>(0, m_size - kTailBytes); }

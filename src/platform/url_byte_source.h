@@ -6,7 +6,8 @@
 // or skip a short way forward are answered from a bounded window of the
 // bytes received, so sequential reading costs about one request per seek.
 // A seek outside the window ends the transfer and starts another on the
-// same handle (libcurl reuses the connection when it can).
+// same handle (libcurl reuses the connection when it can). The last MiB,
+// where indexes live, is fetched once on a connection of its own and kept.
 //
 // Threads: SyncRead and Length are serialised by m_lock and run libcurl on
 // the caller's thread. BeginFlush and EndFlush take no lock: BeginFlush makes
@@ -65,7 +66,10 @@ class CUrlByteSource final : public CUnknown, public IAsyncReader {
   void EndTransfer();
   // Runs the transfer until the window reaches `until` or the transfer ends.
   HRESULT Pump(LONGLONG until);
-  HRESULT TransferResult(int curlCode) const;
+  static HRESULT TransferResult(void* easy, int curlCode, bool rangeIgnored);
+  // The last kTailBytes of the resource, into m_tail.
+  HRESULT FetchTail();
+  LONGLONG TailStart() const;
   LONGLONG WindowEnd() const { return m_windowStart + static_cast<LONGLONG>(m_window.size()); }
   void TrimWindow(LONGLONG keepFrom);
   static size_t OnBody(char* data, size_t size, size_t count, void* self);
@@ -73,7 +77,8 @@ class CUrlByteSource final : public CUnknown, public IAsyncReader {
   const std::string m_url;
   const bool m_isHttp;
   void* m_easy = nullptr;   // CURL*
-  void* m_multi = nullptr;  // CURLM*, woken by BeginFlush
+  void* m_multi = nullptr;      // CURLM*, woken by BeginFlush
+  void* m_tailMulti = nullptr;  // CURLM* of the tail's fetch, likewise
   std::atomic<bool> m_flushing{false};
   std::atomic<ULONG> m_requests{0};
 
@@ -89,4 +94,6 @@ class CUrlByteSource final : public CUnknown, public IAsyncReader {
   int m_transferCode = 0;  // CURLcode once done
   LONGLONG m_transferFrom = 0;
   bool m_rangeIgnored = false;
+  // The end of the resource from TailStart(), once read.
+  std::vector<BYTE> m_tail;
 };
