@@ -330,15 +330,15 @@ HRESULT CUrlByteSource::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
   CAutoLock hold(&m_lock);
   if (position >= m_size) return length == 0 ? S_OK : S_FALSE;
   const LONGLONG end = std::min<LONGLONG>(position + length, m_size);
+  HRESULT hr = S_OK;
   const bool inWindow = position >= m_windowStart && end <= WindowEnd();
-  if (!inWindow && position >= TailStart()) {
-    if (m_tail.empty()) {
-      const HRESULT hr = FetchTail();
-      if (FAILED(hr)) return hr;
-    }
-    std::memcpy(buffer, m_tail.data() + (position - TailStart()), static_cast<size_t>(end - position));
+  // A read of the end leaves the window as it is: the reader comes back.
+  if (position >= TailStart() && (inWindow || !m_tail.empty() || SUCCEEDED(hr = FetchTail()))) {
+    const BYTE* from = inWindow ? m_window.data() + (position - m_windowStart) : m_tail.data() + (position - TailStart());
+    std::memcpy(buffer, from, static_cast<size_t>(end - position));
     return end - position == length ? S_OK : S_FALSE;
   }
+  if (FAILED(hr)) return hr;
   bool retried = false;
   while (position < m_windowStart || end > WindowEnd()) {
     const bool continues = position >= m_windowStart && position <= WindowEnd() + kSkipAhead;
@@ -347,7 +347,7 @@ HRESULT CUrlByteSource::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
       m_window.clear();
       m_windowStart = position;
     }
-    HRESULT hr = !continues || !m_attached ? StartTransfer(WindowEnd()) : S_OK;
+    hr = !continues || !m_attached ? StartTransfer(WindowEnd()) : S_OK;
     if (SUCCEEDED(hr)) hr = Pump(end);
     if (FAILED(hr)) return hr;
     if (!m_transferDone || WindowEnd() >= end) continue;

@@ -1,7 +1,6 @@
-// The tool over URLs, as a user runs it: a manifest and plain files served
-// by lighttpd and by vsftpd on 127.0.0.1 play, seek and report as they do
-// from disk; a server that refuses or drops the connection ends the tool
-// with an error.
+// The tool over URLs, as a user runs it: inputs served by lighttpd and by
+// vsftpd on 127.0.0.1 play and seek as they do from disk; a server that
+// refuses or drops the connection ends the tool with the error.
 #include "support/json_value.h"
 #include "support/test_http_server.h"
 #include "support/tool_process.h"
@@ -13,7 +12,6 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -21,210 +19,136 @@
 
 namespace {
 
-struct ServerKind {
-  const char* binary;
-  const char* scheme;
-  // The configuration for serving ROOT on 127.0.0.1:PORT.
-  std::string (*config)(const std::string& root, int port);
-};
-
-std::string LighttpdConfig(const std::string& root, int port) {
-  return "server.document-root = \"" + root + "\"\nserver.bind = \"127.0.0.1\"\nserver.port = " +
-         std::to_string(port) + "\nserver.errorlog = \"/dev/null\"\n" +
-         "mimetype.assign = (\"\" => \"application/octet-stream\")\n";
-}
-
-// Anonymous and read-only; passive ports are any the system gives.
-std::string VsftpdConfig(const std::string& root, int port) {
-  return "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(port) +
-         "\nanonymous_enable=YES\nno_anon_password=YES\nlocal_enable=NO\nwrite_enable=NO\nanon_root=" + root +
-         "\nsecure_chroot_dir=" + root + "\nrun_as_launching_user=YES\nseccomp_sandbox=NO\nbackground=NO\n"
-         "xferlog_enable=NO\npasv_address=127.0.0.1\n";
-}
-
-constexpr ServerKind kLighttpd = {"/usr/sbin/lighttpd", "http", &LighttpdConfig};
-constexpr ServerKind kVsftpd = {"/usr/sbin/vsftpd", "ftp", &VsftpdConfig};
+namespace fs = std::filesystem;
 
 std::string DataPath(const std::string& name) { return std::string(ISODMX_TEST_DATA) + "/" + name; }
 
-int FreePort() {
-  const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+// Binds (probe) or connects to 127.0.0.1:port; the port bound.
+int Loopback(int port, bool probe) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t length = sizeof address;
-  int port = 0;
-  if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  ::close(probe);
-  return port;
+  const auto* at = reinterpret_cast<sockaddr*>(&address);
+  const bool done = probe ? ::bind(fd, at, sizeof address) == 0 &&
+                                ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0
+                          : ::connect(fd, at, sizeof address) == 0;
+  ::close(fd);
+  return done ? ntohs(address.sin_port) : 0;
 }
 
-bool Accepts(int port) {
-  const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  const bool connected = ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(client);
-  return connected;
-}
-
-// A server from Debian in the foreground on a free loopback port, serving
-// a scratch copy of some fixtures (read-only, as vsftpd insists); stopped
-// and reaped by the destructor.
+// lighttpd ("http") or vsftpd ("ftp") in the foreground on a free port,
+// serving a read-only scratch copy of `files`; stopped by the destructor.
 class DebianServer {
  public:
-  DebianServer(const ServerKind& kind, const std::vector<std::string>& files)
-      : m_kind(kind),
-        m_root(::testing::TempDir() + "isodmx_" + kind.scheme + "_" + std::to_string(getpid())) {
-    if (::access(kind.binary, X_OK) != 0) return;
-    std::filesystem::create_directories(m_root + "/p");
-    for (const std::string& name : files) {
-      std::filesystem::copy_file(DataPath(name), m_root + "/p/" + name,
-                                 std::filesystem::copy_options::overwrite_existing);
-    }
-    std::filesystem::permissions(m_root, std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
-                                             std::filesystem::perms::others_write,
-                                 std::filesystem::perm_options::remove);
-    // A port taken between the probe and the bind fails the start: try again.
-    for (int attempt = 0; attempt < 3 && m_pid <= 0; ++attempt) Start(FreePort());
+  DebianServer(const std::string& scheme, const std::vector<std::string>& files)
+      : m_scheme(scheme), m_root(::testing::TempDir() + "isodmx_" + scheme + std::to_string(getpid())) {
+    const std::string binary = scheme == "http" ? "/usr/sbin/lighttpd" : "/usr/sbin/vsftpd";
+    if (::access(binary.c_str(), X_OK) != 0) return;
+    fs::create_directories(m_root + "/p");
+    for (const std::string& name : files) fs::copy_file(DataPath(name), m_root + "/p/" + name);
+    // vsftpd refuses a writable anonymous root.
+    fs::permissions(m_root, fs::perms::owner_write, fs::perm_options::remove);
+    Start(binary, Loopback(0, true));
   }
   ~DebianServer() {
-    Stop();
-    std::filesystem::permissions(m_root, std::filesystem::perms::owner_all, std::filesystem::perm_options::add);
-    std::filesystem::remove_all(m_root);
-    std::filesystem::remove(m_root + ".conf");
+    if (m_pid > 0) ::kill(m_pid, SIGTERM), ::waitpid(m_pid, nullptr, 0);
+    fs::permissions(m_root, fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(m_root);
+    fs::remove(m_root + ".conf");
   }
 
-  bool Installed() const { return ::access(m_kind.binary, X_OK) == 0; }
   bool Running() const { return m_pid > 0; }
   std::string Url(const std::string& name) const {
-    return std::string(m_kind.scheme) + "://127.0.0.1:" + std::to_string(m_port) + "/p/" + name;
+    return m_scheme + "://127.0.0.1:" + std::to_string(m_port) + "/p/" + name;
   }
 
  private:
-  void Start(int port) {
-    const std::string config = m_root + ".conf";
-    std::ofstream(config) << m_kind.config(m_root, port);
+  void Start(const std::string& binary, int port) {
+    const std::string config = m_root + ".conf", p = std::to_string(port);
+    if (m_scheme == "http") {
+      std::ofstream(config) << "server.document-root = \"" << m_root << "\"\nserver.bind = \"127.0.0.1\"\n"
+                            << "server.port = " << p << "\nserver.errorlog = \"/dev/null\"\n";
+    } else {
+      std::ofstream(config) << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" << p
+                            << "\nanonymous_enable=YES\nno_anon_password=YES\nlocal_enable=NO\nanon_root=" << m_root
+                            << "\nsecure_chroot_dir=" << m_root << "\nrun_as_launching_user=YES\nseccomp_sandbox=NO\n"
+                            << "background=NO\nxferlog_enable=NO\npasv_address=127.0.0.1\n";
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
-      if (std::string(m_kind.scheme) == "http") {
-        ::execl(m_kind.binary, m_kind.binary, "-D", "-f", config.c_str(), static_cast<char*>(nullptr));
-      } else {
-        ::execl(m_kind.binary, m_kind.binary, config.c_str(), static_cast<char*>(nullptr));
-      }
+      if (m_scheme == "http") ::execl(binary.c_str(), binary.c_str(), "-D", "-f", config.c_str(), nullptr);
+      ::execl(binary.c_str(), binary.c_str(), config.c_str(), nullptr);
       ::_exit(127);
     }
-    if (pid < 0) return;
-    m_pid = pid;
-    m_port = port;
-    for (int i = 0; i < 250; ++i) {
-      if (Accepts(port)) return;
-      int status = 0;
-      if (::waitpid(pid, &status, WNOHANG) == pid) {
-        m_pid = -1;
+    for (int i = 0; pid > 0 && i < 250; ++i) {
+      if (Loopback(port, false) == port) {
+        m_pid = pid;
+        m_port = port;
         return;
       }
+      if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    Stop();
-  }
-  void Stop() {
-    if (m_pid <= 0) return;
-    ::kill(m_pid, SIGTERM);
-    ::waitpid(m_pid, nullptr, 0);
-    m_pid = -1;
+    if (pid > 0) ::kill(pid, SIGTERM), ::waitpid(pid, nullptr, 0);
   }
 
-  const ServerKind& m_kind;
-  std::string m_root;
+  const std::string m_scheme;
+  const std::string m_root;
   pid_t m_pid = -1;
   int m_port = 0;
 };
 
-// Every delivered row of every pin, one string each.
-std::vector<std::string> DeliveredRows(const std::string& arguments) {
-  const ToolRun run = RunTool("dump --json " + arguments, " 2>/dev/null");
-  EXPECT_EQ(run.status, 0) << arguments;
-  const auto document = JsonValue::Parse(run.out);
-  if (!document) {
-    ADD_FAILURE() << arguments << "\n" << run.out;
-    return {};
-  }
-  std::vector<std::string> rows;
-  for (const JsonValue& pin : (*document)["pins"].Array()) {
-    rows.push_back("pin " + pin["name"].String());
-    for (const JsonValue& row : pin["delivered"].Array()) {
-      std::string text;
-      for (const JsonValue& field : row.Array()) text += (field.IsNull() ? "null" : std::to_string(field.Int())) + " ";
-      rows.push_back(text);
-    }
-  }
-  return rows;
-}
-
 const std::vector<std::string> kServed = {"smooth.ismv", "smooth_manifest.ism", "smooth_variants.ism",
                                           "h264_faststart.mp4"};
 
-class UrlInputsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!m_server.Installed()) GTEST_SKIP() << "lighttpd is not installed (scripts/bootstrap)";
-    ASSERT_TRUE(m_server.Running());
+// The document of `arguments`, with its per-sample rows.
+JsonValue Dump(const std::string& arguments) {
+  const ToolRun run = RunTool("dump --json " + arguments, " 2>/dev/null");
+  EXPECT_EQ(run.status, 0) << arguments;
+  const auto document = JsonValue::Parse(run.out);
+  EXPECT_TRUE(document) << arguments << "\n" << run.out;
+  return document ? *document : JsonValue{};
+}
+
+// Each pin's name and delivered rows, one string per pin.
+std::vector<std::string> Delivered(const JsonValue& document) {
+  std::vector<std::string> pins;
+  for (const JsonValue& pin : document["pins"].Array()) {
+    std::string text = pin["name"].String();
+    for (const JsonValue& row : pin["delivered"].Array()) {
+      for (const JsonValue& field : row.Array()) text += field.IsNull() ? " -" : " " + std::to_string(field.Int());
+    }
+    pins.push_back(text);
   }
+  return pins;
+}
 
-  DebianServer m_server{kLighttpd, kServed};
-};
-
-TEST_F(UrlInputsTest, ServedInputsDeliverWhatTheSameInputsDeliverFromDisk) {
-  DebianServer ftp(kVsftpd, kServed);
-  EXPECT_TRUE(!ftp.Installed() || ftp.Running());
+TEST(UrlInputsTest, ServedInputsDeliverWhatTheyDeliverFromDisk) {
+  DebianServer http("http", kServed), ftp("ftp", kServed);
+  if (!http.Running()) GTEST_SKIP() << "lighttpd is not installed (scripts/bootstrap)";
+  EXPECT_TRUE(ftp.Running());
   for (const std::string& name : kServed) {
     for (const char* options : {"", "--start 1 "}) {
       SCOPED_TRACE(name + " " + options);
-      const std::vector<std::string> local = DeliveredRows(options + DataPath(name));
-      EXPECT_GT(local.size(), 2u);
-      EXPECT_EQ(DeliveredRows(options + m_server.Url(name)), local);
-      if (ftp.Running()) EXPECT_EQ(DeliveredRows(options + ftp.Url(name)), local);
+      const std::vector<std::string> local = Delivered(Dump(options + DataPath(name)));
+      EXPECT_EQ(local.size(), 2u);
+      // The scheme in capitals is a URL too.
+      EXPECT_EQ(Delivered(Dump(options + ("HTTP" + http.Url(name).substr(4)))), local);
+      if (ftp.Running()) {
+        EXPECT_EQ(Delivered(Dump(options + ftp.Url(name))), local);
+      }
     }
   }
 }
 
-TEST_F(UrlInputsTest, InfoListsEachManifestSourceWithItsTrack) {
-  // The scheme in capitals is a URL too.
-  const std::string url = "HTTP" + m_server.Url("smooth_manifest.ism").substr(4);
-  const ToolRun run = RunTool("info --json " + url, " 2>/dev/null");
-  ASSERT_EQ(run.status, 0) << run.out;
-  const auto document = JsonValue::Parse(run.out);
-  ASSERT_TRUE(document);
-  const JsonValue& sources = (*document)["sources"];
-  ASSERT_EQ(sources.Size(), 2u);
-  for (size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(sources[i]["location"].String(), m_server.Url("smooth.ismv"));
-    EXPECT_EQ(sources[i]["wantedTrackId"].Int(), static_cast<int64_t>(i + 1));
-  }
-  EXPECT_EQ((*document)["pins"].Size(), 2u);
-}
-
-TEST_F(UrlInputsTest, RefusedAndDroppedTransfersEndTheToolWithTheirError) {
-  TestHttpServer dropping({{"/a.ismv", ReadWholeFile(DataPath("smooth.ismv"))}});
-  dropping.DropAt(20000);
-  const struct {
-    std::string input;
-    const char* result;
-  } cases[] = {
-      {m_server.Url("missing.mp4"), "0x800C0005"},
-      {dropping.Url("/a.ismv"), "0x80072EFF"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.input);
-    const ToolRun run = RunTool("play " + c.input, " 2>&1");
+TEST(UrlInputsTest, MissingAndDroppedMediaEndTheToolWithTheirError) {
+  TestHttpServer server({{"/a.ismv", ReadWholeFile(DataPath("smooth.ismv"))}});
+  server.dropAt = 20000;
+  for (const auto& [input, result] :
+       {std::pair{server.Url("/missing.mp4"), "0x800C0005"}, std::pair{server.Url("/a.ismv"), "0x80072EFF"}}) {
+    const ToolRun run = RunTool("play " + input, " 2>&1");
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find(c.result), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(result), std::string::npos) << run.out;
   }
 }
 
