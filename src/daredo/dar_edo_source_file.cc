@@ -6,17 +6,11 @@
 
 #include <new>
 
-CDarEdoSourceFile::CDarEdoSourceFile(LPCWSTR location, HRESULT* phr) : CUnknown("CDarEdoSourceFile", nullptr) {
+CDarEdoSourceFile::CDarEdoSourceFile(LPCWSTR location, HRESULT* phr) : CSyncByteSource("CDarEdoSourceFile") {
   const std::wstring text = location != nullptr ? location : L"";
   m_isUrl = IsUrlLocation(text);
   const HRESULT hr = OpenLocation(text, m_reader.Put());
   if (FAILED(hr) && phr != nullptr) *phr = hr;
-}
-
-HRESULT CDarEdoSourceFile::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IAsyncReader) return GetInterface(static_cast<IAsyncReader*>(this), ppv);
-  return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
 HRESULT CDarEdoSourceFile::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {

@@ -11,27 +11,20 @@
 #pragma once
 
 #include "container/dar_edo_source.h"
-#include "platform/async_reader.h"
 #include "platform/critical_section.h"
+#include "platform/sync_byte_source.h"
 
 #include <memory>
 #include <string>
 
-class CDarEdoSourceFile final : public CUnknown, public IAsyncReader {
+class CDarEdoSourceFile final : public CSyncByteSource {
  public:
   // The result is written only on failure: the open's error
   // (HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), INET_E_RESOURCE_NOT_FOUND ...).
   CDarEdoSourceFile(LPCWSTR location, HRESULT* phr);
 
-  DECLARE_IUNKNOWN
-  // IAsyncReader only; not IBufferedAsyncReader.
-  HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
-
-  HRESULT RequestAllocator(IMemAllocator*, ALLOCATOR_PROPERTIES*, IMemAllocator**) override { return E_NOTIMPL; }
-  HRESULT Request(IMediaSample*, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT WaitForNext(DWORD, IMediaSample**, DWORD_PTR*) override { return E_NOTIMPL; }
-  HRESULT SyncReadAligned(IMediaSample*) override { return E_NOTIMPL; }
-  // S_FALSE for a short read, and for a read at the end with nothing read.
+  // Answers IAsyncReader only, not IBufferedAsyncReader. S_FALSE for a short
+  // read, and for a read at the end with nothing read.
   HRESULT SyncRead(LONGLONG position, LONG length, BYTE* buffer) override;
   // Both lengths are the whole size, also for a URL.
   HRESULT Length(LONGLONG* total, LONGLONG* available) override;

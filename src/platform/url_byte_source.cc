@@ -78,7 +78,7 @@ HRESULT CUrlByteSource::Open(const std::string& url, IAsyncReader** out) {
 }
 
 CUrlByteSource::CUrlByteSource(const std::string& url)
-    : CUnknown("CUrlByteSource", nullptr),
+    : CSyncByteSource("CUrlByteSource"),
       m_url(url),
       m_isHttp(StartsWithNoCase(url, "http:") || StartsWithNoCase(url, "https:")) {}
 
@@ -87,12 +87,6 @@ CUrlByteSource::~CUrlByteSource() {
   if (m_multi != nullptr) curl_multi_cleanup(Multi(m_multi));
   if (m_tailMulti != nullptr) curl_multi_cleanup(Multi(m_tailMulti));
   if (m_easy != nullptr) curl_easy_cleanup(Easy(m_easy));
-}
-
-HRESULT CUrlByteSource::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IAsyncReader) return GetInterface(static_cast<IAsyncReader*>(this), ppv);
-  return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
 HRESULT CUrlByteSource::Initialise() {

@@ -18,9 +18,9 @@
 // for 20 s fails; ISODMX_URL_TIMEOUT (seconds) replaces both.
 #pragma once
 
-#include "platform/async_reader.h"
 #include "platform/critical_section.h"
 #include "platform/hresult.h"
+#include "platform/sync_byte_source.h"
 
 #include <atomic>
 #include <string>
@@ -30,7 +30,7 @@
 inline constexpr HRESULT INET_E_RESOURCE_NOT_FOUND = MakeHResult(0x800C0005);
 inline constexpr HRESULT INET_E_DOWNLOAD_FAILURE = MakeHResult(0x800C0008);
 
-class CUrlByteSource final : public CUnknown, public IAsyncReader {
+class CUrlByteSource final : public CSyncByteSource {
  public:
   // Opens `url` (UTF-8) and learns its size. On failure *out is null and the
   // result says why: INET_E_RESOURCE_NOT_FOUND (404, 410, no such ftp file),
@@ -39,13 +39,6 @@ class CUrlByteSource final : public CUnknown, public IAsyncReader {
   // _INVALID_URL, or of ERROR_NOT_SUPPORTED when the size is not told.
   static HRESULT Open(const std::string& url, IAsyncReader** out);
 
-  DECLARE_IUNKNOWN
-  HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
-
-  HRESULT RequestAllocator(IMemAllocator*, ALLOCATOR_PROPERTIES*, IMemAllocator**) override { return E_NOTIMPL; }
-  HRESULT Request(IMediaSample*, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT WaitForNext(DWORD, IMediaSample**, DWORD_PTR*) override { return E_NOTIMPL; }
-  HRESULT SyncReadAligned(IMediaSample*) override { return E_NOTIMPL; }
   // A server that ignores ranges gives HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
   // one that drops the connection, HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_RESET).
   HRESULT SyncRead(LONGLONG position, LONG length, BYTE* buffer) override;
