@@ -1,6 +1,5 @@
 // isodmx boxes [--json] INPUT: the box tree as the parser walks it.
 #include "commands.h"
-#include "input_location.h"
 #include "json_writer.h"
 #include "tool_common.h"
 

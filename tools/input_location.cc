@@ -1,5 +1,7 @@
 #include "input_location.h"
 
+#include "tool_common.h"
+
 #include "daredo/manifest.h"
 #include "platform/code_page.h"
 #include "platform/media_guids.h"
@@ -61,6 +63,8 @@ HRESULT ListInputMedia(const std::string& input, std::vector<InputMedia>* media)
   for (const ManifestMedia& chosen : selected) media->push_back({Utf8Of(chosen.location), chosen.trackId});
   return S_OK;
 }
+
+std::string LocalPathOf(const std::string& input) { return Utf8Of(LocalPathOfLocation(WideOf(input))); }
 
 HRESULT OpenInput(const std::string& input, IAsyncReader** out) {
   std::vector<InputMedia> media;

@@ -32,6 +32,5 @@ std::wstring SourceFilterNameFor(const std::string& input);
 // INPUT itself.
 HRESULT ListInputMedia(const std::string& input, std::vector<InputMedia>* media);
 
-// Opens INPUT as a byte source (*out holds one reference); a manifest opens
-// its first media file.
-HRESULT OpenInput(const std::string& input, IAsyncReader** out);
+// LocalPathOf and OpenInput of tool_common.h are defined here too: a
+// manifest opens its first media file.

@@ -26,6 +26,12 @@ struct ToolArguments {
 bool ParseToolArguments(int argc, char** argv, const char* usage, std::initializer_list<const char*> flags,
                         std::initializer_list<const char*> valued, ToolArguments* out);
 
+// The local path of a path or "file://" location.
+std::string LocalPathOf(const std::string& input);
+
+// Opens INPUT as a byte source (*out holds one reference).
+HRESULT OpenInput(const std::string& input, IAsyncReader** out);
+
 // "0x%08X", as the JSON documents show results.
 std::string HResultHex(HRESULT hr);
 
