@@ -1,7 +1,7 @@
 #include "graph_session.h"
 
-#include "input_location.h"
 #include "tool_common.h"
+#include "input_location.h"
 
 #include "container/trak_box.h"
 #include "engine/output_pin.h"
