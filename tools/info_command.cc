@@ -6,8 +6,8 @@
 // connection's.
 #include "commands.h"
 #include "graph_session.h"
-#include "input_location.h"
 #include "json_writer.h"
+#include "input_location.h"
 #include "parsed_input.h"
 #include "tool_common.h"
 

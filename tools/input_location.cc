@@ -64,8 +64,6 @@ HRESULT ListInputMedia(const std::string& input, std::vector<InputMedia>* media)
   return S_OK;
 }
 
-std::string LocalPathOf(const std::string& input) { return Utf8Of(LocalPathOfLocation(WideOf(input))); }
-
 HRESULT OpenInput(const std::string& input, IAsyncReader** out) {
   std::vector<InputMedia> media;
   const HRESULT hr = ListInputMedia(input, &media);

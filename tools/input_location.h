@@ -32,5 +32,5 @@ std::wstring SourceFilterNameFor(const std::string& input);
 // INPUT itself.
 HRESULT ListInputMedia(const std::string& input, std::vector<InputMedia>* media);
 
-// LocalPathOf and OpenInput of tool_common.h are defined here too: a
-// manifest opens its first media file.
+// OpenInput of tool_common.h is defined here too: a URL opens as a URL, and
+// a manifest opens its first media file.

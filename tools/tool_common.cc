@@ -1,10 +1,14 @@
 #include "tool_common.h"
 
+#include "platform/file_byte_source.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace {
+
+constexpr char kFileScheme[] = "file://";
 
 bool Named(std::initializer_list<const char*> names, const std::string& name) {
   return std::any_of(names.begin(), names.end(), [&](const char* candidate) { return name == candidate; });
@@ -55,6 +59,12 @@ bool ParseToolArguments(int argc, char** argv, const char* usage, std::initializ
   }
   if (out->positional.size() != 1) return UsageError(usage, "expected one INPUT");
   return true;
+}
+
+std::string LocalPathOf(const std::string& input) {
+  const size_t schemeLength = std::strlen(kFileScheme);
+  if (input.compare(0, schemeLength, kFileScheme) == 0) return input.substr(schemeLength);
+  return input;
 }
 
 std::string HResultHex(HRESULT hr) {
