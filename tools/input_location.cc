@@ -34,9 +34,7 @@ bool IsManifestInput(const std::string& input) {
                     [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b; });
 }
 
-CLSID SourceFilterClassFor(const std::string& input) {
-  return IsUrlInput(input) ? CLSID_URLReader : CLSID_AsyncReader;
-}
+CLSID SourceFilterClassFor(const std::string& input) { return IsUrlInput(input) ? CLSID_URLReader : CLSID_AsyncReader; }
 
 // The file source opens names as paths, so a "file://" location loses its
 // scheme here; the manifest's media then resolve against that path.

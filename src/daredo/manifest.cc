@@ -48,8 +48,8 @@ DWORD TrackIdOf(const pugi::xml_node& element) {
 
 }  // namespace
 
-HRESULT SelectManifestMedia(const CXmlDocument& document, const char* elementName,
-                            const std::wstring& manifestLocation, ManifestMedia* media) {
+HRESULT SelectManifestMedia(const CXmlDocument& document, const char* elementName, const std::wstring& manifestLocation,
+                            ManifestMedia* media) {
   if (elementName == nullptr || media == nullptr) return E_POINTER;
   LONG bestBitrate = 0;
   pugi::xml_node best;

@@ -22,8 +22,8 @@ inline constexpr const char* kManifestElements[] = {"video", "audio"};
 
 // S_OK with *media set, S_FALSE when no element qualifies (no bit rate, no
 // src, no track or track 0), or the failure of combining the locations.
-HRESULT SelectManifestMedia(const CXmlDocument& document, const char* elementName,
-                            const std::wstring& manifestLocation, ManifestMedia* media);
+HRESULT SelectManifestMedia(const CXmlDocument& document, const char* elementName, const std::wstring& manifestLocation,
+                            ManifestMedia* media);
 
 // The selections for every name of kManifestElements, in that order.
 HRESULT ListManifestMedia(const CXmlDocument& document, const std::wstring& manifestLocation,

@@ -328,7 +328,8 @@ HRESULT CUrlByteSource::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
   const bool inWindow = position >= m_windowStart && end <= WindowEnd();
   // A read of the end leaves the window as it is: the reader comes back.
   if (position >= TailStart() && (inWindow || !m_tail.empty() || SUCCEEDED(hr = FetchTail()))) {
-    const BYTE* from = inWindow ? m_window.data() + (position - m_windowStart) : m_tail.data() + (position - TailStart());
+    const BYTE* from =
+        inWindow ? m_window.data() + (position - m_windowStart) : m_tail.data() + (position - TailStart());
     std::memcpy(buffer, from, static_cast<size_t>(end - position));
     return end - position == length ? S_OK : S_FALSE;
   }

@@ -69,7 +69,7 @@ class CUrlByteSource final : public CSyncByteSource {
 
   const std::string m_url;
   const bool m_isHttp;
-  void* m_easy = nullptr;   // CURL*
+  void* m_easy = nullptr;       // CURL*
   void* m_multi = nullptr;      // CURLM*, woken by BeginFlush
   void* m_tailMulti = nullptr;  // CURLM* of the tail's fetch, likewise
   std::atomic<bool> m_flushing{false};

@@ -26,7 +26,8 @@ std::string Manifest(const std::string& body) {
 }
 
 // <video src="SRC" systemBitrate="RATE">PARAMS</video>; a null rate is none.
-std::string Video(const char* src, const char* rate, const std::string& params = "<param name=\"trackID\" value=\"1\"/>") {
+std::string Video(const char* src, const char* rate,
+                  const std::string& params = "<param name=\"trackID\" value=\"1\"/>") {
   return std::string("<video src=\"") + src + "\"" + (rate ? std::string(" systemBitrate=\"") + rate + "\"" : "") +
          ">" + params + "</video>";
 }
@@ -43,15 +44,18 @@ TEST(ManifestSelectionTest, HighestBitRateWithATrackIsChosen) {
       {"no bit rate is never chosen", Video("a", nullptr), nullptr, 0},
       {"zero and negative bit rates", Video("a", "0") + Video("b", "-5"), nullptr, 0},
       {"bit rate read as atol does", Video("a", " +2000kbps") + Video("b", "1999"), L"/srv/p/a", 1},
-      {"param and trackID in other letter case", Video("a", "1", "<PARAM name=\"TRACKID\" value=\"2\"/>"), L"/srv/p/a", 2},
+      {"param and trackID in other letter case", Video("a", "1", "<PARAM name=\"TRACKID\" value=\"2\"/>"), L"/srv/p/a",
+       2},
       {"first trackID wins",
-       Video("a", "1", "<param name=\"x\" value=\"9\"/><param name=\"trackID\" value=\"3\"/><param name=\"trackid\" value=\"4\"/>"),
+       Video(
+           "a", "1",
+           "<param name=\"x\" value=\"9\"/><param name=\"trackID\" value=\"3\"/><param name=\"trackid\" value=\"4\"/>"),
        L"/srv/p/a", 3},
       {"track 0 selects nothing", Video("a", "1", "<param name=\"trackID\" value=\"0\"/>"), nullptr, 0},
       {"the winner without a track is not replaced", Video("a", "1000") + Video("b", "3000", ""), nullptr, 0},
       {"an element without src is skipped", "<video systemBitrate=\"9\"/>" + Video("b", "1"), L"/srv/p/b", 1},
-      {"anywhere in the document, names exact", "<x><y>" + Video("s/a", "10") + "</y></x><Video src=\"c\" systemBitrate=\"99\"/>",
-       L"/srv/p/s/a", 1},
+      {"anywhere in the document, names exact",
+       "<x><y>" + Video("s/a", "10") + "</y></x><Video src=\"c\" systemBitrate=\"99\"/>", L"/srv/p/s/a", 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -135,8 +139,9 @@ TEST(ManifestStallTest, StopAndFlushingSeekReturnWhileTheServerStalls) {
       EXPECT_TRUE(server.stalled);
       LONGLONG start = 5000000;
       if (seek) {
-        EXPECT_EQ(graph.seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning),
-                  S_OK);
+        EXPECT_EQ(
+            graph.seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning),
+            S_OK);
       }
       EXPECT_EQ(graph.control->Stop(), S_OK);
     }

@@ -65,7 +65,8 @@ TEST_F(UrlByteSourceTest, ReadsShareOneTransferUntilASeekLeavesTheWindow) {
       {"skips forward", {{0, 10, S_OK}, {kMiB, 10, S_OK}, {2 * kMiB + 5, 10, S_OK}}, 2},
       // The end is fetched once on its own.
       {"index at the end, then what it points at",
-       {{kSize - 8, 8, S_OK}, {10, 8, S_OK}, {kSize - 80, 8, S_OK}, {100000, 8, S_OK}}, 3},
+       {{kSize - 8, 8, S_OK}, {10, 8, S_OK}, {kSize - 80, 8, S_OK}, {100000, 8, S_OK}},
+       3},
       {"at and past the end", {{kSize, 4, S_FALSE}, {kSize - 2, 4, S_FALSE}, {kSize + 9, 1, S_FALSE}}, 2},
       {"back further than the window", {{5 * kMiB, 8, S_OK}, {0, 8, S_OK}}, 3},
   };
