@@ -23,6 +23,8 @@ constexpr LONGLONG kTailBytes = 1 << 20;
 // A read this far past the received bytes lets the transfer run on to it
 // rather than start another.
 constexpr LONGLONG kSkipAhead = 2 << 20;
+// Received bytes beyond the read in progress, at most (plus one chunk).
+constexpr LONGLONG kReadAhead = 1 << 20;
 // Trimming moves the kept bytes, so it waits until as much can go as it
 // keeps: each byte is then moved about once.
 constexpr LONGLONG kTrimStep = kKeepBehind;
@@ -154,12 +156,24 @@ HRESULT CUrlByteSource::StartTransfer(LONGLONG from) {
 
 void CUrlByteSource::EndTransfer() {
   if (!m_attached) return;
+  // A paused transfer holds back what it received; it goes nowhere.
+  if (m_paused) {
+    m_discarding = true;
+    curl_easy_pause(Easy(m_easy), CURLPAUSE_CONT);
+    m_discarding = false;
+    m_paused = false;
+  }
   curl_multi_remove_handle(Multi(m_multi), Easy(m_easy));
   m_attached = false;
 }
 
 HRESULT CUrlByteSource::Pump(LONGLONG until) {
   CURLM* multi = Multi(m_multi);
+  m_pumpUntil = until;
+  if (m_paused && m_attached && WindowEnd() < until) {
+    m_paused = false;
+    curl_easy_pause(Easy(m_easy), CURLPAUSE_CONT);
+  }
   for (;;) {
     if (m_flushing) return VFW_E_WRONG_STATE;
     if (!m_attached || m_transferDone || WindowEnd() >= until) return S_OK;
@@ -220,6 +234,13 @@ HRESULT CUrlByteSource::TransferResult(void* easy, int curlCode, bool rangeIgnor
 size_t CUrlByteSource::OnBody(char* data, size_t size, size_t count, void* self) {
   auto* source = static_cast<CUrlByteSource*>(self);
   const size_t bytes = size * count;
+  if (source->m_discarding) return bytes;
+  // Enough is held beyond the read in progress: the rest waits in libcurl
+  // and the socket, not in memory of ours.
+  if (source->WindowEnd() - source->m_pumpUntil >= kReadAhead) {
+    source->m_paused = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
   if (source->WindowEnd() == source->m_transferFrom && source->m_isHttp && source->m_transferFrom > 0) {
     long status = 0;
     curl_easy_getinfo(Easy(source->m_easy), CURLINFO_RESPONSE_CODE, &status);
@@ -233,7 +254,8 @@ size_t CUrlByteSource::OnBody(char* data, size_t size, size_t count, void* self)
   const LONGLONG room = source->m_size - source->WindowEnd();
   const size_t kept = static_cast<size_t>(std::clamp<LONGLONG>(room, 0, static_cast<LONGLONG>(bytes)));
   try {
-    source->m_window.insert(source->m_window.end(), data, data + kept);
+    const auto* received = reinterpret_cast<const BYTE*>(data);
+    source->m_window.insert(source->m_window.end(), received, received + kept);
   } catch (const std::bad_alloc&) {
     return 0;
   }
@@ -263,7 +285,8 @@ size_t OnTailBody(char* data, size_t size, size_t count, void* context) {
   }
   const size_t kept = std::min(bytes, sink->limit - sink->bytes->size());
   try {
-    sink->bytes->insert(sink->bytes->end(), data, data + kept);
+    const auto* from = reinterpret_cast<const BYTE*>(data);
+    sink->bytes->insert(sink->bytes->end(), from, from + kept);
   } catch (const std::bad_alloc&) {
     return 0;
   }
@@ -326,14 +349,16 @@ HRESULT CUrlByteSource::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
   const LONGLONG end = std::min<LONGLONG>(position + length, m_size);
   HRESULT hr = S_OK;
   const bool inWindow = position >= m_windowStart && end <= WindowEnd();
-  // A read of the end leaves the window as it is: the reader comes back.
-  if (position >= TailStart() && (inWindow || !m_tail.empty() || SUCCEEDED(hr = FetchTail()))) {
-    const BYTE* from =
-        inWindow ? m_window.data() + (position - m_windowStart) : m_tail.data() + (position - TailStart());
-    std::memcpy(buffer, from, static_cast<size_t>(end - position));
+  const bool reachable = position >= m_windowStart && position <= WindowEnd() + kSkipAhead;
+  // A read of the end that the transfer would have to run to (an index)
+  // comes from the end's own copy and leaves the window alone: the reader
+  // comes back to where it was.
+  if (position >= TailStart() && !inWindow && (!m_tail.empty() || !reachable)) {
+    if (m_tail.empty()) hr = FetchTail();
+    if (FAILED(hr)) return hr;
+    std::memcpy(buffer, m_tail.data() + (position - TailStart()), static_cast<size_t>(end - position));
     return end - position == length ? S_OK : S_FALSE;
   }
-  if (FAILED(hr)) return hr;
   bool retried = false;
   while (position < m_windowStart || end > WindowEnd()) {
     const bool continues = position >= m_windowStart && position <= WindowEnd() + kSkipAhead;

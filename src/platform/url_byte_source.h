@@ -87,6 +87,10 @@ class CUrlByteSource final : public CSyncByteSource {
   int m_transferCode = 0;  // CURLcode once done
   LONGLONG m_transferFrom = 0;
   bool m_rangeIgnored = false;
+  // Where the running Pump is going; the transfer pauses a little past it.
+  LONGLONG m_pumpUntil = 0;
+  bool m_paused = false;
+  bool m_discarding = false;
   // The end of the resource from TailStart(), once read.
   std::vector<BYTE> m_tail;
 };
