@@ -3,6 +3,7 @@
 #include "damage_warnings.h"
 #include "human_format.h"
 #include "tool_common.h"
+#include "input_location.h"
 
 #include "container/trak_box.h"
 #include "engine/output_pin.h"
@@ -20,8 +21,6 @@ namespace {
 
 constexpr LONG kProgressIntervalMs = 250;
 constexpr double kUnitsPerSecond = 10000000.0;
-
-std::wstring WideOf(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 // A position as the seeking interface takes it: 100-ns units, or a frame.
 LONGLONG PositionOf(double value, bool frames) {
@@ -83,11 +82,11 @@ HRESULT GraphSession::Open(const std::string& input) {
   RETURN_IF_FAILED(m_graph.As(IID_IMediaEventEx, m_events));
   RETURN_IF_FAILED(m_graph.As(IID_IMediaSeeking, m_seeking));
 
-  RETURN_IF_FAILED(
-      CoCreateInstance(CLSID_AsyncReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, m_source.PutVoid()));
+  RETURN_IF_FAILED(CoCreateInstance(SourceFilterClassFor(input), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                    m_source.PutVoid()));
   ComPtr<IFileSourceFilter> file;
   RETURN_IF_FAILED(m_source.As(IID_IFileSourceFilter, file));
-  RETURN_IF_FAILED(file->Load(WideOf(LocalPathOf(input)).c_str(), nullptr));
+  RETURN_IF_FAILED(file->Load(SourceFilterNameFor(input).c_str(), nullptr));
   RETURN_IF_FAILED(m_graph->AddFilter(m_source.Get(), L"Source"));
 
   RETURN_IF_FAILED(

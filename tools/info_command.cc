@@ -9,6 +9,7 @@
 #include "graph_session.h"
 #include "human_format.h"
 #include "json_writer.h"
+#include "input_location.h"
 #include "parsed_input.h"
 #include "tool_common.h"
 
@@ -469,7 +470,10 @@ std::vector<std::pair<std::string, const CDarEdoSource*>> SourcesToShow(GraphSes
   std::vector<std::pair<std::string, const CDarEdoSource*>> sources;
   CDarEdo* demux = session.Demux();
   if (demux != nullptr && demux->SourceCount() > 0) {
-    for (size_t i = 0; i < demux->SourceCount(); ++i) sources.emplace_back(input, &demux->Source(i));
+    for (size_t i = 0; i < demux->SourceCount(); ++i) {
+      const std::wstring location = demux->SourceLocation(i);
+      sources.emplace_back(location.empty() ? input : Utf8Of(location), &demux->Source(i));
+    }
     return sources;
   }
   for (const ParsedSource& source : parsed.sources) sources.emplace_back(source.location, source.source.get());

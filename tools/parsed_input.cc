@@ -1,23 +1,12 @@
 #include "parsed_input.h"
 
-#include "tool_common.h"
+#include "input_location.h"
 
-#include "engine/buffered_reader.h"
-#include "streams/sample_entry_factory.h"
+#include "daredo/dar_edo_source_file.h"
 
-HRESULT OpenParsedInput(const std::string& input, ParsedInput* out) {
-  out->sources.clear();
-  ComPtr<IAsyncReader> file;
-  RETURN_IF_FAILED(OpenInput(input, file.Put()));
-  // As the input pin does: the parse and the fragment loads read many small
-  // fields, which the block cache turns into few file reads.
-  ComPtr<IBufferedAsyncReader> reader;
-  RETURN_IF_FAILED(CBufferedAsyncReader::Create(file.Get(), reader.Put()));
-  ParsedSource parsed;
-  parsed.location = input;
-  parsed.source = std::make_unique<CDarEdoSource>(reader.Get(), 0, CreateSampleEntry);
-  CDarEdoSource& source = *parsed.source;
-  out->sources.push_back(std::move(parsed));
+namespace {
+
+HRESULT ParseSource(CDarEdoSource& source) {
   HRESULT hr = S_OK;
   try {
     hr = source.ParseFile();
@@ -33,4 +22,21 @@ HRESULT OpenParsedInput(const std::string& input, ParsedInput* out) {
   if (FAILED(hr)) return hr;
   for (ULONG i = 0; i < source.TrackCount(); ++i) source.Track(i)->PreparePcmLayout();
   return hr;
+}
+
+}  // namespace
+
+HRESULT OpenParsedInput(const std::string& input, ParsedInput* out) {
+  out->sources.clear();
+  std::vector<InputMedia> media;
+  RETURN_IF_FAILED(ListInputMedia(input, &media));
+  for (const InputMedia& file : media) {
+    ParsedSource parsed;
+    parsed.location = file.location;
+    RETURN_IF_FAILED(CreateManifestSource(WideOf(file.location), file.trackId, &parsed.source));
+    CDarEdoSource& source = *parsed.source;
+    out->sources.push_back(std::move(parsed));
+    RETURN_IF_FAILED(ParseSource(source));
+  }
+  return S_OK;
 }

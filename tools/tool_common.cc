@@ -125,10 +125,6 @@ std::string LocalPathOf(const std::string& input) {
   return input;
 }
 
-HRESULT OpenInput(const std::string& input, IAsyncReader** out) {
-  return CFileByteSource::Open(LocalPathOf(input), out);
-}
-
 std::string HResultHex(HRESULT hr) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", static_cast<uint32_t>(hr));

@@ -229,7 +229,10 @@ HRESULT CDarEdo::BreakPinConnect(int pinNo) {
   return CBaseDmx::BreakPinConnect(pinNo);
 }
 
-void CDarEdo::DeleteSources() { m_sources.clear(); }
+void CDarEdo::DeleteSources() {
+  m_sources.clear();
+  m_sourceLocations.clear();
+}
 
 HRESULT CDarEdo::RunConnectSequence(IPin* upstream) {
   if (m_serviceObject != nullptr) m_serviceObject->Reset();
@@ -276,11 +279,6 @@ HRESULT CDarEdo::RunConnectSequence(IPin* upstream) {
   if (!AnySourceFragmented() && FAILED(GetDuration(&duration))) duration = MAX_TIME;
   m_stop = duration;
   return S_OK;
-}
-
-HRESULT CDarEdo::OpenManifestSources(IPin*) {
-  // Presentation manifests are not read yet.
-  return E_NOTIMPL;
 }
 
 bool CDarEdo::AnySourceFragmented() const {

@@ -23,6 +23,7 @@
 #include "engine/seeking.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class CDarEdo final : public CBaseDmx, public CSeeking {
@@ -69,10 +70,16 @@ class CDarEdo final : public CBaseDmx, public CSeeking {
   // application thread.
   size_t SourceCount() const { return m_sources.size(); }
   const CDarEdoSource& Source(size_t index) const { return *m_sources.at(index); }
+  // Where a source opened from a manifest was read from; empty for the
+  // input's own stream.
+  std::wstring SourceLocation(size_t index) const {
+    return index < m_sourceLocations.size() ? m_sourceLocations[index] : std::wstring();
+  }
 
  private:
   HRESULT RunConnectSequence(IPin* upstream);
-  // The manifest branch: a "VISM" input names media files to open.
+  // The manifest branch (manifest.cc): a "VISM" input names the media files
+  // to open, one source each.
   HRESULT OpenManifestSources(IPin* upstream);
   HRESULT BuildOutputPins();
   HRESULT AddTrackPin(CDarEdoSource& source, trakBox& track);
@@ -85,5 +92,7 @@ class CDarEdo final : public CBaseDmx, public CSeeking {
 
   // Changed only on the connecting thread under the filter lock.
   std::vector<std::unique_ptr<CDarEdoSource>> m_sources;
+  // The manifest's media locations, by source index; empty otherwise.
+  std::vector<std::wstring> m_sourceLocations;
   HRESULT m_connectResult = S_OK;
 };

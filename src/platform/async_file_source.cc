@@ -148,7 +148,16 @@ HRESULT CAsyncOutputPin::EndFlush() {
 }
 
 CAsyncFileSource::CAsyncFileSource(IUnknown* outer, HRESULT* phr)
-    : CBaseFilter("CAsyncFileSource", outer, &m_lock, CLSID_AsyncReader, phr), m_pin(this, &m_lock, phr) {}
+    : CAsyncFileSource("CAsyncFileSource", outer, CLSID_AsyncReader, phr) {}
+
+CAsyncFileSource::CAsyncFileSource(const char* objectName, IUnknown* outer, REFCLSID clsid, HRESULT* phr)
+    : CBaseFilter(objectName, outer, &m_lock, clsid, phr), m_pin(this, &m_lock, phr) {}
+
+HRESULT CAsyncFileSource::OpenByteSource(const std::wstring& fileName, IAsyncReader** out) {
+  std::string path;
+  AppendWideAsCodePage(CP_UTF8, fileName.data(), fileName.size(), &path);
+  return CFileByteSource::Open(path, out);
+}
 
 CAsyncFileSource::~CAsyncFileSource() = default;
 
@@ -175,10 +184,8 @@ HRESULT CAsyncFileSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE* mt) {
   CAutoLock hold(&m_lock);
   if (m_io) return E_UNEXPECTED;
   std::wstring name(fileName);
-  std::string path;
-  AppendWideAsCodePage(CP_UTF8, name.data(), name.size(), &path);
   IAsyncReader* reader = nullptr;
-  HRESULT hr = CFileByteSource::Open(path, &reader);
+  HRESULT hr = OpenByteSource(name, &reader);
   if (FAILED(hr)) return hr;
   const ComPtr<IAsyncReader> file = ComPtr<IAsyncReader>::Attach(reader);
   CMediaType type;

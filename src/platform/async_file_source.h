@@ -51,7 +51,7 @@ class CAsyncOutputPin final : public CBasePin, public IAsyncReader {
   bool m_queriedForAsyncReader = false;  // under the pin lock
 };
 
-class CAsyncFileSource final : public CBaseFilter, public IFileSourceFilter, public IAMFilterMiscFlags {
+class CAsyncFileSource : public CBaseFilter, public IFileSourceFilter, public IAMFilterMiscFlags {
  public:
   CAsyncFileSource(IUnknown* outer, HRESULT* phr);
   ~CAsyncFileSource() override;
@@ -74,6 +74,12 @@ class CAsyncFileSource final : public CBaseFilter, public IFileSourceFilter, pub
   // The subtype file-type detection finds for the file; GUID_NULL when
   // nothing knows it.
   static GUID DetectSubtype(const std::wstring& fileName, IAsyncReader* reader);
+
+ protected:
+  // For sources of other kinds of location, registered under `clsid`.
+  CAsyncFileSource(const char* objectName, IUnknown* outer, REFCLSID clsid, HRESULT* phr);
+  // The byte source behind a loaded name: a local file here.
+  virtual HRESULT OpenByteSource(const std::wstring& fileName, IAsyncReader** out);
 
  private:
   friend class CAsyncOutputPin;

@@ -75,7 +75,7 @@ HRESULT CAsyncIo::SyncRead(LONGLONG position, LONG length, BYTE* buffer, LONG* a
   if (position < 0 || length < 0) return E_INVALIDARG;
   // Most reads lie inside the stream: one read, and no size query (a system
   // call per sample) unless the read comes up short.
-  HRESULT hr = m_source->SyncRead(position, length, buffer);
+  HRESULT hr = ReadThroughFlushes(position, length, buffer);
   if (hr == S_OK) {
     *actual = length;
     return S_OK;
@@ -87,12 +87,25 @@ HRESULT CAsyncIo::SyncRead(LONGLONG position, LONG length, BYTE* buffer, LONG* a
   if (position < 0 || length < 0) return E_INVALIDARG;
   const LONG available = position >= total ? 0 : static_cast<LONG>(std::min<LONGLONG>(length, total - position));
   if (available > 0) {
-    hr = m_source->SyncRead(position, available, buffer);
+    hr = ReadThroughFlushes(position, available, buffer);
     if (FAILED(hr)) return hr;
     if (hr != S_OK) return E_FAIL;  // the stream shrank under us
   }
   *actual = available;
   return available == length ? S_OK : S_FALSE;
+}
+
+HRESULT CAsyncIo::ReadThroughFlushes(LONGLONG position, LONG length, BYTE* buffer) {
+  HRESULT hr = m_source->SyncRead(position, length, buffer);
+  for (int retry = 0; hr == VFW_E_WRONG_STATE && retry < kFlushRetries; ++retry) {
+    std::unique_lock<CCritSec> hold(m_lock);
+    const bool ended = m_changed.wait_for(hold, std::chrono::milliseconds(kFlushGraceMs),
+                                          [this] { return !m_flushing || m_terminate; });
+    if (!ended || m_terminate) return hr;
+    hold.unlock();
+    hr = m_source->SyncRead(position, length, buffer);
+  }
+  return hr;
 }
 
 HRESULT CAsyncIo::Length(LONGLONG* total, LONGLONG* available) { return m_source->Length(total, available); }
@@ -106,12 +119,18 @@ HRESULT CAsyncIo::BeginFlush() {
     m_done.push_back(request);
   }
   m_work.clear();
+  // A read waiting on a network source returns only when the source is
+  // told; the flag is up first, so that the read knows why it returned.
+  hold.unlock();
+  m_source->BeginFlush();
+  hold.lock();
   m_changed.notify_all();
   m_changed.wait(hold, [this] { return m_inProgress == 0 || m_terminate; });
   return S_OK;
 }
 
 HRESULT CAsyncIo::EndFlush() {
+  m_source->EndFlush();
   CAutoLock hold(&m_lock);
   m_flushing = false;
   m_changed.notify_all();

@@ -46,6 +46,14 @@ class CAsyncIo {
   };
 
   void WorkerThread();
+  // A network source's read that a flush cut short is read again once the
+  // flush has ended: a reader that only drains its requests flushes for an
+  // instant, and other readers of the source must not fail for it. A flush
+  // that lasts (a stop) returns the read's VFW_E_WRONG_STATE after
+  // kFlushGraceMs.
+  HRESULT ReadThroughFlushes(LONGLONG position, LONG length, BYTE* buffer);
+  static constexpr int kFlushGraceMs = 100;
+  static constexpr int kFlushRetries = 8;
 
   IAsyncReader* m_source;  // one reference
 

@@ -10,6 +10,7 @@
 #include "platform/null_renderer.h"
 #include "platform/sample_sink.h"
 #include "platform/system_clock.h"
+#include "platform/url_source_filter.h"
 
 #include <cstdlib>
 #include <dlfcn.h>
@@ -27,6 +28,7 @@ struct PlatformClass {
 const PlatformClass kPlatformClasses[] = {
     {&CLSID_FilterGraph, &CFilterGraph::CreateInstance},
     {&CLSID_AsyncReader, &CAsyncFileSource::CreateInstance},
+    {&CLSID_URLReader, &CUrlSourceFilter::CreateInstance},
     {&CLSID_NullRenderer, &CNullRenderer::CreateInstance},
     {&CLSID_SampleSink, &CSampleSink::CreateInstance},
     {&CLSID_SystemClock, &CSystemClock::CreateInstance},

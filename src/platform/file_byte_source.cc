@@ -29,15 +29,9 @@ HRESULT CFileByteSource::Open(const std::string& path, IAsyncReader** out) {
   return S_OK;
 }
 
-CFileByteSource::CFileByteSource(int fd) : CUnknown("CFileByteSource", nullptr), fd_(fd) {}
+CFileByteSource::CFileByteSource(int fd) : CSyncByteSource("CFileByteSource"), fd_(fd) {}
 
 CFileByteSource::~CFileByteSource() { ::close(fd_); }
-
-HRESULT CFileByteSource::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IAsyncReader) return GetInterface(static_cast<IAsyncReader*>(this), ppv);
-  return CUnknown::NonDelegatingQueryInterface(riid, ppv);
-}
 
 HRESULT CFileByteSource::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
   if (buffer == nullptr && length > 0) return E_POINTER;

@@ -121,8 +121,8 @@ TEST(DarEdoConnectTest, RefusalsLeaveNoSourcesAndNoPins) {
     HRESULT expected;
   } cases[] = {
       {noMovie.Path(), nullptr, VFW_E_INVALID_FILE_FORMAT},
-      // Manifests are not read yet.
-      {DataPath("mjpeg.mov"), &manifest, E_NOTIMPL},
+      // Named a manifest, but not XML.
+      {DataPath("mjpeg.mov"), &manifest, E_UNEXPECTED},
   };
   for (const auto& c : cases) {
     IsoGraph graph;

@@ -21,15 +21,17 @@ inline std::string DataPath(const std::string& name) { return std::string(ISODMX
 
 class IsoGraph {
  public:
-  // Loads `path` (with `type` as the source's media type when given) and
-  // connects the filter's input; the result is ConnectDirect's.
-  HRESULT Open(const std::string& path, const AM_MEDIA_TYPE* type = nullptr) {
+  // Loads `path` (with `type` as the source's media type when given) into
+  // the source filter of class `sourceClass` and connects the filter's
+  // input; the result is ConnectDirect's.
+  HRESULT Open(const std::string& path, const AM_MEDIA_TYPE* type = nullptr,
+               REFCLSID sourceClass = CLSID_AsyncReader) {
     HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph, graph.PutVoid());
     if (FAILED(hr)) return hr;
     graph.As(IID_IMediaControl, control);
     graph.As(IID_IMediaEventEx, events);
     graph.As(IID_IMediaSeeking, seeking);
-    hr = CoCreateInstance(CLSID_AsyncReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, source.PutVoid());
+    hr = CoCreateInstance(sourceClass, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, source.PutVoid());
     if (FAILED(hr)) return hr;
     ComPtr<IFileSourceFilter> file;
     source.As(IID_IFileSourceFilter, file);
