@@ -14,6 +14,7 @@
 #include <fstream>
 #include <future>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -23,7 +24,9 @@ using namespace testfilters;
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 std::string WriteFile(const std::string& name, const std::vector<BYTE>& bytes) {
-  const std::string path = ::testing::TempDir() + "isodmx_platform_" + name;
+  // Each test runs in a process of its own, side by side with the others:
+  // a shared name would let one test truncate another's file mid-read.
+  const std::string path = ::testing::TempDir() + "isodmx_platform_" + std::to_string(getpid()) + "_" + name;
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return path;
