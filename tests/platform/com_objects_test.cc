@@ -1,14 +1,11 @@
 #include "platform/async_reader.h"
-#include "platform/event.h"
 #include "platform/file_byte_source.h"
 #include "platform/unknown.h"
 #include "platform/win32_error.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -32,25 +29,6 @@ class TestObject : public CUnknown, public ITestValue {
 
  private:
   bool* destroyed_;
-};
-
-// An outer object that aggregates a TestObject and counts IUnknown calls.
-class Outer : public IUnknown {
- public:
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    ++queries;
-    if (riid == IID_IUnknown) {
-      *ppv = this;
-      AddRef();
-      return S_OK;
-    }
-    return inner->QueryInterface(riid, ppv);
-  }
-  ULONG AddRef() override { return ++refs; }
-  ULONG Release() override { return --refs; }
-  IUnknown* inner = nullptr;
-  int queries = 0;
-  ULONG refs = 1;
 };
 
 TEST(ComObjects, LastReleaseDeletesAndQueryFollowsComRules) {
@@ -81,58 +59,6 @@ TEST(ComObjects, LastReleaseDeletesAndQueryFollowsComRules) {
   object->Release();
   EXPECT_TRUE(destroyed);
   EXPECT_EQ(CBaseObject::ObjectsActive(), before - 1);
-}
-
-TEST(ComObjects, AggregatedObjectDelegatesToItsOuter) {
-  bool destroyed = false;
-  Outer outer;
-  auto* object = new TestObject(&outer, &destroyed);
-  outer.inner = object->NonDelegatingUnknown();
-  outer.inner->AddRef();
-
-  ITestValue* value = nullptr;
-  ASSERT_EQ(outer.QueryInterface(IID_ITestValue, reinterpret_cast<void**>(&value)), S_OK);
-  // AddRef and QueryInterface through the inner interface reach the outer.
-  const ULONG outerRefs = outer.refs;
-  value->AddRef();
-  EXPECT_EQ(outer.refs, outerRefs + 1);
-  IUnknown* unknown = nullptr;
-  value->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown));
-  EXPECT_EQ(unknown, &outer);
-  unknown->Release();
-  value->Release();
-  value->Release();
-
-  outer.inner->Release();
-  EXPECT_TRUE(destroyed);
-}
-
-TEST(Events, AutoResetWakesOneWaitAndTimesOut) {
-  CAMEvent event;
-  EXPECT_FALSE(event.Wait(0));
-  event.Set();
-  EXPECT_TRUE(event.Wait(0));
-  EXPECT_FALSE(event.Wait(0)) << "an automatic-reset event is consumed by the wait that sees it";
-
-  std::thread setter([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    event.Set();
-  });
-  EXPECT_TRUE(event.Wait(INFINITE));
-  setter.join();
-
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(event.Wait(30));
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(25));
-}
-
-TEST(Events, ManualResetStaysSetForEveryWaiter) {
-  CAMEvent event(TRUE);
-  event.Set();
-  EXPECT_TRUE(event.Wait(0));
-  EXPECT_TRUE(event.Check());
-  event.Reset();
-  EXPECT_FALSE(event.Check());
 }
 
 class FileByteSourceTest : public ::testing::Test {
