@@ -40,7 +40,17 @@ class GraphTest : public ::testing::Test {
     return renderer;
   }
 
+  // Two sources of `first` and `second` samples, each connected to a
+  // renderer of its own; `a` is the first one's input.
+  void AddTwoStreams(int first, int second, RecordingPin** a) {
+    RecordingPin* b = nullptr;
+    kept_ = {AddSource("first", first), AddSource("second", second), AddRenderer("ra", a), AddRenderer("rb", &b)};
+    ASSERT_EQ(graph_->ConnectDirect(kept_[0]->GetPin(0), *a, nullptr), S_OK);
+    ASSERT_EQ(graph_->ConnectDirect(kept_[1]->GetPin(0), b, nullptr), S_OK);
+  }
+
   CallLog log_;
+  std::vector<ComPtr<TestFilter>> kept_;
   ComPtr<IFilterGraph> graph_;
   ComPtr<IMediaControl> control_;
   ComPtr<IMediaEventEx> events_;
@@ -152,14 +162,8 @@ TEST_F(GraphTest, StateChangesStartDownstream) {
 }
 
 TEST_F(GraphTest, EndOfStreamOnEveryRendererCompletesTheGraph) {
-  auto first = AddSource("first", 5);
-  auto second = AddSource("second", 8);
   RecordingPin* a = nullptr;
-  RecordingPin* b = nullptr;
-  auto ra = AddRenderer("ra", &a);
-  auto rb = AddRenderer("rb", &b);
-  ASSERT_EQ(graph_->ConnectDirect(first->GetPin(0), a, nullptr), S_OK);
-  ASSERT_EQ(graph_->ConnectDirect(second->GetPin(0), b, nullptr), S_OK);
+  ASSERT_NO_FATAL_FAILURE(AddTwoStreams(5, 8, &a));
   LONG code = 0;
   EXPECT_EQ(events_->WaitForCompletion(0, &code), VFW_E_WRONG_STATE);
   for (int round = 0; round < 3; ++round) {
@@ -178,14 +182,8 @@ TEST_F(GraphTest, EndOfStreamOnEveryRendererCompletesTheGraph) {
 }
 
 TEST_F(GraphTest, OneRendererAloneDoesNotCompleteTheGraph) {
-  auto finite = AddSource("finite", 2);
-  auto endless = AddSource("endless", 1000000);
   RecordingPin* a = nullptr;
-  RecordingPin* b = nullptr;
-  auto ra = AddRenderer("ra", &a);
-  auto rb = AddRenderer("rb", &b);
-  ASSERT_EQ(graph_->ConnectDirect(finite->GetPin(0), a, nullptr), S_OK);
-  ASSERT_EQ(graph_->ConnectDirect(endless->GetPin(0), b, nullptr), S_OK);
+  ASSERT_NO_FATAL_FAILURE(AddTwoStreams(2, 1000000, &a));
   ASSERT_EQ(control_->Run(), S_OK);
   ASSERT_TRUE(a->WaitFor([](const std::string& s) { return s.find('E') != std::string::npos; }));
   LONG code = 0;

@@ -3,6 +3,8 @@
 // IAsyncReader, and a renderer that can block, hold samples and log.
 #pragma once
 
+#include "support/test_objects.h"
+
 #include "platform/base_filter.h"
 #include "platform/base_input_pin.h"
 #include "platform/base_output_pin.h"
@@ -20,29 +22,8 @@
 
 namespace testfilters {
 
-template <class T, class... Args>
-ComPtr<T> Make(Args&&... args) {
-  T* object = new T(std::forward<Args>(args)...);
-  object->AddRef();
-  return ComPtr<T>::Attach(object);
-}
-
-// The order in which filters saw state changes: "name:Pause" ...
-class CallLog {
- public:
-  void Add(const std::string& call) {
-    std::lock_guard<std::mutex> hold(lock_);
-    calls_.push_back(call);
-  }
-  std::vector<std::string> Take() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return std::exchange(calls_, {});
-  }
-
- private:
-  std::mutex lock_;
-  std::vector<std::string> calls_;
-};
+using testobjects::CallLog;
+using testobjects::Make;
 
 inline CMediaType TypeOf(const GUID& major, const GUID& sub) {
   CMediaType mt(&major);
