@@ -70,10 +70,10 @@ TEST(DeliveryLoopTest, ChunksAreReadOnceAndServeTheirSamplesWhole) {
     DeliveryRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Build(c.streams));
     if (c.cutInMdat != 0) rig.source->CutAt(8 + c.cutInMdat);
-    const LONG readsBefore = rig.source->Reads();
+    const size_t readsBefore = rig.source->ReadCount();
     ASSERT_EQ(rig.RunToEnd(), EC_COMPLETE);
     if (c.reads >= 0) {
-      EXPECT_EQ(rig.source->Reads() - readsBefore, c.reads);
+      EXPECT_EQ(LONG(rig.source->ReadCount() - readsBefore), c.reads);
     }
     for (size_t k = 0; k < c.streams.size(); ++k) {
       const std::vector<SinkSample> samples = rig.sinks[k]->Samples();

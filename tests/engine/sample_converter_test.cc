@@ -63,7 +63,7 @@ TEST(Yuv2ConverterTest, StagedExactlyForTheVideoRenderers) {
     bool staged;
   } const cases[] = {{renderers[0], true}, {renderers[1], true}, {GUID_NULL, false}, {CLSID_AviDest, false}};
   for (const auto& c : cases) {
-    ParsedMovie movie = ParseMovie(GatedSource::Create(BuildMovieFile({VideoStream("yuv2", 2, 1000, 8)})).Get(), 0,
+    ParsedMovie movie = ParseMovie(MemorySource::Create(BuildMovieFile({VideoStream("yuv2", 2, 1000, 8)})).Get(), 0,
                                    CreateSampleEntry);
     ASSERT_EQ(movie.result, S_OK);
     ComPtr<TestDmx> dmx = Make<TestDmx>(1);
