@@ -1,5 +1,5 @@
 // A whole delivery path for the engine tests, without a file: a movie built
-// in memory (samples in an "mdat", then the "moov"), parsed with the
+// in memory (BuildMovieFile), parsed with the
 // streams layer's sample entries over a MemorySource, and a SeekingDmx whose
 // output pins are bound to its tracks, each pin connected to a CSampleSink
 // in a filter graph. Tests run the graph and read what the sinks recorded.
@@ -24,101 +24,16 @@
 
 namespace dmxtest {
 
-// One track of a built movie.
-struct StreamSpec {
-  std::string handler = "vide";
-  std::string mediaHeader = "vmhd";
-  std::string format = "jpeg";
-  std::vector<uint8_t> entryBody;
-  uint32_t timescale = 1000;
-  // One duration per sample (media units).
-  std::vector<int32_t> durations;
-  std::vector<std::vector<uint8_t>> samples;
-  // 1-based; absent: every sample is a sync sample.
-  std::optional<std::vector<uint32_t>> syncSamples;
-  // QuickTime PCM sizes its samples in sample frames: bytes per frame.
-  uint32_t bytesPerSizeUnit = 1;
-  // 0: every sample in one chunk.
-  uint32_t samplesPerChunk = 0;
-};
-
-inline std::vector<uint8_t> VideoEntryBody(uint16_t width = 16, uint16_t height = 16) {
-  BoxBuilder b;
-  b.Zeros(16).U16(width).U16(height).U32(0x00480000).U32(0x00480000).U32(0).U16(1);
-  b.Zeros(32).U16(24).U16(0xFFFF);
-  return b.Data();
-}
-
-inline std::vector<uint8_t> SoundEntryBody(uint16_t channels, uint16_t bits, uint32_t rate) {
-  BoxBuilder b;
-  b.U16(0).Zeros(6).U16(channels).U16(bits).U16(0).U16(0).U32(rate << 16);
-  return b.Data();
-}
-
 // `count` samples of `duration`, sample i holding `size` bytes of value i.
 inline StreamSpec VideoStream(const std::string& format, int count, int32_t duration = 1000, size_t size = 40) {
   StreamSpec spec;
   spec.format = format;
-  spec.entryBody = VideoEntryBody();
+  spec.entryBody = VisualEntryBody(16, 16);
   for (int i = 0; i < count; ++i) {
     spec.durations.push_back(duration);
     spec.samples.emplace_back(size, static_cast<uint8_t>(i + 1));
   }
   return spec;
-}
-
-// The samples of every stream in an "mdat", chunk k of each stream in turn
-// before chunk k + 1, then the movie box.
-inline std::vector<uint8_t> BuildMovieFile(const std::vector<StreamSpec>& streams) {
-  BoxBuilder b;
-  std::vector<std::vector<uint64_t>> offsets(streams.size());
-  const auto perChunk = [](const StreamSpec& stream) {
-    return stream.samplesPerChunk != 0 ? size_t{stream.samplesPerChunk} : std::max<size_t>(stream.samples.size(), 1);
-  };
-  b.Box("mdat", [&] {
-    for (bool wrote = true; wrote;) {
-      wrote = false;
-      for (size_t i = 0; i < streams.size(); ++i) {
-        const auto& samples = streams[i].samples;
-        const size_t from = offsets[i].size() * perChunk(streams[i]);
-        if (!offsets[i].empty() && from >= samples.size()) continue;
-        offsets[i].push_back(b.Size());
-        for (size_t k = from; k < std::min(from + perChunk(streams[i]), samples.size()); ++k) b.Bytes(samples[k]);
-        wrote = true;
-      }
-    }
-  });
-  std::vector<TrackSpec> tracks;
-  for (size_t i = 0; i < streams.size(); ++i) {
-    const StreamSpec& stream = streams[i];
-    TrackSpec track;
-    track.trackId = static_cast<uint32_t>(i + 1);
-    track.handler = stream.handler;
-    track.mediaHeader = stream.mediaHeader;
-    track.format = stream.format;
-    track.entryBody = stream.entryBody;
-    track.timescale = stream.timescale;
-    uint32_t total = 0;
-    for (int32_t duration : stream.durations) {
-      if (!track.stts.empty() && track.stts.back().second == duration) {
-        ++track.stts.back().first;
-      } else {
-        track.stts.push_back({1, duration});
-      }
-      total += static_cast<uint32_t>(duration);
-    }
-    track.mediaDuration = total;
-    // A short last chunk needs no entry of its own: the sizes end the track.
-    track.stsc = {{1, static_cast<uint32_t>(perChunk(stream)), 1}};
-    for (const auto& sample : stream.samples) {
-      track.sizes.push_back(static_cast<uint32_t>(sample.size() / stream.bytesPerSizeUnit));
-    }
-    track.chunkOffsets = offsets[i];
-    track.syncSamples = stream.syncSamples;
-    tracks.push_back(track);
-  }
-  WriteMovie(b, tracks);
-  return b.Data();
 }
 
 // A SeekingDmx whose pins are sized from their tracks and report their
