@@ -1,11 +1,9 @@
-// The byte buffers: failed growth keeping old storage, refused sizes, text
-// with its one terminator; CReadFromBuffer as a byte source; and the
+// The byte buffers: failed growth keeping old storage, refused sizes;
+// CReadFromBuffer as a byte source; and the
 // GrowableArray of the sample tables.
 #include "container/byte_buffer.h"
 #include "container/growable_array.h"
 #include "container/read_from_buffer.h"
-#include "platform/code_page.h"
-#include "platform/win32_error.h"
 
 #include <gtest/gtest.h>
 
@@ -46,23 +44,6 @@ TEST(ByteBufferTest, RefusedOrFailedGrowthKeepsTheOldStorage) {
   EXPECT_EQ(buffer.AppendText('x'), E_OUTOFMEMORY);
   EXPECT_EQ(buffer.Data(), before);
   EXPECT_EQ(Contents(buffer), "keep");
-}
-
-TEST(ByteBufferTest, TextKeepsExactlyOneTerminatorAndConverts) {
-  CBuffer text;
-  ASSERT_EQ(text.AppendText('a'), S_OK);
-  ASSERT_EQ(text.AppendText(L"\u00e9f", -1, CP_UTF8), S_OK);
-  // Appending a buffer to itself must not read storage it just moved.
-  ASSERT_EQ(text.AppendText(text), S_OK);
-  EXPECT_EQ(Contents(text), std::string("a\xC3\xA9" "fa\xC3\xA9" "f\0", 9));
-  EXPECT_EQ(text.AppendText(L"x", 0x40000001, CP_UTF8), E_INVALIDARG);
-  ASSERT_EQ(text.Format("id=%d", 42), S_OK);
-  ASSERT_EQ(text.AppendFormat(" %s", "ok"), S_OK);
-  EXPECT_EQ(Contents(text), std::string("id=42 ok\0", 9));
-  WCHAR wide[9];
-  EXPECT_EQ(text.ToWide(wide, 8, CP_UTF8), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
-  ASSERT_EQ(text.ToWide(wide, 9, CP_UTF8), S_OK);
-  EXPECT_EQ(std::wstring(wide), L"id=42 ok");
 }
 
 TEST(ReadFromBufferTest, ReadsStopAtTheUsedLength) {

@@ -1,12 +1,8 @@
 // A whole delivery path for the engine tests, without a file: a movie built
-// in memory (samples in an "mdat", then the "moov"), parsed with the
-// streams layer's sample entries over a GatedSource, and a SeekingDmx whose
+// in memory (BuildMovieFile), parsed with the
+// streams layer's sample entries over a MemorySource, and a SeekingDmx whose
 // output pins are bound to its tracks, each pin connected to a CSampleSink
 // in a filter graph. Tests run the graph and read what the sinks recorded.
-//
-// The GatedSource can hold every read at or past an offset until it is
-// opened (or flushed), so a test can seek while a pin is mid-stream; it
-// counts its reads and can be cut short as a file that shrank.
 #pragma once
 
 #include "dmx_test_filters.h"
@@ -17,210 +13,27 @@
 #include "platform/sample_sink.h"
 #include "streams/sample_entry_factory.h"
 #include "support/box_builder.h"
+#include "support/memory_source.h"
 #include "support/movie_builder.h"
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <cstring>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace dmxtest {
 
-class GatedSource final : public IAsyncReader {
- public:
-  static ComPtr<GatedSource> Create(std::vector<uint8_t> bytes) {
-    return ComPtr<GatedSource>(new GatedSource(std::move(bytes)));
-  }
-
-  // Reads touching `offset` or later wait until Open, a flush, or the end.
-  void CloseAt(LONGLONG offset) {
-    std::lock_guard<std::mutex> hold(lock_);
-    gate_ = offset;
-  }
-  void Open() {
-    std::lock_guard<std::mutex> hold(lock_);
-    gate_ = -1;
-    changed_.notify_all();
-  }
-  // Reads see only the first `size` bytes from now on.
-  void CutAt(LONGLONG size) { size_ = std::min<LONGLONG>(size, static_cast<LONGLONG>(bytes_.size())); }
-  LONG Reads() const { return reads_; }
-  // Waits until a read is held at the gate; false after two seconds.
-  bool WaitUntilHeld() {
-    std::unique_lock<std::mutex> hold(lock_);
-    return changed_.wait_for(hold, std::chrono::seconds(2), [this] { return held_ > 0; });
-  }
-
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IAsyncReader) {
-      *ppv = static_cast<IAsyncReader*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return static_cast<ULONG>(++refCount_); }
-  ULONG Release() override {
-    const LONG count = --refCount_;
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-  }
-
-  HRESULT RequestAllocator(IMemAllocator*, ALLOCATOR_PROPERTIES*, IMemAllocator**) override { return E_NOTIMPL; }
-  HRESULT Request(IMediaSample*, DWORD_PTR) override { return E_NOTIMPL; }
-  HRESULT WaitForNext(DWORD, IMediaSample**, DWORD_PTR*) override { return E_NOTIMPL; }
-  HRESULT SyncReadAligned(IMediaSample*) override { return E_NOTIMPL; }
-  HRESULT SyncRead(LONGLONG position, LONG length, BYTE* buffer) override {
-    if (buffer == nullptr || position < 0 || length < 0) return E_INVALIDARG;
-    ++reads_;
-    {
-      std::unique_lock<std::mutex> hold(lock_);
-      if (gate_ >= 0 && position + length > gate_ && !flushing_) {
-        ++held_;
-        changed_.notify_all();
-        changed_.wait(hold, [this] { return gate_ < 0 || flushing_; });
-        --held_;
-        if (flushing_) return VFW_E_WRONG_STATE;
-      }
-    }
-    const LONGLONG count = std::clamp<LONGLONG>(size_ - position, 0, length);
-    if (count > 0) std::memcpy(buffer, bytes_.data() + position, static_cast<size_t>(count));
-    return count == length ? S_OK : S_FALSE;
-  }
-  HRESULT Length(LONGLONG* total, LONGLONG* available) override {
-    if (total != nullptr) *total = size_;
-    if (available != nullptr) *available = size_;
-    return S_OK;
-  }
-  HRESULT BeginFlush() override {
-    std::lock_guard<std::mutex> hold(lock_);
-    flushing_ = true;
-    changed_.notify_all();
-    return S_OK;
-  }
-  HRESULT EndFlush() override {
-    std::lock_guard<std::mutex> hold(lock_);
-    flushing_ = false;
-    return S_OK;
-  }
-
- private:
-  explicit GatedSource(std::vector<uint8_t> bytes)
-      : bytes_(std::move(bytes)), size_(static_cast<LONGLONG>(bytes_.size())) {}
-  ~GatedSource() = default;
-
-  const std::vector<uint8_t> bytes_;
-  std::atomic<LONGLONG> size_;
-  std::atomic<LONG> reads_{0};
-  std::mutex lock_;
-  std::condition_variable changed_;
-  LONGLONG gate_ = -1;
-  bool flushing_ = false;
-  int held_ = 0;
-  std::atomic<LONG> refCount_{0};
-};
-
-// One track of a built movie.
-struct StreamSpec {
-  std::string handler = "vide";
-  std::string mediaHeader = "vmhd";
-  std::string format = "jpeg";
-  std::vector<uint8_t> entryBody;
-  uint32_t timescale = 1000;
-  // One duration per sample (media units).
-  std::vector<int32_t> durations;
-  std::vector<std::vector<uint8_t>> samples;
-  // 1-based; absent: every sample is a sync sample.
-  std::optional<std::vector<uint32_t>> syncSamples;
-  // QuickTime PCM sizes its samples in sample frames: bytes per frame.
-  uint32_t bytesPerSizeUnit = 1;
-  // 0: every sample in one chunk.
-  uint32_t samplesPerChunk = 0;
-};
-
-inline std::vector<uint8_t> VideoEntryBody(uint16_t width = 16, uint16_t height = 16) {
-  BoxBuilder b;
-  b.Zeros(16).U16(width).U16(height).U32(0x00480000).U32(0x00480000).U32(0).U16(1);
-  b.Zeros(32).U16(24).U16(0xFFFF);
-  return b.Data();
-}
-
-inline std::vector<uint8_t> SoundEntryBody(uint16_t channels, uint16_t bits, uint32_t rate) {
-  BoxBuilder b;
-  b.U16(0).Zeros(6).U16(channels).U16(bits).U16(0).U16(0).U32(rate << 16);
-  return b.Data();
-}
-
 // `count` samples of `duration`, sample i holding `size` bytes of value i.
 inline StreamSpec VideoStream(const std::string& format, int count, int32_t duration = 1000, size_t size = 40) {
   StreamSpec spec;
   spec.format = format;
-  spec.entryBody = VideoEntryBody();
+  spec.entryBody = VisualEntryBody(16, 16);
   for (int i = 0; i < count; ++i) {
     spec.durations.push_back(duration);
     spec.samples.emplace_back(size, static_cast<uint8_t>(i + 1));
   }
   return spec;
-}
-
-// The samples of every stream in an "mdat", chunk k of each stream in turn
-// before chunk k + 1, then the movie box.
-inline std::vector<uint8_t> BuildMovieFile(const std::vector<StreamSpec>& streams) {
-  BoxBuilder b;
-  std::vector<std::vector<uint64_t>> offsets(streams.size());
-  const auto perChunk = [](const StreamSpec& stream) {
-    return stream.samplesPerChunk != 0 ? size_t{stream.samplesPerChunk} : std::max<size_t>(stream.samples.size(), 1);
-  };
-  b.Box("mdat", [&] {
-    for (bool wrote = true; wrote;) {
-      wrote = false;
-      for (size_t i = 0; i < streams.size(); ++i) {
-        const auto& samples = streams[i].samples;
-        const size_t from = offsets[i].size() * perChunk(streams[i]);
-        if (!offsets[i].empty() && from >= samples.size()) continue;
-        offsets[i].push_back(b.Size());
-        for (size_t k = from; k < std::min(from + perChunk(streams[i]), samples.size()); ++k) b.Bytes(samples[k]);
-        wrote = true;
-      }
-    }
-  });
-  std::vector<TrackSpec> tracks;
-  for (size_t i = 0; i < streams.size(); ++i) {
-    const StreamSpec& stream = streams[i];
-    TrackSpec track;
-    track.trackId = static_cast<uint32_t>(i + 1);
-    track.handler = stream.handler;
-    track.mediaHeader = stream.mediaHeader;
-    track.format = stream.format;
-    track.entryBody = stream.entryBody;
-    track.timescale = stream.timescale;
-    uint32_t total = 0;
-    for (int32_t duration : stream.durations) {
-      if (!track.stts.empty() && track.stts.back().second == duration) {
-        ++track.stts.back().first;
-      } else {
-        track.stts.push_back({1, duration});
-      }
-      total += static_cast<uint32_t>(duration);
-    }
-    track.mediaDuration = total;
-    // A short last chunk needs no entry of its own: the sizes end the track.
-    track.stsc = {{1, static_cast<uint32_t>(perChunk(stream)), 1}};
-    for (const auto& sample : stream.samples) {
-      track.sizes.push_back(static_cast<uint32_t>(sample.size() / stream.bytesPerSizeUnit));
-    }
-    track.chunkOffsets = offsets[i];
-    track.syncSamples = stream.syncSamples;
-    tracks.push_back(track);
-  }
-  WriteMovie(b, tracks);
-  return b.Data();
 }
 
 // A SeekingDmx whose pins are sized from their tracks and report their
@@ -249,7 +62,7 @@ class DeliveryRig {
   // sink per pin. Use under ASSERT_NO_FATAL_FAILURE.
   void Build(const std::vector<StreamSpec>& streams) {
     bytes = BuildMovieFile(streams);
-    source = GatedSource::Create(bytes);
+    source = MemorySource::Create(bytes);
     movie = ParseMovie(source.Get(), 0, CreateSampleEntry);
     ASSERT_EQ(movie.result, S_OK);
     ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph, graph.PutVoid()),
@@ -318,7 +131,7 @@ class DeliveryRig {
   // Members are destroyed bottom up: the sinks and the filter (with its
   // pins) before the tracks they point at.
   std::vector<uint8_t> bytes;
-  ComPtr<GatedSource> source;
+  ComPtr<MemorySource> source;
   ParsedMovie movie;
   ComPtr<IFilterGraph> graph;
   ComPtr<IMediaControl> control;

@@ -4,6 +4,8 @@
 // an UpdateCurrentPosition that applies a seek the way a real filter must.
 #pragma once
 
+#include "support/test_objects.h"
+
 #include "container/trak_box.h"
 #include "engine/base_dmx.h"
 #include "engine/buffered_reader.h"
@@ -21,29 +23,8 @@
 
 namespace dmxtest {
 
-template <class T, class... Args>
-ComPtr<T> Make(Args&&... args) {
-  T* object = new T(std::forward<Args>(args)...);
-  object->AddRef();
-  return ComPtr<T>::Attach(object);
-}
-
-// What reached the pins and hooks, in order: "Active 0", "Prepare" ...
-class CallLog {
- public:
-  void Add(std::string call) {
-    std::lock_guard<std::mutex> hold(lock_);
-    calls_.push_back(std::move(call));
-  }
-  std::vector<std::string> Take() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return std::exchange(calls_, {});
-  }
-
- private:
-  std::mutex lock_;
-  std::vector<std::string> calls_;
-};
+using testobjects::CallLog;
+using testobjects::Make;
 
 // Logs its state calls as "<call> <stream index>" and can fail them.
 class RecordingOutputPin : public CBaseDmxOutputPin {

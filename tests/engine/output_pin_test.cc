@@ -15,7 +15,7 @@ class DmxOutputPinTest : public ::testing::Test {
     dmx_ = Make<TestDmx>(1);
     ASSERT_EQ(dmx_->AddOutputPin(FALSE), S_OK);
     pin_ = dmx_->GetOutputPin(0);
-    movie_ = ParseMovie(GatedSource::Create(BuildMovieFile({VideoStream("jpeg", 3, 20, 10)})).Get(), 0, CreateSampleEntry);
+    movie_ = ParseMovie(MemorySource::Create(BuildMovieFile({VideoStream("jpeg", 3, 20, 10)})).Get(), 0, CreateSampleEntry);
     ASSERT_EQ(movie_.result, S_OK);
   }
   void TearDown() override {

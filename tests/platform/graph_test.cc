@@ -40,7 +40,17 @@ class GraphTest : public ::testing::Test {
     return renderer;
   }
 
+  // Two sources of `first` and `second` samples, each connected to a
+  // renderer of its own; `a` is the first one's input.
+  void AddTwoStreams(int first, int second, RecordingPin** a) {
+    RecordingPin* b = nullptr;
+    kept_ = {AddSource("first", first), AddSource("second", second), AddRenderer("ra", a), AddRenderer("rb", &b)};
+    ASSERT_EQ(graph_->ConnectDirect(kept_[0]->GetPin(0), *a, nullptr), S_OK);
+    ASSERT_EQ(graph_->ConnectDirect(kept_[1]->GetPin(0), b, nullptr), S_OK);
+  }
+
   CallLog log_;
+  std::vector<ComPtr<TestFilter>> kept_;
   ComPtr<IFilterGraph> graph_;
   ComPtr<IMediaControl> control_;
   ComPtr<IMediaEventEx> events_;
@@ -152,14 +162,8 @@ TEST_F(GraphTest, StateChangesStartDownstream) {
 }
 
 TEST_F(GraphTest, EndOfStreamOnEveryRendererCompletesTheGraph) {
-  auto first = AddSource("first", 5);
-  auto second = AddSource("second", 8);
   RecordingPin* a = nullptr;
-  RecordingPin* b = nullptr;
-  auto ra = AddRenderer("ra", &a);
-  auto rb = AddRenderer("rb", &b);
-  ASSERT_EQ(graph_->ConnectDirect(first->GetPin(0), a, nullptr), S_OK);
-  ASSERT_EQ(graph_->ConnectDirect(second->GetPin(0), b, nullptr), S_OK);
+  ASSERT_NO_FATAL_FAILURE(AddTwoStreams(5, 8, &a));
   LONG code = 0;
   EXPECT_EQ(events_->WaitForCompletion(0, &code), VFW_E_WRONG_STATE);
   for (int round = 0; round < 3; ++round) {
@@ -178,14 +182,8 @@ TEST_F(GraphTest, EndOfStreamOnEveryRendererCompletesTheGraph) {
 }
 
 TEST_F(GraphTest, OneRendererAloneDoesNotCompleteTheGraph) {
-  auto finite = AddSource("finite", 2);
-  auto endless = AddSource("endless", 1000000);
   RecordingPin* a = nullptr;
-  RecordingPin* b = nullptr;
-  auto ra = AddRenderer("ra", &a);
-  auto rb = AddRenderer("rb", &b);
-  ASSERT_EQ(graph_->ConnectDirect(finite->GetPin(0), a, nullptr), S_OK);
-  ASSERT_EQ(graph_->ConnectDirect(endless->GetPin(0), b, nullptr), S_OK);
+  ASSERT_NO_FATAL_FAILURE(AddTwoStreams(2, 1000000, &a));
   ASSERT_EQ(control_->Run(), S_OK);
   ASSERT_TRUE(a->WaitFor([](const std::string& s) { return s.find('E') != std::string::npos; }));
   LONG code = 0;
@@ -266,36 +264,6 @@ TEST_F(GraphTest, StopReturnsWhileTheProducerIsBlockedDownstream) {
   EXPECT_EQ(static_cast<PushPin*>(source->GetPin(0))->delivered.load(), 0);
 }
 
-TEST_F(GraphTest, DuplicateNamesGetANumber) {
-  auto a = Make<TestFilter>("a");
-  auto b = Make<TestFilter>("b");
-  EXPECT_EQ(graph_->AddFilter(a.Get(), L"Sink"), S_OK);
-  EXPECT_EQ(graph_->AddFilter(b.Get(), L"Sink"), VFW_S_DUPLICATE_NAME);
-  FILTER_INFO info{};
-  b->QueryFilterInfo(&info);
-  EXPECT_EQ(std::wstring(info.achName), L"Sink 0001");
-  ASSERT_NE(info.pGraph, nullptr);
-  info.pGraph->Release();
-  ComPtr<IBaseFilter> found;
-  EXPECT_EQ(graph_->FindFilterByName(L"Sink 0001", found.Put()), S_OK);
-  EXPECT_EQ(found.Get(), static_cast<IBaseFilter*>(b.Get()));
-  EXPECT_EQ(graph_->FindFilterByName(L"Nope", found.Put()), VFW_E_NOT_FOUND);
-  EXPECT_EQ(graph_->AddFilter(a.Get(), L"Again"), E_INVALIDARG);
-
-  ComPtr<IEnumFilters> filters;
-  ASSERT_EQ(graph_->EnumFilters(filters.Put()), S_OK);
-  IBaseFilter* got[3] = {};
-  ULONG fetched = 0;
-  EXPECT_EQ(filters->Next(3, got, &fetched), S_FALSE);
-  EXPECT_EQ(fetched, 2u);
-  for (ULONG i = 0; i < fetched; ++i) got[i]->Release();
-  graph_->RemoveFilter(a.Get());
-  EXPECT_EQ(filters->Next(1, got, nullptr), VFW_E_ENUM_OUT_OF_SYNC);
-  EXPECT_EQ(filters->Reset(), S_OK);
-  EXPECT_EQ(filters->Next(1, got, nullptr), S_OK);
-  got[0]->Release();
-}
-
 TEST_F(GraphTest, EnumeratorsNoticeChangedPinsAndTypes) {
   auto source = AddSource("src", 1);
   ComPtr<IEnumPins> pins;
@@ -318,55 +286,6 @@ TEST_F(GraphTest, EnumeratorsNoticeChangedPinsAndTypes) {
   DeleteMediaType(mt[0]);
   source->GetPin(0)->IncrementTypeVersion();
   EXPECT_EQ(types->Next(1, mt, nullptr), VFW_E_ENUM_OUT_OF_SYNC);
-}
-
-TEST(ClassTable, CreatesThePlatformClassesAndRegisteredOnes) {
-  const CLSID classes[] = {CLSID_FilterGraph, CLSID_AsyncReader, CLSID_NullRenderer, CLSID_SampleSink,
-                           CLSID_SystemClock, CLSID_MemoryAllocator};
-  for (const CLSID& clsid : classes) {
-    ComPtr<IUnknown> object;
-    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.PutVoid()), S_OK)
-        << GuidToString(clsid);
-  }
-  ComPtr<IBaseFilter> filter;
-  EXPECT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_ALL, IID_IBaseFilter, filter.PutVoid()), S_OK);
-  CLSID id{};
-  filter->GetClassID(&id);
-  EXPECT_EQ(id, CLSID_NullRenderer);
-
-  const CLSID unknown = {0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
-  EXPECT_EQ(CoCreateInstance(unknown, nullptr, CLSCTX_ALL, IID_IUnknown, filter.PutVoid()), REGDB_E_CLASSNOTREG);
-  ComPtr<IUnknown> outer;
-  ASSERT_EQ(CoCreateInstance(CLSID_SampleSink, nullptr, CLSCTX_ALL, IID_IUnknown, outer.PutVoid()), S_OK);
-  ComPtr<IBaseFilter> inner;
-  EXPECT_EQ(CoCreateInstance(CLSID_NullRenderer, outer.Get(), CLSCTX_ALL, IID_IBaseFilter, inner.PutVoid()),
-            CLASS_E_NOAGGREGATION);
-  EXPECT_EQ(RegisterInProcessClass(unknown, &CSampleSink::CreateInstance), S_OK);
-  EXPECT_EQ(CoCreateInstance(unknown, nullptr, CLSCTX_ALL, IID_IBaseFilter, filter.PutVoid()), S_OK);
-  EXPECT_EQ(UnregisterInProcessClass(unknown), S_OK);
-  EXPECT_EQ(UnregisterInProcessClass(unknown), S_FALSE);
-  EXPECT_EQ(RegisterInProcessClass(CLSID_FilterGraph, &CSampleSink::CreateInstance), E_INVALIDARG);
-}
-
-TEST(SystemClock, TimeNeverGoesBackAndAdviceFires) {
-  ComPtr<IReferenceClock> clock;
-  ASSERT_EQ(CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_ALL, IID_IReferenceClock, clock.PutVoid()), S_OK);
-  REFERENCE_TIME a = 0, b = 0;
-  clock->GetTime(&a);
-  clock->GetTime(&b);
-  EXPECT_GE(b, a);
-  CAMEvent fired(TRUE);
-  DWORD_PTR cookie = 0;
-  ASSERT_EQ(clock->AdviseTime(b, 20 * 10000, &fired, &cookie), S_OK);
-  EXPECT_FALSE(fired.Wait(0));
-  EXPECT_TRUE(fired.Wait(2000));
-  EXPECT_EQ(clock->Unadvise(cookie), S_FALSE);
-  CAMEvent tick(FALSE);
-  ASSERT_EQ(clock->AdvisePeriodic(b, 10000, &tick, &cookie), S_OK);
-  EXPECT_TRUE(tick.Wait(2000));
-  EXPECT_TRUE(tick.Wait(2000));
-  EXPECT_EQ(clock->Unadvise(cookie), S_OK);
-  EXPECT_EQ(clock->AdvisePeriodic(b, 0, &tick, &cookie), E_INVALIDARG);
 }
 
 }  // namespace

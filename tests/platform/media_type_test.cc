@@ -1,12 +1,10 @@
 #include "platform/format_blocks.h"
-#include "platform/fourcc.h"
 #include "platform/media_guids.h"
 #include "platform/media_type.h"
 #include "platform/task_memory.h"
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -101,42 +99,6 @@ TEST(MediaTypeMatching, PartialTypesMatchOnTheFieldsTheyGive) {
   EXPECT_TRUE(full.MatchesPartial(&sameBlock));
   CMediaType otherBlock = VideoType(8, 4);
   EXPECT_FALSE(full.MatchesPartial(&otherBlock));
-}
-
-TEST(MediaTypeMatching, PartiallySpecifiedWhenMajorOrFormatOpen) {
-  CMediaType mt;
-  EXPECT_TRUE(mt.IsPartiallySpecified());
-  EXPECT_FALSE(mt.IsValid());
-  mt.SetType(&MEDIATYPE_Audio);
-  EXPECT_TRUE(mt.IsValid());
-  EXPECT_TRUE(mt.IsPartiallySpecified());
-  mt.SetFormatType(&FORMAT_WaveFormatEx);
-  EXPECT_FALSE(mt.IsPartiallySpecified());
-}
-
-TEST(FormatBlockLayout, FieldsSitAtThePlatformOffsets) {
-  EXPECT_EQ(offsetof(VIDEOINFOHEADER, AvgTimePerFrame), 40u);
-  EXPECT_EQ(offsetof(VIDEOINFOHEADER, bmiHeader), 48u);
-  EXPECT_EQ(offsetof(VIDEOINFOHEADER2, dwPictAspectRatioX), 56u);
-  EXPECT_EQ(offsetof(VIDEOINFOHEADER2, bmiHeader), 72u);
-  EXPECT_EQ(offsetof(MPEG2VIDEOINFO, cbSequenceHeader), 116u);
-  EXPECT_EQ(offsetof(MPEG2VIDEOINFO, dwSequenceHeader), 132u);
-  EXPECT_EQ(offsetof(WAVEFORMATEX, nSamplesPerSec), 4u);
-  EXPECT_EQ(offsetof(WAVEFORMATEX, cbSize), 16u);
-  EXPECT_EQ(offsetof(MPEG1WAVEFORMAT, dwHeadBitrate), 20u);
-  EXPECT_EQ(offsetof(MPEGLAYER3WAVEFORMAT, fdwFlags), 20u);
-  EXPECT_EQ(offsetof(SUBTITLEINFO, TrackName), 8u);
-}
-
-TEST(MediaGuids, FourCCSubtypesFollowTheRule) {
-  EXPECT_EQ(MEDIASUBTYPE_YUY2, FourCCSubtype(FourCC("YUY2")));
-  EXPECT_EQ(MEDIASUBTYPE_UYVY, FourCCSubtype(FourCC("UYVY")));
-  EXPECT_EQ(MEDIASUBTYPE_YV12, FourCCSubtype(FourCC("YV12")));
-  EXPECT_EQ(MEDIASUBTYPE_I420, FourCCSubtype(FourCC("I420")));
-  EXPECT_EQ(MEDIASUBTYPE_NV12, FourCCSubtype(FourCC("NV12")));
-  EXPECT_EQ(MEDIATYPE_Video, FourCCSubtype(FourCC("vids")));
-  EXPECT_EQ(GuidToString(MEDIATYPE_Stream), "{E436EB83-524F-11CE-9F53-0020AF0BA770}");
-  EXPECT_EQ(GuidToString(CLSID_AsyncReader), "{E436EBB5-524F-11CE-9F53-0020AF0BA770}");
 }
 
 }  // namespace

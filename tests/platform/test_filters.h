@@ -1,18 +1,18 @@
 // Small filters for the platform tests: a push source whose output pins
-// deliver from worker threads, a parser that pulls a file through
-// IAsyncReader, and a renderer that can block, hold samples and log.
+// deliver from worker threads, and a renderer that can block, hold samples
+// and log.
 #pragma once
+
+#include "support/test_objects.h"
 
 #include "platform/base_filter.h"
 #include "platform/base_input_pin.h"
 #include "platform/base_output_pin.h"
 #include "platform/graph_interfaces.h"
 #include "platform/media_guids.h"
-#include "platform/output_queue.h"
 
 #include <atomic>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,29 +20,8 @@
 
 namespace testfilters {
 
-template <class T, class... Args>
-ComPtr<T> Make(Args&&... args) {
-  T* object = new T(std::forward<Args>(args)...);
-  object->AddRef();
-  return ComPtr<T>::Attach(object);
-}
-
-// The order in which filters saw state changes: "name:Pause" ...
-class CallLog {
- public:
-  void Add(const std::string& call) {
-    std::lock_guard<std::mutex> hold(lock_);
-    calls_.push_back(call);
-  }
-  std::vector<std::string> Take() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return std::exchange(calls_, {});
-  }
-
- private:
-  std::mutex lock_;
-  std::vector<std::string> calls_;
-};
+using testobjects::CallLog;
+using testobjects::Make;
 
 inline CMediaType TypeOf(const GUID& major, const GUID& sub) {
   CMediaType mt(&major);
@@ -63,7 +42,6 @@ class PushPin : public CBaseOutputPin {
     LONG buffers = 2;
     LONG bufferSize = 1000;
     LONG align = 1;
-    bool useQueue = false;
     HRESULT completeConnectResult = S_OK;
   };
 
@@ -99,11 +77,6 @@ class PushPin : public CBaseOutputPin {
   HRESULT Active() override {
     HRESULT hr = CBaseOutputPin::Active();
     if (FAILED(hr)) return hr;
-    if (options_.useQueue) {
-      hr = S_OK;
-      queue_ = std::make_unique<COutputQueue>(m_Connected, &hr, TRUE, TRUE, 1, FALSE, 10, THREAD_PRIORITY_NORMAL);
-      if (FAILED(hr)) return hr;
-    }
     stop_ = false;
     thread_ = std::thread(&PushPin::Produce, this);
     return S_OK;
@@ -112,7 +85,6 @@ class PushPin : public CBaseOutputPin {
     // Decommit first: it frees a thread waiting for a buffer.
     const HRESULT hr = CBaseOutputPin::Inactive();
     StopThread();
-    queue_.reset();
     return hr;
   }
 
@@ -125,11 +97,7 @@ class PushPin : public CBaseOutputPin {
     if (thread_.joinable()) thread_.join();
   }
   void Produce() {
-    if (queue_) {
-      queue_->NewSegment(0, MAX_TIME, 1.0);
-    } else {
-      DeliverNewSegment(0, MAX_TIME, 1.0);
-    }
+    DeliverNewSegment(0, MAX_TIME, 1.0);
     for (int i = 0; !stop_; ++i) {
       IMediaSample* sample = nullptr;
       if (FAILED(GetDeliveryBuffer(&sample, nullptr, nullptr, 0))) break;
@@ -138,25 +106,16 @@ class PushPin : public CBaseOutputPin {
         sample->Release();
         break;
       }
-      if (queue_) {
-        hr = queue_->Receive(sample);
-      } else {
-        hr = Deliver(sample);
-        sample->Release();
-      }
+      hr = Deliver(sample);
+      sample->Release();
       if (hr != S_OK) break;
       ++delivered;
     }
-    if (queue_) {
-      queue_->EOS();
-    } else {
-      DeliverEndOfStream();
-    }
+    DeliverEndOfStream();
   }
 
   Options options_;
   Producer producer_;
-  std::unique_ptr<COutputQueue> queue_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
@@ -222,7 +181,6 @@ class TestFilter : public CBaseFilter, public IAMFilterMiscFlags {
     IncrementPinVersion();
     return pin;
   }
-  CCritSec* Lock() { return &lock_; }
   using CBaseFilter::NotifyEvent;
 
  private:

@@ -1,12 +1,12 @@
-// Fixtures for sample-entry tests: the fixed fields of visual and sound
-// entries and ES descriptors written with the box builder, and a one-track
-// movie whose samples lie in an "mdat" at the start of the file, so that the
-// entry is read as its track reads it and GetTrackMediaType and the lookups
-// it uses (bit rate, frame duration, sample 0) work as on a real file.
+// Fixtures for sample-entry tests: ES descriptors written with the box
+// builder, and a one-track movie file of one chunk, so that the entry is read
+// as its track reads it and GetTrackMediaType and the lookups it uses (bit
+// rate, frame duration, sample 0) work as on a real file.
 #pragma once
 
 #include "test_bytes.h"
 #include "support/box_builder.h"
+#include "support/memory_source.h"
 #include "support/movie_builder.h"
 
 #include "container/trak_box.h"
@@ -21,12 +21,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-// Sound description version 0 (also the ISO audio entry) after the common
-// fields; `fixedRate` is 16.16.
-inline void WriteSoundV0(BoxBuilder& b, uint16_t channels, uint16_t bits, uint32_t fixedRate, uint16_t version = 0) {
-  b.U16(version).Zeros(6).U16(channels).U16(bits).U16(0).U16(0).U32(fixedRate);
-}
 
 // An ES descriptor as an "esds" payload (after version and flags) carries it.
 struct EsDescriptorSpec {
@@ -71,33 +65,14 @@ struct MediaTypeTrack {
 };
 
 inline ParsedMovie ParseMediaTypeMovie(const MediaTypeTrack& spec) {
-  BoxBuilder b;
-  TrackSpec track;
-  b.Box("mdat", [&] {
-    for (const auto& sample : spec.samples) b.Bytes(sample);
-  });
-  for (const auto& sample : spec.samples) track.sizes.push_back(static_cast<uint32_t>(sample.size()));
-  track.handler = spec.handler, track.mediaHeader = spec.mediaHeader, track.format = spec.format;
-  track.entryBody = spec.entryBody;
-  track.timescale = spec.timescale;
-  track.stts = {{static_cast<uint32_t>(spec.samples.size()), spec.sampleDelta}};
-  track.stsc = {{1, static_cast<uint32_t>(spec.samples.size()), 1}};
-  track.chunkOffsets = {8};  // after the "mdat" header
-  track.syncSamples = spec.syncSamples;
-  WriteMovie(b, {track});
-  return ParseMovie(b, 0, CreateSampleEntry);
+  const StreamSpec stream{.handler = spec.handler, .mediaHeader = spec.mediaHeader, .format = spec.format,
+                          .entryBody = spec.entryBody, .timescale = spec.timescale,
+                          .durations = std::vector<int32_t>(spec.samples.size(), spec.sampleDelta),
+                          .samples = spec.samples, .syncSamples = spec.syncSamples};
+  return ParseMovie(MemorySource::Create(BuildMovieFile({stream})).Get(), 0, CreateSampleEntry);
 }
 
 inline const SampleEntry& EntryOf(const ParsedMovie& movie) { return *movie.Track(0).sampleEntry; }
-
-// The 70 bytes of a visual sample entry after the common fields (72 dpi),
-// then `children`.
-inline std::vector<uint8_t> VisualEntryBody(uint16_t width, uint16_t height, const std::vector<uint8_t>& children = {},
-                                            uint16_t depth = 24) {
-  BoxBuilder b;
-  b.Zeros(16).U16(width).U16(height).U32(0x00480000).U32(0x00480000).U32(0).U16(1);
-  return b.U8(5).Text("tests").Zeros(26).U16(depth).U16(0xFFFF).Bytes(children).Data();
-}
 
 // Media type `index` of the movie's only track.
 inline HRESULT TrackType(const ParsedMovie& movie, int index, CMediaType* type) {

@@ -126,3 +126,70 @@ ParsedMovie ParseMovie(IAsyncReader* reader, DWORD wantedTrackId, SampleEntryFac
 ParsedMovie ParseMovie(const BoxBuilder& b, DWORD wantedTrackId, SampleEntryFactory factory) {
   return ParseMovie(b.Reader().Get(), wantedTrackId, factory);
 }
+
+std::vector<uint8_t> VisualEntryBody(uint16_t width, uint16_t height, const std::vector<uint8_t>& children,
+                                     uint16_t depth) {
+  BoxBuilder b;
+  b.Zeros(16).U16(width).U16(height).U32(0x00480000).U32(0x00480000).U32(0).U16(1);
+  return b.U8(5).Text("tests").Zeros(26).U16(depth).U16(0xFFFF).Bytes(children).Data();
+}
+
+void WriteSoundV0(BoxBuilder& b, uint16_t channels, uint16_t bits, uint32_t fixedRate, uint16_t version) {
+  b.U16(version).Zeros(6).U16(channels).U16(bits).U16(0).U16(0).U32(fixedRate);
+}
+
+std::vector<uint8_t> SoundEntryBody(uint16_t channels, uint16_t bits, uint32_t rate) {
+  BoxBuilder b;
+  WriteSoundV0(b, channels, bits, rate << 16);
+  return b.Data();
+}
+
+std::vector<uint8_t> BuildMovieFile(const std::vector<StreamSpec>& streams) {
+  BoxBuilder b;
+  std::vector<std::vector<uint64_t>> offsets(streams.size());
+  const auto perChunk = [](const StreamSpec& stream) {
+    return stream.samplesPerChunk != 0 ? size_t{stream.samplesPerChunk} : std::max<size_t>(stream.samples.size(), 1);
+  };
+  b.Box("mdat", [&] {
+    for (bool wrote = true; wrote;) {
+      wrote = false;
+      for (size_t i = 0; i < streams.size(); ++i) {
+        const auto& samples = streams[i].samples;
+        const size_t from = offsets[i].size() * perChunk(streams[i]);
+        if (!offsets[i].empty() && from >= samples.size()) continue;
+        offsets[i].push_back(b.Size());
+        for (size_t k = from; k < std::min(from + perChunk(streams[i]), samples.size()); ++k) b.Bytes(samples[k]);
+        wrote = true;
+      }
+    }
+  });
+  std::vector<TrackSpec> tracks;
+  for (size_t i = 0; i < streams.size(); ++i) {
+    const StreamSpec& stream = streams[i];
+    TrackSpec track;
+    track.trackId = static_cast<uint32_t>(i + 1);
+    track.handler = stream.handler;
+    track.mediaHeader = stream.mediaHeader;
+    track.format = stream.format;
+    track.entryBody = stream.entryBody;
+    track.timescale = stream.timescale;
+    for (int32_t duration : stream.durations) {
+      if (!track.stts.empty() && track.stts.back().second == duration) {
+        ++track.stts.back().first;
+      } else {
+        track.stts.push_back({1, duration});
+      }
+      track.mediaDuration += static_cast<uint32_t>(duration);
+    }
+    // A short last chunk needs no entry of its own: the sizes end the track.
+    track.stsc = {{1, static_cast<uint32_t>(perChunk(stream)), 1}};
+    for (const auto& sample : stream.samples) {
+      track.sizes.push_back(static_cast<uint32_t>(sample.size() / stream.bytesPerSizeUnit));
+    }
+    track.chunkOffsets = offsets[i];
+    track.syncSamples = stream.syncSamples;
+    tracks.push_back(track);
+  }
+  WriteMovie(b, tracks);
+  return b.Data();
+}

@@ -46,6 +46,38 @@ struct TrackSpec {
   std::optional<std::vector<uint32_t>> syncSamples;
 };
 
+// One track of a movie file made by BuildMovieFile.
+struct StreamSpec {
+  std::string handler = "vide";
+  std::string mediaHeader = "vmhd";
+  std::string format = "jpeg";
+  // The entry's bytes after its 8 common bytes.
+  std::vector<uint8_t> entryBody;
+  uint32_t timescale = 1000;
+  // One duration per sample (media units).
+  std::vector<int32_t> durations;
+  std::vector<std::vector<uint8_t>> samples;
+  // 1-based; absent: every sample is a sync sample.
+  std::optional<std::vector<uint32_t>> syncSamples;
+  // QuickTime PCM sizes its samples in sample frames: bytes per frame.
+  uint32_t bytesPerSizeUnit = 1;
+  // 0: every sample in one chunk.
+  uint32_t samplesPerChunk = 0;
+};
+
+// The 70 bytes of a visual sample entry after the common fields (72 dpi),
+// then `children`.
+std::vector<uint8_t> VisualEntryBody(uint16_t width, uint16_t height, const std::vector<uint8_t>& children = {},
+                                     uint16_t depth = 24);
+// Sound description version 0 (also the ISO audio entry) after the common
+// fields; `fixedRate` is 16.16.
+void WriteSoundV0(BoxBuilder& b, uint16_t channels, uint16_t bits, uint32_t fixedRate, uint16_t version = 0);
+std::vector<uint8_t> SoundEntryBody(uint16_t channels, uint16_t bits, uint32_t rate);
+
+// The samples of every stream in an "mdat", chunk k of each stream in turn
+// before chunk k + 1, then the movie box with track IDs from 1.
+std::vector<uint8_t> BuildMovieFile(const std::vector<StreamSpec>& streams);
+
 // A "stbl" with the tables of `track`, in the usual order.
 void WriteSampleTable(BoxBuilder& b, const TrackSpec& track);
 // A whole "trak".
