@@ -15,6 +15,7 @@
 
 #include "engine/output_pin.h"
 #include "platform/class_table.h"
+#include "platform/code_page.h"
 #include "platform/critical_section.h"
 #include "platform/format_blocks.h"
 #include "platform/fourcc.h"
@@ -472,7 +473,7 @@ std::vector<std::pair<std::string, const CDarEdoSource*>> SourcesToShow(GraphSes
   if (demux != nullptr && demux->SourceCount() > 0) {
     for (size_t i = 0; i < demux->SourceCount(); ++i) {
       const std::wstring location = demux->SourceLocation(i);
-      sources.emplace_back(location.empty() ? input : Utf8Of(location), &demux->Source(i));
+      sources.emplace_back(location.empty() ? input : Utf8FromWide(location), &demux->Source(i));
     }
     return sources;
   }

@@ -12,19 +12,7 @@
 
 #include <algorithm>
 
-std::wstring WideOf(const std::string& text) {
-  std::wstring out;
-  AppendCodePageAsWide(CP_UTF8, text.data(), text.size(), &out);
-  return out;
-}
-
-std::string Utf8Of(const std::wstring& text) {
-  std::string out;
-  AppendWideAsCodePage(CP_UTF8, text.data(), text.size(), &out);
-  return out;
-}
-
-bool IsUrlInput(const std::string& input) { return IsUrlLocation(WideOf(input)); }
+bool IsUrlInput(const std::string& input) { return IsUrlLocation(WideFromUtf8(input)); }
 
 bool IsManifestInput(const std::string& input) {
   static constexpr char kExtension[] = ".ism";
@@ -39,7 +27,7 @@ CLSID SourceFilterClassFor(const std::string& input) { return IsUrlInput(input) 
 // The file source opens names as paths, so a "file://" location loses its
 // scheme here; the manifest's media then resolve against that path.
 std::wstring SourceFilterNameFor(const std::string& input) {
-  const std::wstring name = WideOf(input);
+  const std::wstring name = WideFromUtf8(input);
   return IsUrlLocation(name) ? name : LocalPathOfLocation(name);
 }
 
@@ -58,7 +46,7 @@ HRESULT ListInputMedia(const std::string& input, std::vector<InputMedia>* media)
   std::vector<ManifestMedia> selected;
   hr = ListManifestMedia(document, manifest, &selected);
   if (FAILED(hr)) return hr;
-  for (const ManifestMedia& chosen : selected) media->push_back({Utf8Of(chosen.location), chosen.trackId});
+  for (const ManifestMedia& chosen : selected) media->push_back({Utf8FromWide(chosen.location), chosen.trackId});
   return S_OK;
 }
 
@@ -68,5 +56,5 @@ HRESULT OpenInput(const std::string& input, IAsyncReader** out) {
   if (FAILED(hr)) return hr;
   // A manifest that selects nothing has no tracks to show.
   if (media.empty()) return VFW_E_INVALID_FILE_FORMAT;
-  return OpenLocation(WideOf(media.front().location), out);
+  return OpenLocation(WideFromUtf8(media.front().location), out);
 }

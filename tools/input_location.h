@@ -15,10 +15,6 @@ struct InputMedia {
   DWORD trackId = 0;  // 0 keeps every track
 };
 
-// The tool's text is UTF-8; locations are wide strings.
-std::wstring WideOf(const std::string& text);
-std::string Utf8Of(const std::wstring& text);
-
 bool IsUrlInput(const std::string& input);
 // A name ending in ".ism", any letter case.
 bool IsManifestInput(const std::string& input);

@@ -3,6 +3,7 @@
 #include "input_location.h"
 
 #include "daredo/dar_edo_source_file.h"
+#include "platform/code_page.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ HRESULT OpenParsedInput(const std::string& input, ParsedInput* out) {
   for (const InputMedia& file : media) {
     ParsedSource parsed;
     parsed.location = file.location;
-    RETURN_IF_FAILED(CreateManifestSource(WideOf(file.location), file.trackId, &parsed.source));
+    RETURN_IF_FAILED(CreateManifestSource(WideFromUtf8(file.location), file.trackId, &parsed.source));
     CDarEdoSource& source = *parsed.source;
     out->sources.push_back(std::move(parsed));
     RETURN_IF_FAILED(ParseSource(source));
