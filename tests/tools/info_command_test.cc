@@ -157,17 +157,6 @@ TEST(InfoCommandTest, TrackWithoutSampleEntryHasNullFormatAndEntry) {
   EXPECT_TRUE(OnlyTrack(*document)["sampleEntry"].IsNull());
 }
 
-TEST(InfoCommandTest, MalformedFileReportsTheParseFailure) {
-  BoxBuilder b;
-  b.Box("moov", [&] { b.Box(BoxSize::Forced(300), "trak"); });
-  const TemporaryFile file(b.Data());
-  ToolRun run = RunTool("info --json " + file.Path() + " 2>/dev/null");
-  EXPECT_EQ(run.status, 1);
-  const auto document = JsonValue::Parse(run.out);
-  ASSERT_TRUE(document) << run.out;
-  EXPECT_EQ((*document)["result"].String(), "0x8004022F");
-}
-
 // Every fixture with facts that is not a fragmented movie: their tracks
 // offer media types from the movie box alone.
 std::vector<std::string> PlainFixtures() {
