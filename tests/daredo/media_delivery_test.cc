@@ -1,6 +1,5 @@
 // What a listener notices of the sound files other programs write:
-// QuickTime's PCM layouts heard as the tone they were made from, and
-// companded stereo at its speed.
+// QuickTime's PCM layouts heard as the tone they were made from.
 #include "iso_graph.h"
 
 #include "platform/format_blocks.h"
@@ -64,22 +63,6 @@ TEST(MediaDeliveryTest, QuickTimePcmLayoutsArriveAsTheToneTheyWereMadeFrom) {
     EXPECT_GT(peak, 1 << (f.bits - 5));
     EXPECT_LT(largestStep * 3, peak);
   }
-}
-
-TEST(MediaDeliveryTest, StereoMuLawDeliversEveryByteAtItsTime) {
-  // 0.5 s of two-channel µ-law at 8 kHz: 8000 bytes, a frame of 2 bytes
-  // lasting 125 µs.
-  IsoGraph graph;
-  ASSERT_EQ(graph.Open(DataPath("lqt_ulaw_stereo.mov")), S_OK);
-  ASSERT_NO_FATAL_FAILURE(graph.ConnectSinks());
-  ASSERT_EQ(graph.RunToEnd(), EC_COMPLETE);
-  LONG bytes = 0;
-  for (const SinkSample& sample : graph.sinks[0]->Samples()) {
-    EXPECT_EQ(sample.start, bytes / 2 * 1250);
-    EXPECT_EQ(sample.stop - sample.start, sample.length / 2 * 1250);
-    bytes += sample.length;
-  }
-  EXPECT_EQ(bytes, 8000);
 }
 
 }  // namespace

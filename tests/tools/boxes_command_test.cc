@@ -1,4 +1,5 @@
-// isodmx boxes, run as a process: exit status, streams and document shape.
+// isodmx boxes, run as a process: exit status, streams and document shape;
+// and what every command says of a damaged file.
 #include "support/tool_process.h"
 #include "support/box_builder.h"
 
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,17 +34,23 @@ TEST(BoxesCommandTest, SampleListsItsTracksAndSucceeds) {
   EXPECT_NE(run.out.find("{\"type\":\"mp4a\""), std::string::npos);
 }
 
-TEST(BoxesCommandTest, MalformedFilePrintsTheTreeSoFarAndFailsWithTheCode) {
+// Every command names the parse result in its document and its message;
+// boxes prints the tree so far.
+TEST(DamagedFileTest, EveryCommandFailsWithTheParseResult) {
   BoxBuilder b;
   b.Box("ftyp").Box("moov", [&] { b.Box(BoxSize::Forced(300), "trak"); });
   const std::string path = WriteTemporary(b.Data());
-  ToolRun run = RunToolWithErrors("boxes --json " + path);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("\"result\":\"0x8004022F\""), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("\"type\":\"trak\""), std::string::npos);
-  EXPECT_NE(run.out.find("0x8004022F VFW_E_INVALID_FILE_FORMAT"), std::string::npos) << run.out;
+  const std::pair<const char*, const char*> rows[] = {
+      {"boxes", "\"type\":\"trak\""}, {"info", "\"pins\":[]"}, {"play", "\"pins\":[]"}, {"samples", "\"tracks\":[]"}};
+  for (const auto& [command, word] : rows) {
+    const ToolRun run = RunToolWithErrors(std::string(command) + " --json " + path);
+    EXPECT_EQ(run.status, 1) << command;
+    for (const char* expected : {"\"result\":\"0x8004022F\"", "0x8004022F VFW_E_INVALID_FILE_FORMAT", word}) {
+      EXPECT_NE(run.out.find(expected), std::string::npos) << command << ": no " << expected << " in\n" << run.out;
+    }
+  }
 
-  run = RunToolWithErrors("boxes " + path);
+  const ToolRun run = RunToolWithErrors("boxes " + path);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out.rfind("ftyp offset=0 header=8 payload=0\nmoov offset=8", 0), 0u) << run.out;
   std::remove(path.c_str());
