@@ -109,7 +109,7 @@ make_inputs
 declare -A wall cpu peak ratios samples
 for input in "${inputs[@]}"; do
   cat "$scratch/$input.mp4" >/dev/null
-  samples[$input]=$("$isodmx" play "$scratch/$input.mp4" | grep -o '[0-9]* samples' | awk '{ n += $1 } END { print n }')
+  samples[$input]=$("$isodmx" play --json "$scratch/$input.mp4" | grep -o '"samples":[0-9]*' | awk -F: '{ n += $2 } END { print n }')
 done
 read -r _ _ startup_kb < <(measure isodmx "$tiny")
 
