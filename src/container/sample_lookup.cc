@@ -197,7 +197,7 @@ HRESULT trakBox::GetSampleLocation(LONGLONG sample, LONGLONG* offset, LONGLONG* 
   // Sample numbers before the track have no chunk to index.
   if (sample < 0 || chunk < 0) return E_INVALIDARG;
   if (chunk >= static_cast<LONGLONG>(table.chunkOffsets.Count())) return S_FALSE;
-  const ULONGLONG chunkOffset = table.chunkOffsets.Data()[chunk];
+  const ULONGLONG chunkOffset = table.chunkOffsets.At(static_cast<ULONG>(chunk));
 
   if (table.sampleSizes.Empty()) {
     // The chunk table may name more chunks than the samples fill (spare
@@ -218,7 +218,7 @@ HRESULT trakBox::GetSampleLocation(LONGLONG sample, LONGLONG* offset, LONGLONG* 
   }
 
   if (sample >= static_cast<LONGLONG>(table.sampleSizes.Count())) return S_FALSE;
-  const DWORD* sizes = table.sampleSizes.Data();
+  const PackedArray<DWORD>& sizes = table.sampleSizes;
   const LONGLONG firstInChunk = sample - indexInChunk;
   LONGLONG from = firstInChunk;
   ULONGLONG offsetInChunk = 0;
@@ -227,12 +227,12 @@ HRESULT trakBox::GetSampleLocation(LONGLONG sample, LONGLONG* offset, LONGLONG* 
     from = chunkCache_.locatedSample;
     offsetInChunk = chunkCache_.locatedOffsetInChunk;
   }
-  for (LONGLONG s = from; s < sample; ++s) offsetInChunk += sizes[s];
+  for (LONGLONG s = from; s < sample; ++s) offsetInChunk += sizes.At(static_cast<ULONG>(s));
   chunkCache_.locatedChunk = chunk;
   chunkCache_.locatedSample = sample;
   chunkCache_.locatedOffsetInChunk = offsetInChunk;
   *offset = static_cast<LONGLONG>(chunkOffset + offsetInChunk);
-  *size = sizes[sample];
+  *size = sizes.At(static_cast<ULONG>(sample));
   *unitSamples = 1;
   return S_OK;
 }
@@ -260,7 +260,7 @@ HRESULT trakBox::GetReadAhead(LONGLONG sample, LONGLONG offset, LONGLONG limit, 
   const SampleToChunkEntry* runs = table.sampleToChunk.Data();
   const ULONG runCount = table.sampleToChunk.Count();
   ULONG run = chunkCache_.entryIndex;
-  const DWORD* sizes = table.sampleSizes.Data();
+  const PackedArray<DWORD>& sizes = table.sampleSizes;
   const LONGLONG constantSize = table.constantSampleSize;
 
   // Every step takes a sample or moves to a chunk; the cap bounds a walk
@@ -273,8 +273,9 @@ HRESULT trakBox::GetReadAhead(LONGLONG sample, LONGLONG offset, LONGLONG limit, 
   for (;;) {
     if (sized) {
       for (; left > 0 && next < sizeCount && --steps > 0; --left, ++next) {
-        if (position - offset + sizes[next] > limit) break;
-        position += sizes[next];
+        const DWORD size = sizes.At(static_cast<ULONG>(next));
+        if (position - offset + size > limit) break;
+        position += size;
         spanEnd = position;
       }
       if (left > 0) break;
@@ -287,7 +288,7 @@ HRESULT trakBox::GetReadAhead(LONGLONG sample, LONGLONG offset, LONGLONG limit, 
     // The next chunk joins when it follows closely: the bytes between
     // (another track's) cost less to copy than a read of their own.
     if (++chunk >= chunkCount || --steps <= 0) break;
-    const LONGLONG chunkStart = static_cast<LONGLONG>(table.chunkOffsets.Data()[chunk]);
+    const LONGLONG chunkStart = static_cast<LONGLONG>(table.chunkOffsets.At(static_cast<ULONG>(chunk)));
     if (chunkStart < position || chunkStart - position > maxGap || chunkStart - offset > limit) break;
     position = chunkStart;
     while (run + 1 < runCount && static_cast<LONGLONG>(runs[run + 1].firstChunk) - 1 <= chunk) ++run;
@@ -417,7 +418,7 @@ ULONGLONG trakBox::GetTotalSampleBytes() {
   const trakFragment& table = *sampleTable;
   if (table.sampleSizes.Empty()) return static_cast<ULONGLONG>(table.constantSampleSize) * table.sampleCount;
   ULONGLONG total = 0;
-  for (ULONG i = 0; i < table.sampleSizes.Count(); ++i) total += table.sampleSizes.Data()[i];
+  for (ULONG i = 0; i < table.sampleSizes.Count(); ++i) total += table.sampleSizes.At(i);
   return total;
 }
 
@@ -440,8 +441,9 @@ DWORD trakBox::GetMaxSampleSize() {
   if (!sampleTable) return 0;
   const trakFragment& table = *sampleTable;
   if (!table.sampleSizes.Empty()) {
-    const DWORD* sizes = table.sampleSizes.Data();
-    return *std::max_element(sizes, sizes + table.sampleSizes.Count());
+    DWORD largest = 0;
+    for (ULONG i = 0; i < table.sampleSizes.Count(); ++i) largest = std::max(largest, table.sampleSizes.At(i));
+    return largest;
   }
   if (pcmFlags & kPcmWholeChunkUnits) {
     DWORD largestChunk = 0;
@@ -484,8 +486,10 @@ void trakBox::PreparePcmLayout() {
     if (oneDuration) pcmFlags |= kPcmWholeChunkUnits;
     table.constantSampleSize = bytesPerFrame;
   } else {
-    DWORD* sizes = table.sampleSizes.Data();
-    for (ULONG i = 0; i < table.sampleSizes.Count(); ++i) sizes[i] *= bytesPerFrame;
+    PackedArray<DWORD>& sizes = table.sampleSizes;
+    for (ULONG i = 0; i < sizes.Count(); ++i) {
+      if (sizes.Set(i, sizes.At(i) * bytesPerFrame) != S_OK) throw ArrayError(E_OUTOFMEMORY);
+    }
   }
 }
 

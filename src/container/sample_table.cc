@@ -23,9 +23,6 @@ constexpr LONGLONG kStz2ReservedBytes = 3;
 // Table entries are read in blocks of this many bytes: a multiple of every
 // entry width (4, 8, 12), so no entry straddles two blocks.
 constexpr LONG kTableBlockBytes = 12 * 1024;
-// The per-sample size table goes straight into its storage, in reads of at
-// most this much (one read for any real file).
-constexpr ULONGLONG kSizeTableReadBytes = 1u << 30;
 
 // Opens a table box: version and flags, then the box must fit in what its
 // parent has left.
@@ -51,7 +48,7 @@ HRESULT CheckTableFits(const BoxFieldReader& fields, IAsyncReader* reader, ULONG
 }
 
 // Reads `count` entries of `entryBytes` each, block by block, handing each
-// entry's bytes to `store(index, bytes)`.
+// entry's bytes to `store(index, bytes)`, which returns a result.
 template <class Store>
 HRESULT ReadEntries(BoxFieldReader& fields, ULONG count, LONG entryBytes, Store store) {
   BYTE block[kTableBlockBytes];
@@ -59,7 +56,7 @@ HRESULT ReadEntries(BoxFieldReader& fields, ULONG count, LONG entryBytes, Store 
   for (ULONG first = 0; first < count;) {
     const ULONG entries = std::min(entriesPerBlock, count - first);
     RETURN_IF_FAILED(fields.Bytes(block, static_cast<LONG>(entries) * entryBytes));
-    for (ULONG i = 0; i < entries; ++i) store(first + i, block + static_cast<size_t>(i) * entryBytes);
+    for (ULONG i = 0; i < entries; ++i) RETURN_IF_FAILED(store(first + i, block + static_cast<size_t>(i) * entryBytes));
     first += entries;
   }
   return S_OK;
@@ -67,6 +64,19 @@ HRESULT ReadEntries(BoxFieldReader& fields, ULONG count, LONG entryBytes, Store 
 
 LONGLONG WrappingAdd(LONGLONG a, LONGLONG b) {
   return static_cast<LONGLONG>(static_cast<ULONGLONG>(a) + static_cast<ULONGLONG>(b));
+}
+
+// One decoded entry into its table; a packed table may have to widen.
+template <class Entry, class Store>
+HRESULT StoreEntry(GrowableArray<Entry>& entries, ULONG i, const BYTE* bytes, Store& store) {
+  store(entries.Data()[i], bytes);
+  return S_OK;
+}
+template <class Value, unsigned kMinWidth, class Store>
+HRESULT StoreEntry(PackedArray<Value, kMinWidth>& entries, ULONG i, const BYTE* bytes, Store& store) {
+  Value value = 0;
+  store(value, bytes);
+  return entries.Set(i, value);
 }
 
 }  // namespace
@@ -99,9 +109,9 @@ HRESULT trakFragment::CopyTablesFrom(const trakFragment& other) {
   sampleCount = other.sampleCount;
   totalDuration = other.totalDuration;
   constantSampleSize = other.constantSampleSize;
-  RETURN_IF_FAILED(CopyEntries(sampleSizes, other.sampleSizes));
+  RETURN_IF_FAILED(sampleSizes.CopyFrom(other.sampleSizes));
   RETURN_IF_FAILED(CopyEntries(sampleToChunk, other.sampleToChunk));
-  RETURN_IF_FAILED(CopyEntries(chunkOffsets, other.chunkOffsets));
+  RETURN_IF_FAILED(chunkOffsets.CopyFrom(other.chunkOffsets));
   RETURN_IF_FAILED(CopyEntries(syncSamples, other.syncSamples));
   return CopyEntries(timeToSample, other.timeToSample);
 }
@@ -167,9 +177,9 @@ HRESULT trakBox::ParseSampleDescription(LONGLONG* position, LONGLONG* remaining,
   return S_OK;
 }
 
-template <class Entry, class Store>
-HRESULT trakBox::ReadCountedTable(LONGLONG* position, LONGLONG* remaining, Box& child,
-                                  GrowableArray<Entry> trakFragment::*table, LONG entryBytes, Store store) {
+template <class Table, class Store>
+HRESULT trakBox::ReadCountedTable(LONGLONG* position, LONGLONG* remaining, Box& child, Table trakFragment::*table,
+                                  LONG entryBytes, Store store) {
   CAutoLock lock(&tableLock);
   FullBox box(child);
   RETURN_IF_FAILED(OpenFullBox(box, reader_.Get(), position, remaining));
@@ -178,11 +188,10 @@ HRESULT trakBox::ReadCountedTable(LONGLONG* position, LONGLONG* remaining, Box& 
   DWORD count = 0;
   RETURN_IF_FAILED(fields.U32(&count));
   RETURN_IF_FAILED(CheckTableFits(fields, reader_.Get(), count, static_cast<ULONGLONG>(entryBytes)));
-  GrowableArray<Entry>& entries = (*sampleTable).*table;
+  Table& entries = (*sampleTable).*table;
   if (entries.SetCount(count) != S_OK) return E_OUTOFMEMORY;
-  Entry* data = entries.Data();
-  RETURN_IF_FAILED(
-      ReadEntries(fields, count, entryBytes, [&](ULONG i, const BYTE* bytes) { store(data[i], bytes); }));
+  RETURN_IF_FAILED(ReadEntries(fields, count, entryBytes,
+                               [&](ULONG i, const BYTE* bytes) { return StoreEntry(entries, i, bytes, store); }));
   fields.SkipRest();
   return S_OK;
 }
@@ -260,17 +269,9 @@ HRESULT trakBox::ParseSampleSize(LONGLONG* position, LONGLONG* remaining, Box& c
   if (table.constantSampleSize == 0) {
     RETURN_IF_FAILED(CheckTableFits(fields, reader_.Get(), count, sizeof(DWORD)));
     if (table.sampleSizes.SetCount(count) != S_OK) return E_OUTOFMEMORY;
-    // The largest table of a track: read in one go and converted in place.
-    BYTE* bytes = reinterpret_cast<BYTE*>(table.sampleSizes.Data());
-    ULONGLONG left = static_cast<ULONGLONG>(count) * sizeof(DWORD);
-    for (ULONGLONG done = 0; left > 0;) {
-      const ULONGLONG chunk = std::min(left, kSizeTableReadBytes);
-      RETURN_IF_FAILED(fields.Bytes(bytes + done, static_cast<LONG>(chunk)));
-      done += chunk;
-      left -= chunk;
-    }
-    DWORD* sizes = table.sampleSizes.Data();
-    for (ULONG i = 0; i < count; ++i) sizes[i] = LoadBigEndian32(bytes + static_cast<size_t>(i) * sizeof(DWORD));
+    RETURN_IF_FAILED(ReadEntries(fields, count, sizeof(DWORD), [&](ULONG i, const BYTE* bytes) {
+      return table.sampleSizes.Set(i, LoadBigEndian32(bytes));
+    }));
   }
   fields.SkipRest();
   return S_OK;
@@ -296,17 +297,19 @@ HRESULT trakBox::ParseCompactSampleSize(LONGLONG* position, LONGLONG* remaining,
       fieldSize == 4 ? (static_cast<ULONGLONG>(count) + 1) / 2 : static_cast<ULONGLONG>(count) * (fieldSize / 8);
   RETURN_IF_FAILED(CheckTableFits(fields, reader_.Get(), packedBytes, 1));
   if (table.sampleSizes.SetCount(count) != S_OK) return E_OUTOFMEMORY;
-  DWORD* sizes = table.sampleSizes.Data();
+  PackedArray<DWORD>& sizes = table.sampleSizes;
   if (fieldSize == 16) {
     RETURN_IF_FAILED(
-        ReadEntries(fields, count, 2, [&](ULONG i, const BYTE* bytes) { sizes[i] = LoadBigEndian16(bytes); }));
+        ReadEntries(fields, count, 2, [&](ULONG i, const BYTE* bytes) { return sizes.Set(i, LoadBigEndian16(bytes)); }));
   } else if (fieldSize == 8) {
-    RETURN_IF_FAILED(ReadEntries(fields, count, 1, [&](ULONG i, const BYTE* bytes) { sizes[i] = bytes[0]; }));
+    RETURN_IF_FAILED(ReadEntries(fields, count, 1, [&](ULONG i, const BYTE* bytes) { return sizes.Set(i, bytes[0]); }));
   } else {
+    // Four-bit sizes always fit the narrowest width.
     RETURN_IF_FAILED(ReadEntries(fields, static_cast<ULONG>(packedBytes), 1, [&](ULONG pair, const BYTE* bytes) {
       const ULONG i = pair * 2;
-      sizes[i] = bytes[0] >> 4;
-      if (i + 1 < count) sizes[i + 1] = bytes[0] & 0x0F;
+      sizes.Set(i, bytes[0] >> 4);
+      if (i + 1 < count) sizes.Set(i + 1, bytes[0] & 0x0F);
+      return S_OK;
     }));
   }
   fields.SkipRest();

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "container/growable_array.h"
+#include "container/packed_array.h"
 #include "platform/wintypes.h"
 
 // "stts": `count` samples of `sampleDelta` media units each.
@@ -51,10 +52,10 @@ class trakFragment {
   LONGLONG totalDuration = 0;
   // "stsz"'s common size; 0 when sizes are per sample.
   DWORD constantSampleSize = 0;
-  GrowableArray<DWORD> sampleSizes;
+  PackedArray<DWORD> sampleSizes;
   GrowableArray<SampleToChunkEntry> sampleToChunk;
-  // Absolute file offsets; "stco" offsets are widened.
-  GrowableArray<ULONGLONG> chunkOffsets;
+  // Absolute file offsets, four bytes each until one needs eight.
+  PackedArray<ULONGLONG, 4> chunkOffsets;
   // 1-based sample numbers, ascending; empty means every sample is a sync
   // sample.
   GrowableArray<DWORD> syncSamples;

@@ -40,7 +40,7 @@ HRESULT PrepareMovieTablesForRuns(trakFragment& table, LONGLONG sampleLimit) {
   if (table.sampleSizes.Empty() && table.constantSampleSize != 0) {
     if (table.sampleCount > sampleLimit) return STG_E_INVALIDHEADER;
     if (table.sampleSizes.SetCount(table.sampleCount) != S_OK) return E_OUTOFMEMORY;
-    std::fill_n(table.sampleSizes.Data(), table.sampleCount, table.constantSampleSize);
+    for (ULONG i = 0; i < table.sampleCount; ++i) RETURN_IF_FAILED(table.sampleSizes.Set(i, table.constantSampleSize));
     table.constantSampleSize = 0;
   }
   if (table.syncSamples.Empty() && !table.sampleSizes.Empty()) {

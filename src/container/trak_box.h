@@ -118,7 +118,8 @@ class trakBox : public FullBox {
   // 100-ns units.
   LONGLONG GetDefaultSampleDuration();
 
-  // The layout fix-up of QuickTime PCM, run once after parsing.
+  // The layout fix-up of QuickTime PCM, run once after parsing. Raises
+  // ArrayError(E_OUTOFMEMORY) when the scaled sizes cannot widen.
   void PreparePcmLayout();
   // The sample entry's media type at `index`, with the sample size and
   // temporal compression this track's tables imply.
@@ -299,9 +300,9 @@ class trakBox : public FullBox {
   HRESULT ParseSyncSample(LONGLONG* position, LONGLONG* remaining, Box& child);
   // The common shape of stts, stsc, stco, co64 and stss: an entry count, then
   // the entries, read into `table` of the current table set.
-  template <class Entry, class Store>
-  HRESULT ReadCountedTable(LONGLONG* position, LONGLONG* remaining, Box& child,
-                           GrowableArray<Entry> trakFragment::*table, LONG entryBytes, Store store);
+  template <class Table, class Store>
+  HRESULT ReadCountedTable(LONGLONG* position, LONGLONG* remaining, Box& child, Table trakFragment::*table,
+                           LONG entryBytes, Store store);
   void FindDefaultSampleDelta();
   // Every sample-to-chunk entry names description 1.
   bool OnlyFirstDescriptionUsed();

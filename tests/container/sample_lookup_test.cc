@@ -52,6 +52,11 @@ class SampleLookupTest : public ::testing::Test {
     ASSERT_EQ(table.SetCount(static_cast<ULONG>(values.size())), S_OK);
     std::copy(values.begin(), values.end(), table.Data());
   }
+  template <class T, unsigned kMinWidth>
+  void Fill(PackedArray<T, kMinWidth>& table, const std::vector<T>& values) {
+    ASSERT_EQ(table.SetCount(static_cast<ULONG>(values.size())), S_OK);
+    for (ULONG i = 0; i < values.size(); ++i) ASSERT_EQ(table.Set(i, values[i]), S_OK);
+  }
 
   Info SampleInfo(LONGLONG sample) {
     Info row{};
@@ -233,9 +238,9 @@ TEST_F(SampleLookupTest, OnlyQuickTimePcmOfSoundTracksIsLaidOut) {
     Table().constantSampleSize = sizes.empty() ? 1 : 0;
     SetSizes(sizes.empty() ? std::vector<DWORD>{} : std::vector<DWORD>{10, 20});
     track_.PreparePcmLayout();
-    const GrowableArray<DWORD>& scaled = Table().sampleSizes;
-    EXPECT_EQ(std::make_tuple(track_.pcmFlags, Table().constantSampleSize,
-                              std::vector<DWORD>(scaled.Data(), scaled.Data() + scaled.Count())),
+    std::vector<DWORD> scaled;
+    for (ULONG i = 0; i < Table().sampleSizes.Count(); ++i) scaled.push_back(Table().sampleSizes[i]);
+    EXPECT_EQ(std::make_tuple(track_.pcmFlags, Table().constantSampleSize, scaled),
               std::make_tuple(flags, constantSize, sizes))
         << format;
   }

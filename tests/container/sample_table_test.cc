@@ -28,6 +28,12 @@ template <class T>
 std::vector<T> Entries(const GrowableArray<T>& table) {
   return std::vector<T>(table.Data(), table.Data() + table.Count());
 }
+template <class T, unsigned kMinWidth>
+std::vector<T> Entries(const PackedArray<T, kMinWidth>& table) {
+  std::vector<T> values;
+  for (ULONG i = 0; i < table.Count(); ++i) values.push_back(table[i]);
+  return values;
+}
 
 std::vector<std::pair<DWORD, LONG>> TimeToSample(const trakFragment& table) {
   std::vector<std::pair<DWORD, LONG>> entries;
