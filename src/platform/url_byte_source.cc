@@ -1,5 +1,6 @@
 #include "platform/url_byte_source.h"
 
+#include "platform/curl_library.h"
 #include "platform/win32_error.h"
 
 #include <algorithm>
@@ -7,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <curl/curl.h>
 #include <mutex>
 #include <new>
 
@@ -37,11 +37,6 @@ constexpr long kMaxRedirects = 5;
 
 CURL* Easy(void* handle) { return static_cast<CURL*>(handle); }
 CURLM* Multi(void* handle) { return static_cast<CURLM*>(handle); }
-
-void InitialiseCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 // ISODMX_URL_TIMEOUT, when set to a positive number of seconds.
 long TimeoutOverride() {
@@ -86,40 +81,40 @@ CUrlByteSource::CUrlByteSource(const std::string& url)
 
 CUrlByteSource::~CUrlByteSource() {
   EndTransfer();
-  if (m_multi != nullptr) curl_multi_cleanup(Multi(m_multi));
-  if (m_tailMulti != nullptr) curl_multi_cleanup(Multi(m_tailMulti));
-  if (m_easy != nullptr) curl_easy_cleanup(Easy(m_easy));
+  if (m_multi != nullptr) Curl()->multiCleanup(Multi(m_multi));
+  if (m_tailMulti != nullptr) Curl()->multiCleanup(Multi(m_tailMulti));
+  if (m_easy != nullptr) Curl()->easyCleanup(Easy(m_easy));
 }
 
 HRESULT CUrlByteSource::Initialise() {
-  InitialiseCurlOnce();
-  m_easy = curl_easy_init();
-  m_multi = curl_multi_init();
-  m_tailMulti = curl_multi_init();
+  if (Curl() == nullptr) return INET_E_DOWNLOAD_FAILURE;
+  m_easy = Curl()->easyInit();
+  m_multi = Curl()->multiInit();
+  m_tailMulti = Curl()->multiInit();
   if (m_easy == nullptr || m_multi == nullptr || m_tailMulti == nullptr) return E_OUTOFMEMORY;
   CURL* easy = Easy(m_easy);
   const long override = TimeoutOverride();
-  curl_easy_setopt(easy, CURLOPT_URL, m_url.c_str());
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp");
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, override != 0 ? override : kConnectTimeoutSeconds);
+  Curl()->easySetopt(easy, CURLOPT_URL, m_url.c_str());
+  Curl()->easySetopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
+  Curl()->easySetopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp");
+  Curl()->easySetopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  Curl()->easySetopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+  Curl()->easySetopt(easy, CURLOPT_NOSIGNAL, 1L);
+  Curl()->easySetopt(easy, CURLOPT_FAILONERROR, 1L);
+  Curl()->easySetopt(easy, CURLOPT_CONNECTTIMEOUT, override != 0 ? override : kConnectTimeoutSeconds);
   // A stall is less than a byte a second for the whole period.
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, override != 0 ? override : kStallTimeoutSeconds);
-  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CUrlByteSource::OnBody);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+  Curl()->easySetopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  Curl()->easySetopt(easy, CURLOPT_LOW_SPEED_TIME, override != 0 ? override : kStallTimeoutSeconds);
+  Curl()->easySetopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+  Curl()->easySetopt(easy, CURLOPT_WRITEFUNCTION, &CUrlByteSource::OnBody);
+  Curl()->easySetopt(easy, CURLOPT_WRITEDATA, this);
   CAutoLock hold(&m_lock);
   return QuerySize();
 }
 
 HRESULT CUrlByteSource::QuerySize() {
   CURL* easy = Easy(m_easy);
-  curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  Curl()->easySetopt(easy, CURLOPT_NOBODY, 1L);
   HRESULT hr = StartTransfer(0);
   if (SUCCEEDED(hr)) hr = Pump(std::numeric_limits<LONGLONG>::max());
   EndTransfer();
@@ -127,13 +122,13 @@ HRESULT CUrlByteSource::QuerySize() {
   hr = TransferResult(m_easy, m_transferCode, m_rangeIgnored);
   if (FAILED(hr)) return hr;
   curl_off_t length = -1;
-  curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  Curl()->easyGetinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   if (length < 0) return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
   m_size = length;
   if (m_isHttp) {
-    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    Curl()->easySetopt(easy, CURLOPT_HTTPGET, 1L);
   } else {
-    curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
+    Curl()->easySetopt(easy, CURLOPT_NOBODY, 0L);
   }
   return S_OK;
 }
@@ -143,12 +138,12 @@ HRESULT CUrlByteSource::StartTransfer(LONGLONG from) {
   CURL* easy = Easy(m_easy);
   char range[32];
   std::snprintf(range, sizeof range, "%lld-", static_cast<long long>(from));
-  curl_easy_setopt(easy, CURLOPT_RANGE, m_size < 0 ? nullptr : range);
+  Curl()->easySetopt(easy, CURLOPT_RANGE, m_size < 0 ? nullptr : range);
   m_transferFrom = from;
   m_transferDone = false;
   m_transferCode = CURLE_OK;
   m_rangeIgnored = false;
-  if (curl_multi_add_handle(Multi(m_multi), easy) != CURLM_OK) return E_OUTOFMEMORY;
+  if (Curl()->multiAddHandle(Multi(m_multi), easy) != CURLM_OK) return E_OUTOFMEMORY;
   m_attached = true;
   ++m_requests;
   return S_OK;
@@ -159,11 +154,11 @@ void CUrlByteSource::EndTransfer() {
   // A paused transfer holds back what it received; it goes nowhere.
   if (m_paused) {
     m_discarding = true;
-    curl_easy_pause(Easy(m_easy), CURLPAUSE_CONT);
+    Curl()->easyPause(Easy(m_easy), CURLPAUSE_CONT);
     m_discarding = false;
     m_paused = false;
   }
-  curl_multi_remove_handle(Multi(m_multi), Easy(m_easy));
+  Curl()->multiRemoveHandle(Multi(m_multi), Easy(m_easy));
   m_attached = false;
 }
 
@@ -172,17 +167,17 @@ HRESULT CUrlByteSource::Pump(LONGLONG until) {
   m_pumpUntil = until;
   if (m_paused && m_attached && WindowEnd() < until) {
     m_paused = false;
-    curl_easy_pause(Easy(m_easy), CURLPAUSE_CONT);
+    Curl()->easyPause(Easy(m_easy), CURLPAUSE_CONT);
   }
   for (;;) {
     if (m_flushing) return VFW_E_WRONG_STATE;
     if (!m_attached || m_transferDone || WindowEnd() >= until) return S_OK;
     int running = 0;
-    const CURLMcode code = curl_multi_perform(multi, &running);
+    const CURLMcode code = Curl()->multiPerform(multi, &running);
     if (code == CURLM_OUT_OF_MEMORY) return E_OUTOFMEMORY;
     if (code != CURLM_OK) return INET_E_DOWNLOAD_FAILURE;
     int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+    while (CURLMsg* message = Curl()->multiInfoRead(multi, &queued)) {
       if (message->msg != CURLMSG_DONE) continue;
       m_transferDone = true;
       m_transferCode = message->data.result;
@@ -192,7 +187,7 @@ HRESULT CUrlByteSource::Pump(LONGLONG until) {
       return S_OK;
     }
     if (WindowEnd() >= until) return S_OK;
-    curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
+    Curl()->multiPoll(multi, nullptr, 0, kPollMs, nullptr);
   }
 }
 
@@ -204,7 +199,7 @@ HRESULT CUrlByteSource::TransferResult(void* easy, int curlCode, bool rangeIgnor
       return rangeIgnored ? HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) : INET_E_DOWNLOAD_FAILURE;
     case CURLE_HTTP_RETURNED_ERROR: {
       long status = 0;
-      curl_easy_getinfo(Easy(easy), CURLINFO_RESPONSE_CODE, &status);
+      Curl()->easyGetinfo(Easy(easy), CURLINFO_RESPONSE_CODE, &status);
       return status == 404 || status == 410 ? INET_E_RESOURCE_NOT_FOUND : INET_E_DOWNLOAD_FAILURE;
     }
     case CURLE_REMOTE_FILE_NOT_FOUND:
@@ -243,7 +238,7 @@ size_t CUrlByteSource::OnBody(char* data, size_t size, size_t count, void* self)
   }
   if (source->WindowEnd() == source->m_transferFrom && source->m_isHttp && source->m_transferFrom > 0) {
     long status = 0;
-    curl_easy_getinfo(Easy(source->m_easy), CURLINFO_RESPONSE_CODE, &status);
+    Curl()->easyGetinfo(Easy(source->m_easy), CURLINFO_RESPONSE_CODE, &status);
     // A whole body from 0 would land at the wrong place in the window.
     if (status != 206) {
       source->m_rangeIgnored = true;
@@ -277,7 +272,7 @@ size_t OnTailBody(char* data, size_t size, size_t count, void* context) {
   const size_t bytes = size * count;
   if (sink->bytes->empty() && sink->from > 0) {
     long status = 0;
-    curl_easy_getinfo(sink->easy, CURLINFO_RESPONSE_CODE, &status);
+    Curl()->easyGetinfo(sink->easy, CURLINFO_RESPONSE_CODE, &status);
     if (status == 200) {
       sink->rangeIgnored = true;
       return 0;
@@ -297,37 +292,37 @@ size_t OnTailBody(char* data, size_t size, size_t count, void* context) {
 
 HRESULT CUrlByteSource::FetchTail() {
   const LONGLONG from = TailStart();
-  CURL* easy = curl_easy_duphandle(Easy(m_easy));
+  CURL* easy = Curl()->easyDuphandle(Easy(m_easy));
   if (easy == nullptr) return E_OUTOFMEMORY;
   std::vector<BYTE> tail;
   TailSink sink{easy, from, static_cast<size_t>(m_size - from), &tail};
   char range[32];
   std::snprintf(range, sizeof range, "%lld-", static_cast<long long>(from));
-  curl_easy_setopt(easy, CURLOPT_RANGE, range);
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnTailBody);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
+  Curl()->easySetopt(easy, CURLOPT_RANGE, range);
+  Curl()->easySetopt(easy, CURLOPT_WRITEFUNCTION, &OnTailBody);
+  Curl()->easySetopt(easy, CURLOPT_WRITEDATA, &sink);
   CURLM* multi = Multi(m_tailMulti);
-  HRESULT hr = curl_multi_add_handle(multi, easy) == CURLM_OK ? S_OK : E_OUTOFMEMORY;
+  HRESULT hr = Curl()->multiAddHandle(multi, easy) == CURLM_OK ? S_OK : E_OUTOFMEMORY;
   ++m_requests;
   int code = -1;
   while (SUCCEEDED(hr) && code < 0) {
     int running = 0;
     if (m_flushing) {
       hr = VFW_E_WRONG_STATE;
-    } else if (curl_multi_perform(multi, &running) != CURLM_OK) {
+    } else if (Curl()->multiPerform(multi, &running) != CURLM_OK) {
       hr = INET_E_DOWNLOAD_FAILURE;
     } else {
       int queued = 0;
-      while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+      while (CURLMsg* message = Curl()->multiInfoRead(multi, &queued)) {
         if (message->msg == CURLMSG_DONE) code = message->data.result;
       }
-      if (code < 0) curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
+      if (code < 0) Curl()->multiPoll(multi, nullptr, 0, kPollMs, nullptr);
     }
   }
   if (SUCCEEDED(hr)) hr = TransferResult(easy, code, sink.rangeIgnored);
   if (SUCCEEDED(hr) && tail.size() != sink.limit) hr = HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_RESET);
-  curl_multi_remove_handle(multi, easy);
-  curl_easy_cleanup(easy);
+  Curl()->multiRemoveHandle(multi, easy);
+  Curl()->easyCleanup(easy);
   if (SUCCEEDED(hr)) m_tail = std::move(tail);
   return hr;
 }
@@ -396,8 +391,8 @@ HRESULT CUrlByteSource::Length(LONGLONG* total, LONGLONG* available) {
 
 HRESULT CUrlByteSource::BeginFlush() {
   m_flushing = true;
-  curl_multi_wakeup(Multi(m_multi));
-  curl_multi_wakeup(Multi(m_tailMulti));
+  Curl()->multiWakeup(Multi(m_multi));
+  Curl()->multiWakeup(Multi(m_tailMulti));
   return S_OK;
 }
 

@@ -1,11 +1,11 @@
 #include "platform/url_location.h"
 
 #include "platform/code_page.h"
+#include "platform/curl_library.h"
 #include "platform/file_byte_source.h"
 #include "platform/url_byte_source.h"
 #include "platform/win32_error.h"
 
-#include <curl/curl.h>
 #include <memory>
 
 namespace {
@@ -46,23 +46,24 @@ bool HasScheme(const std::wstring& location) {
 }
 
 struct UrlDeleter {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+  void operator()(CURLU* url) const { Curl()->urlCleanup(url); }
 };
 
 HRESULT CombineUrls(const std::wstring& base, const std::wstring& relative, std::wstring* out) {
-  std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
+  if (Curl() == nullptr) return INET_E_DOWNLOAD_FAILURE;
+  std::unique_ptr<CURLU, UrlDeleter> url(Curl()->url());
   if (!url) return E_OUTOFMEMORY;
-  if (curl_url_set(url.get(), CURLUPART_URL, Utf8(base).c_str(), kUrlFlags) != CURLUE_OK ||
-      curl_url_set(url.get(), CURLUPART_URL, Utf8(relative).c_str(), kUrlFlags) != CURLUE_OK) {
+  if (Curl()->urlSet(url.get(), CURLUPART_URL, Utf8(base).c_str(), kUrlFlags) != CURLUE_OK ||
+      Curl()->urlSet(url.get(), CURLUPART_URL, Utf8(relative).c_str(), kUrlFlags) != CURLUE_OK) {
     return HRESULT_FROM_WIN32(ERROR_INTERNET_INVALID_URL);
   }
   char* combined = nullptr;
-  if (curl_url_get(url.get(), CURLUPART_URL, &combined, 0) != CURLUE_OK) {
+  if (Curl()->urlGet(url.get(), CURLUPART_URL, &combined, 0) != CURLUE_OK) {
     return HRESULT_FROM_WIN32(ERROR_INTERNET_INVALID_URL);
   }
   out->clear();
   AppendCodePageAsWide(CP_UTF8, combined, std::char_traits<char>::length(combined), out);
-  curl_free(combined);
+  Curl()->free(combined);
   return S_OK;
 }
 
