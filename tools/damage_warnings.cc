@@ -46,7 +46,7 @@ std::vector<std::string> TruncationWarnings(const CDarEdoSource& source) {
   if (!source.reader || FAILED(source.reader->Length(&length, &available))) return warnings;
   for (ULONG i = 0; i < source.TrackCount(); ++i) {
     trakBox& track = *source.Track(i);
-    if (!track.sampleEntry) continue;
+    if (!track.sampleEntry || track.SamplesEndWithin(length)) continue;
     const Overrun overrun = CountSamplesBeyond(track, length);
     if (overrun.beyond == 0) continue;
     char text[256];

@@ -66,6 +66,40 @@ class PackedArray {
     return S_OK;
   }
 
+  // Stores `count` values from `first` on (within the count), widening once
+  // for the largest; E_OUTOFMEMORY leaves the array as it was.
+  HRESULT SetRange(ULONG first, const T* values, ULONG count) {
+    if (first > count_ || count > count_ - first) return E_INVALIDARG;
+    if (count == 0) return S_OK;
+    const T largest = *std::max_element(values, values + count);
+    if (largest > maxValue_ && !Widen(WidthOf(largest))) return E_OUTOFMEMORY;
+    switch (width_) {
+      case 1:
+        return StoreRange<uint8_t>(first, values, count);
+      case 2:
+        return StoreRange<uint16_t>(first, values, count);
+      case 4:
+        return StoreRange<uint32_t>(first, values, count);
+      default:
+        return StoreRange<uint64_t>(first, values, count);
+    }
+  }
+
+  // The sum of the entries [first, last) (within the count), wrapping at 64
+  // bits; one pass at the stored width.
+  ULONGLONG Sum(ULONG first, ULONG last) const {
+    switch (width_) {
+      case 1:
+        return SumRange<uint8_t>(first, last);
+      case 2:
+        return SumRange<uint16_t>(first, last);
+      case 4:
+        return SumRange<uint32_t>(first, last);
+      default:
+        return SumRange<uint64_t>(first, last);
+    }
+  }
+
   // Adds one entry at the end; raises E_OUTOFMEMORY when it cannot grow.
   void Append(T value) {
     const unsigned width = value > maxValue_ ? WidthOf(value) : width_;
@@ -133,6 +167,20 @@ class PackedArray {
   template <class W>
   static void PutWord(BYTE* at, W value) {
     std::memcpy(at, &value, sizeof value);
+  }
+
+  template <class W>
+  HRESULT StoreRange(ULONG first, const T* values, ULONG count) {
+    BYTE* at = data_ + static_cast<size_t>(first) * sizeof(W);
+    for (ULONG i = 0; i < count; ++i, at += sizeof(W)) PutWord(at, static_cast<W>(values[i]));
+    return S_OK;
+  }
+  template <class W>
+  ULONGLONG SumRange(ULONG first, ULONG last) const {
+    ULONGLONG sum = 0;
+    const BYTE* at = data_ + static_cast<size_t>(first) * sizeof(W);
+    for (ULONG i = first; i < last; ++i, at += sizeof(W)) sum += Word<W>(at);
+    return sum;
   }
 
   static constexpr T MaxOfWidth(unsigned width) {

@@ -227,7 +227,7 @@ HRESULT trakBox::GetSampleLocation(LONGLONG sample, LONGLONG* offset, LONGLONG* 
     from = chunkCache_.locatedSample;
     offsetInChunk = chunkCache_.locatedOffsetInChunk;
   }
-  for (LONGLONG s = from; s < sample; ++s) offsetInChunk += sizes.At(static_cast<ULONG>(s));
+  offsetInChunk += sizes.Sum(static_cast<ULONG>(from), static_cast<ULONG>(sample));
   chunkCache_.locatedChunk = chunk;
   chunkCache_.locatedSample = sample;
   chunkCache_.locatedOffsetInChunk = offsetInChunk;
@@ -296,6 +296,36 @@ HRESULT trakBox::GetReadAhead(LONGLONG sample, LONGLONG offset, LONGLONG limit, 
   }
   *bytes = spanEnd - offset;
   return S_OK;
+}
+
+bool trakBox::SamplesEndWithin(LONGLONG length) {
+  CAutoLock lock(&tableLock);
+  if (!sampleTable || length < 0) return false;
+  const trakFragment& table = *sampleTable;
+  const SampleToChunkEntry* runs = table.sampleToChunk.Data();
+  const ULONG runCount = table.sampleToChunk.Count();
+  if (runCount == 0 || runs[0].firstChunk != 1) return false;
+  for (ULONG i = 1; i < runCount; ++i) {
+    if (runs[i].firstChunk <= runs[i - 1].firstChunk) return false;
+  }
+  const PackedArray<DWORD>& sizes = table.sampleSizes;
+  const bool sized = !sizes.Empty();
+  // Where the lookups stop: past the sizes, or past the sample count.
+  const ULONGLONG samples = sized ? sizes.Count() : table.sampleCount;
+  const ULONGLONG end = static_cast<ULONGLONG>(length);
+  ULONGLONG sample = 0;
+  ULONG run = 0;
+  for (ULONG chunk = 0; chunk < table.chunkOffsets.Count() && sample < samples; ++chunk) {
+    if (run + 1 < runCount && runs[run + 1].firstChunk - 1 <= chunk) ++run;
+    if (runs[run].samplesPerChunk == 0) return false;
+    const ULONGLONG taken = std::min<ULONGLONG>(runs[run].samplesPerChunk, samples - sample);
+    const ULONGLONG bytes = sized ? sizes.Sum(static_cast<ULONG>(sample), static_cast<ULONG>(sample + taken))
+                                  : static_cast<ULONGLONG>(table.constantSampleSize) * taken;
+    const ULONGLONG offset = table.chunkOffsets.At(chunk);
+    if (offset > end || bytes > end - offset) return false;
+    sample += taken;
+  }
+  return true;
 }
 
 HRESULT trakBox::ReadFirstSample(BYTE* buffer, LONGLONG* length) {
@@ -417,9 +447,7 @@ ULONGLONG trakBox::GetTotalSampleBytes() {
   if (!sampleTable) return 0;
   const trakFragment& table = *sampleTable;
   if (table.sampleSizes.Empty()) return static_cast<ULONGLONG>(table.constantSampleSize) * table.sampleCount;
-  ULONGLONG total = 0;
-  for (ULONG i = 0; i < table.sampleSizes.Count(); ++i) total += table.sampleSizes.At(i);
-  return total;
+  return table.sampleSizes.Sum(0, table.sampleSizes.Count());
 }
 
 DWORD trakBox::GetAverageSampleSize() {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <unordered_map>
 
 namespace {
@@ -269,9 +270,16 @@ HRESULT trakBox::ParseSampleSize(LONGLONG* position, LONGLONG* remaining, Box& c
   if (table.constantSampleSize == 0) {
     RETURN_IF_FAILED(CheckTableFits(fields, reader_.Get(), count, sizeof(DWORD)));
     if (table.sampleSizes.SetCount(count) != S_OK) return E_OUTOFMEMORY;
-    RETURN_IF_FAILED(ReadEntries(fields, count, sizeof(DWORD), [&](ULONG i, const BYTE* bytes) {
-      return table.sampleSizes.Set(i, LoadBigEndian32(bytes));
-    }));
+    // The largest table of a track: a block at a time, converted in place
+    // and stored at once.
+    DWORD sizes[kTableBlockBytes / sizeof(DWORD)];
+    for (ULONG first = 0; first < count;) {
+      const ULONG entries = std::min<ULONG>(std::size(sizes), count - first);
+      RETURN_IF_FAILED(fields.Bytes(sizes, static_cast<LONG>(entries * sizeof(DWORD))));
+      for (ULONG i = 0; i < entries; ++i) sizes[i] = LoadBigEndian32(reinterpret_cast<const BYTE*>(&sizes[i]));
+      RETURN_IF_FAILED(table.sampleSizes.SetRange(first, sizes, entries));
+      first += entries;
+    }
   }
   fields.SkipRest();
   return S_OK;

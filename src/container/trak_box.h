@@ -99,6 +99,11 @@ class trakBox : public FullBox {
   // only, at most `limit` (0 when `sample` alone is larger). S_FALSE past
   // the end of the track.
   HRESULT GetReadAhead(LONGLONG sample, LONGLONG offset, LONGLONG limit, LONGLONG maxGap, LONGLONG* bytes);
+  // Whether every sample GetSampleLocation finds ends within the first
+  // `length` bytes, by one pass over the chunks. False also when the chunk
+  // table is irregular (first chunks not ascending from 1, a run of no
+  // samples): a walk over the samples then decides.
+  bool SamplesEndWithin(LONGLONG length);
   // Sample 0 into `buffer`; *length (in: capacity) is lowered to the
   // sample's size when that is smaller.
   HRESULT ReadFirstSample(BYTE* buffer, LONGLONG* length);
