@@ -24,8 +24,10 @@ LONGLONG WrappingAdd(LONGLONG a, LONGLONG b) {
 }  // namespace
 
 HRESULT trakBox::LoadFragmentsForSample(LONGLONG sample) {
-  CAutoLock lock(&tableLock);
+  // Set once while parsing, before any worker runs; the delivery loop asks
+  // for every sample, and a plain track needs no lock for the answer.
   if (!isFragmented) return S_OK;
+  CAutoLock lock(&tableLock);
   // Every successful step moves the scan forward through the file, so the
   // loop ends at the end of the source at the latest.
   for (;;) {
