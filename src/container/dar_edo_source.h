@@ -16,6 +16,7 @@
 #include "platform/unknown.h"
 
 #include <memory>
+#include <vector>
 
 class CDarEdoSource {
  public:
@@ -83,4 +84,8 @@ class CDarEdoSource {
   // Non-zero while an expanded compressed header is being parsed: one
   // nested inside it is not expanded again.
   int expansionDepth_ = 0;
+  // Where the index boxes read so far found a "moof" header, ascending:
+  // every track's index names the same fragments, and each header costs a
+  // read of its own. Kept only while the index is read.
+  std::vector<LONGLONG> checkedFragments_;
 };

@@ -103,7 +103,9 @@ HRESULT CDarEdoSource::FindMovieFragmentRandomAccess() {
       {FourCC("tfra"), &CDarEdoSource::ParseTrackFragmentRandomAccess},
   };
   Box mfra(header);
-  return WalkChildren(*this, kRandomAccessChildren, reader.Get(), &position, mfra);
+  hr = WalkChildren(*this, kRandomAccessChildren, reader.Get(), &position, mfra);
+  std::vector<LONGLONG>().swap(checkedFragments_);
+  return hr;
 }
 
 HRESULT CDarEdoSource::ParseTrackFragmentRandomAccess(LONGLONG* position, LONGLONG* remaining, Box& child) {
@@ -168,14 +170,22 @@ HRESULT CDarEdoSource::ParseTrackFragmentRandomAccess(LONGLONG* position, LONGLO
   ULONG kept = 0;
   LONGLONG checkedOffset = -1;
   bool checkedHoldsFragment = false;
+  const auto earlier = static_cast<std::ptrdiff_t>(checkedFragments_.size());
   for (ULONG i = 0; i < read; ++i) {
     const RandomAccessEntry entry = entries.Data()[i];
     if (entry.fragmentOffset != checkedOffset) {
       checkedOffset = entry.fragmentOffset;
-      checkedHoldsFragment = HoldsMovieFragment(reader.Get(), entry.fragmentOffset, total);
+      checkedHoldsFragment =
+          std::binary_search(checkedFragments_.begin(), checkedFragments_.begin() + earlier, checkedOffset);
+      if (!checkedHoldsFragment && HoldsMovieFragment(reader.Get(), checkedOffset, total)) {
+        checkedHoldsFragment = true;
+        checkedFragments_.push_back(checkedOffset);
+      }
     }
     if (checkedHoldsFragment) entries.Data()[kept++] = entry;
   }
+  std::sort(checkedFragments_.begin() + earlier, checkedFragments_.end());
+  std::inplace_merge(checkedFragments_.begin(), checkedFragments_.begin() + earlier, checkedFragments_.end());
   // Only entries read whole stay: a zeroed one would send a seek to the
   // start of the file. Stable, so that equal times keep their file order.
   entries.SetCount(kept);
