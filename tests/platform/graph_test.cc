@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -14,7 +14,9 @@ using namespace testfilters;
 
 class GraphTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(NewGraph()); }
+  void NewGraph() {
+    if (control_) control_->Stop();
     ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph, graph_.PutVoid()),
               S_OK);
     ASSERT_EQ(graph_.As(IID_IMediaControl, control_), S_OK);
@@ -28,7 +30,8 @@ class GraphTest : public ::testing::Test {
   ComPtr<TestFilter> AddSource(const char* name, int count, PushPin::Options options = {}) {
     auto source = Make<TestFilter>(name, &log_);
     if (options.types.empty()) options.types.push_back(TypeOf(MEDIATYPE_Video, MEDIASUBTYPE_YUY2));
-    source->AddPushPin(L"Out", options, CountingProducer(count, 100));
+    options.count = count;
+    source->AddPin<PushPin>(L"Out", options);
     EXPECT_TRUE(SUCCEEDED(graph_->AddFilter(source.Get(), std::wstring(name, name + strlen(name)).c_str())));
     return source;
   }
@@ -84,63 +87,33 @@ TEST_F(GraphTest, RefusedConnectionsGiveTheirSpecificCodeAndStayUnconnected) {
   EXPECT_EQ(graph_->ConnectDirect(source->GetPin(0), other, nullptr), VFW_E_ALREADY_CONNECTED);
   CMediaType mt = TypeOf(MEDIATYPE_Video, MEDIASUBTYPE_YUY2);
   EXPECT_EQ(in->ReceiveConnection(second->GetPin(0), &mt), VFW_E_ALREADY_CONNECTED);
-}
 
-TEST_F(GraphTest, ConnectionRulesWhileRunningAndUnconnected) {
-  auto source = AddSource("src", 1000000);
-  RecordingPin* in = nullptr;
-  auto renderer = AddRenderer("sink", &in);
-  CMediaType mt;
-  EXPECT_EQ(in->ConnectionMediaType(&mt), VFW_E_NOT_CONNECTED);
-  IPin* peer = reinterpret_cast<IPin*>(1);
-  EXPECT_EQ(in->ConnectedTo(&peer), VFW_E_NOT_CONNECTED);
-  EXPECT_EQ(peer, nullptr);
-  ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
-  ASSERT_EQ(in->ConnectionMediaType(&mt), S_OK);
-  EXPECT_EQ(mt.subtype, MEDIASUBTYPE_YUY2);
   ASSERT_EQ(control_->Run(), S_OK);
   EXPECT_EQ(in->Disconnect(), VFW_E_NOT_STOPPED);
-  RecordingPin* other = nullptr;
-  auto second = AddRenderer("sink2", &other);
-  EXPECT_EQ(graph_->ConnectDirect(source->GetPin(0), other, nullptr), VFW_E_NOT_STOPPED);
   EXPECT_EQ(graph_->RemoveFilter(renderer.Get()), VFW_E_NOT_STOPPED);
   control_->Stop();
   EXPECT_EQ(graph_->RemoveFilter(renderer.Get()), S_OK);
   EXPECT_FALSE(source->GetPin(0)->IsConnected());
 }
 
-TEST_F(GraphTest, PartialTypePicksTheMatchingProposal) {
+TEST_F(GraphTest, ConnectionTakesTheMatchingProposalAndRoundsTheAllocator) {
   PushPin::Options options;
   options.types = {TypeOf(MEDIATYPE_Video, MEDIASUBTYPE_YUY2), TypeOf(MEDIATYPE_Video, MEDIASUBTYPE_RGB24)};
-  auto source = AddSource("src", 1, options);
-  RecordingPin* in = nullptr;
-  auto renderer = AddRenderer("sink", &in);
-  CMediaType partial(&MEDIATYPE_Video);
-  partial.SetSubtype(&MEDIASUBTYPE_RGB24);
-  ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, &partial), S_OK);
-  CMediaType mt;
-  in->ConnectionMediaType(&mt);
-  EXPECT_EQ(mt.subtype, MEDIASUBTYPE_RGB24);
-}
-
-TEST_F(GraphTest, AllocatorIsNegotiatedWithRoundedSizes) {
-  PushPin::Options options;
   options.buffers = 3;
-  options.bufferSize = 1000;
   options.align = 64;
   auto source = AddSource("src", 1, options);
   RecordingPin* in = nullptr;
   auto renderer = AddRenderer("sink", &in);
-  ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
-  auto* pin = static_cast<PushPin*>(source->GetPin(0));
-  EXPECT_EQ(pin->negotiated.cBuffers, 3);
-  EXPECT_EQ(pin->negotiated.cbBuffer, 1024);
+  const CMediaType partial = TypeOf(MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+  ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, &partial), S_OK);
+  CMediaType mt;
+  in->ConnectionMediaType(&mt);
+  EXPECT_EQ(mt.subtype, MEDIASUBTYPE_RGB24);
   ComPtr<IMemAllocator> allocator;
   ASSERT_EQ(in->GetAllocator(allocator.Put()), S_OK);
   ALLOCATOR_PROPERTIES props{};
   allocator->GetProperties(&props);
-  EXPECT_EQ(props.cbBuffer, 1024);
-  EXPECT_EQ(props.cbAlign, 64);
+  EXPECT_EQ(std::make_tuple(props.cBuffers, props.cbBuffer, props.cbAlign), std::make_tuple(3, 1024, 64));
 }
 
 TEST_F(GraphTest, StateChangesStartDownstream) {
@@ -161,34 +134,19 @@ TEST_F(GraphTest, StateChangesStartDownstream) {
   EXPECT_EQ(state, State_Stopped);
 }
 
-TEST_F(GraphTest, EndOfStreamOnEveryRendererCompletesTheGraph) {
-  RecordingPin* a = nullptr;
-  ASSERT_NO_FATAL_FAILURE(AddTwoStreams(5, 8, &a));
-  LONG code = 0;
-  EXPECT_EQ(events_->WaitForCompletion(0, &code), VFW_E_WRONG_STATE);
-  for (int round = 0; round < 3; ++round) {
-    ASSERT_EQ(control_->Run(), S_OK);
-    ASSERT_EQ(events_->WaitForCompletion(5000, &code), S_OK);
-    EXPECT_EQ(code, EC_COMPLETE);
-    EXPECT_TRUE(a->WaitFor([](const std::string& s) { return s.find('E') != std::string::npos; }));
-    LONG event = 0;
-    LONG_PTR p1 = 0, p2 = 0;
-    ASSERT_EQ(events_->GetEvent(&event, &p1, &p2, 0), S_OK);
-    EXPECT_EQ(event, EC_COMPLETE);
-    EXPECT_EQ(events_->GetEvent(&event, &p1, &p2, 0), E_ABORT);
-    ASSERT_EQ(control_->Stop(), S_OK);
-  }
-  EXPECT_EQ(a->Sequence(), std::string("NSSSSSE") + "NSSSSSE" + "NSSSSSE");
-}
-
 TEST_F(GraphTest, OneRendererAloneDoesNotCompleteTheGraph) {
-  RecordingPin* a = nullptr;
-  ASSERT_NO_FATAL_FAILURE(AddTwoStreams(2, 1000000, &a));
-  ASSERT_EQ(control_->Run(), S_OK);
-  ASSERT_TRUE(a->WaitFor([](const std::string& s) { return s.find('E') != std::string::npos; }));
-  LONG code = 0;
-  EXPECT_EQ(events_->WaitForCompletion(50, &code), E_ABORT);
-  EXPECT_EQ(code, 0);
+  for (const auto& [second, completes] : {std::pair{8, true}, std::pair{1000000, false}}) {
+    ASSERT_NO_FATAL_FAILURE(NewGraph());
+    RecordingPin* a = nullptr;
+    ASSERT_NO_FATAL_FAILURE(AddTwoStreams(5, second, &a));
+    LONG code = 0;
+    EXPECT_EQ(events_->WaitForCompletion(0, &code), VFW_E_WRONG_STATE);
+    ASSERT_EQ(control_->Run(), S_OK);
+    ASSERT_TRUE(a->WaitFor([](const std::string& s) { return s.find('E') != std::string::npos; }));
+    EXPECT_EQ(events_->WaitForCompletion(completes ? 5000 : 50, &code), completes ? S_OK : E_ABORT) << second;
+    EXPECT_EQ(code, completes ? EC_COMPLETE : 0);
+    EXPECT_EQ(a->Sequence(), "NSSSSSE");
+  }
 }
 
 // A filter that takes input and has no output pins, without saying it
@@ -210,45 +168,6 @@ TEST_F(GraphTest, GraphWithNothingToRenderCompletesAtOnce) {
   ASSERT_EQ(control_->Stop(), S_OK);
 }
 
-TEST_F(GraphTest, ErrorAbortReachesTheApplicationAndEndsTheWait) {
-  auto source = AddSource("src", 1000000);
-  RecordingPin* in = nullptr;
-  auto renderer = AddRenderer("sink", &in);
-  ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
-  ASSERT_EQ(control_->Run(), S_OK);
-  source->NotifyEvent(EC_ERRORABORT, E_FAIL, 0);
-  LONG code = 0;
-  ASSERT_EQ(events_->WaitForCompletion(5000, &code), S_OK);
-  EXPECT_EQ(code, EC_ERRORABORT);
-  LONG event = 0;
-  LONG_PTR p1 = 0, p2 = 0;
-  ASSERT_EQ(events_->GetEvent(&event, &p1, &p2, 1000), S_OK);
-  EXPECT_EQ(event, EC_ERRORABORT);
-  EXPECT_EQ(p1, E_FAIL);
-  // A late EC_COMPLETE no longer counts.
-  renderer->NotifyEvent(EC_COMPLETE, S_OK, 0);
-  EXPECT_EQ(events_->GetEvent(&event, &p1, &p2, 0), E_ABORT);
-}
-
-TEST_F(GraphTest, StopReturnsWhileTheProducerWaitsForABuffer) {
-  PushPin::Options options;
-  options.buffers = 1;
-  auto source = AddSource("src", 1000000, options);
-  RecordingPin* in = nullptr;
-  auto renderer = AddRenderer("sink", &in);
-  in->SetHoldSamples(true);
-  ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
-  ASSERT_EQ(control_->Run(), S_OK);
-  // The one buffer is held downstream; once the first delivery has returned,
-  // the producer's next step is the wait for a buffer that never comes.
-  auto* out = static_cast<PushPin*>(source->GetPin(0));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (out->delivered.load() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ASSERT_EQ(out->delivered.load(), 1);
-  EXPECT_EQ(control_->Stop(), S_OK);
-  EXPECT_EQ(out->delivered.load(), 1);
-}
-
 TEST_F(GraphTest, StopReturnsWhileTheProducerIsBlockedDownstream) {
   auto source = AddSource("src", 1000000);
   RecordingPin* in = nullptr;
@@ -264,7 +183,7 @@ TEST_F(GraphTest, StopReturnsWhileTheProducerIsBlockedDownstream) {
   EXPECT_EQ(static_cast<PushPin*>(source->GetPin(0))->delivered.load(), 0);
 }
 
-TEST_F(GraphTest, EnumeratorsNoticeChangedPinsAndTypes) {
+TEST_F(GraphTest, PinEnumeratorNoticesChangedPins) {
   auto source = AddSource("src", 1);
   ComPtr<IEnumPins> pins;
   ASSERT_EQ(source->EnumPins(pins.Put()), S_OK);
@@ -275,17 +194,6 @@ TEST_F(GraphTest, EnumeratorsNoticeChangedPinsAndTypes) {
   ASSERT_EQ(pins->Next(1, &pin, nullptr), S_OK);
   pin->Release();
   EXPECT_EQ(pins->Next(1, &pin, nullptr), S_FALSE);
-
-  ComPtr<IEnumMediaTypes> types;
-  ASSERT_EQ(source->GetPin(0)->EnumMediaTypes(types.Put()), S_OK);
-  AM_MEDIA_TYPE* mt[2] = {};
-  ULONG fetched = 0;
-  EXPECT_EQ(types->Next(2, mt, &fetched), S_FALSE);
-  ASSERT_EQ(fetched, 1u);
-  EXPECT_EQ(mt[0]->subtype, MEDIASUBTYPE_YUY2);
-  DeleteMediaType(mt[0]);
-  source->GetPin(0)->IncrementTypeVersion();
-  EXPECT_EQ(types->Next(1, mt, nullptr), VFW_E_ENUM_OUT_OF_SYNC);
 }
 
 }  // namespace
