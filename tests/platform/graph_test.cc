@@ -26,34 +26,35 @@ class GraphTest : public ::testing::Test {
     if (control_) control_->Stop();
   }
 
+  ComPtr<TestFilter> AddFilter(const char* name) {
+    auto filter = Make<TestFilter>(name, &log_);
+    EXPECT_EQ(graph_->AddFilter(filter.Get(), std::wstring(name, name + strlen(name)).c_str()), S_OK);
+    return filter;
+  }
   // A source with one push pin of `count` samples, added to the graph.
   ComPtr<TestFilter> AddSource(const char* name, int count, PushPin::Options options = {}) {
-    auto source = Make<TestFilter>(name, &log_);
+    auto source = AddFilter(name);
     if (options.types.empty()) options.types.push_back(TypeOf(MEDIATYPE_Video, MEDIASUBTYPE_YUY2));
     options.count = count;
     source->AddPin<PushPin>(L"Out", options);
-    EXPECT_TRUE(SUCCEEDED(graph_->AddFilter(source.Get(), std::wstring(name, name + strlen(name)).c_str())));
     return source;
   }
-  ComPtr<TestFilter> AddRenderer(const char* name, RecordingPin** pin) {
-    auto renderer = Make<TestFilter>(name, &log_);
-    renderer->MarkRenderer();
-    *pin = renderer->AddPin<RecordingPin>(L"In");
-    EXPECT_TRUE(SUCCEEDED(graph_->AddFilter(renderer.Get(), std::wstring(name, name + strlen(name)).c_str())));
-    return renderer;
+  // A filter with one recording input pin; the graph does not wait for it.
+  RecordingPin* AddRecorder(const char* name) {
+    kept_.push_back(AddFilter(name));
+    return kept_.back()->AddPin<RecordingPin>(L"In");
   }
-
-  // Two sources of `first` and `second` samples, each connected to a
-  // renderer of its own; `a` is the first one's input.
-  void AddTwoStreams(int first, int second, RecordingPin** a) {
-    RecordingPin* b = nullptr;
-    kept_ = {AddSource("first", first), AddSource("second", second), AddRenderer("ra", a), AddRenderer("rb", &b)};
-    ASSERT_EQ(graph_->ConnectDirect(kept_[0]->GetPin(0), *a, nullptr), S_OK);
-    ASSERT_EQ(graph_->ConnectDirect(kept_[1]->GetPin(0), b, nullptr), S_OK);
+  CSampleSink* AddRenderer(const char* name) {
+    HRESULT hr = S_OK;
+    sinks_.push_back(Make<CSampleSink>(nullptr, &hr));
+    EXPECT_EQ(graph_->AddFilter(sinks_.back().Get(), std::wstring(name, name + strlen(name)).c_str()), S_OK);
+    return sinks_.back().Get();
   }
+  static CBaseInputPin* InputOf(CSampleSink* sink) { return static_cast<CBaseInputPin*>(sink->GetPin(0)); }
 
   CallLog log_;
   std::vector<ComPtr<TestFilter>> kept_;
+  std::vector<ComPtr<CSampleSink>> sinks_;
   ComPtr<IFilterGraph> graph_;
   ComPtr<IMediaControl> control_;
   ComPtr<IMediaEventEx> events_;
@@ -64,8 +65,8 @@ TEST_F(GraphTest, RefusedConnectionsGiveTheirSpecificCodeAndStayUnconnected) {
   failing.completeConnectResult = VFW_E_INVALID_MEDIA_TYPE;
   auto source = AddSource("src", 1);
   auto picky = AddSource("picky", 1, failing);
-  RecordingPin* in = nullptr;
-  auto renderer = AddRenderer("sink", &in);
+  CSampleSink* sink = AddRenderer("sink");
+  CBaseInputPin* in = InputOf(sink);
   auto loose = Make<TestFilter>("loose");
   RecordingPin* outside = loose->AddPin<RecordingPin>(L"In");
   EXPECT_EQ(graph_->ConnectDirect(source->GetPin(0), picky->GetPin(0), nullptr), VFW_E_INVALID_DIRECTION);
@@ -74,25 +75,25 @@ TEST_F(GraphTest, RefusedConnectionsGiveTheirSpecificCodeAndStayUnconnected) {
   // The output pin's own failure is reported over the generic one.
   EXPECT_EQ(graph_->ConnectDirect(picky->GetPin(0), in, nullptr), VFW_E_INVALID_MEDIA_TYPE);
   EXPECT_FALSE(in->IsConnected());
-  in->Accept(TypeOf(MEDIATYPE_Audio, GUID_NULL));
+  const CMediaType audio(&MEDIATYPE_Audio);
+  sink->SetAcceptedType(&audio);
   EXPECT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), VFW_E_NO_ACCEPTABLE_TYPES);
   EXPECT_FALSE(source->GetPin(0)->IsConnected());
   EXPECT_FALSE(in->IsConnected());
 
-  in->Accept(CMediaType());
+  sink->SetAcceptedType(nullptr);
   ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
   EXPECT_EQ(source->GetPin(0)->Connect(in, nullptr), VFW_E_ALREADY_CONNECTED);
-  RecordingPin* other = nullptr;
-  auto second = AddRenderer("sink2", &other);
-  EXPECT_EQ(graph_->ConnectDirect(source->GetPin(0), other, nullptr), VFW_E_ALREADY_CONNECTED);
+  CSampleSink* second = AddRenderer("sink2");
+  EXPECT_EQ(graph_->ConnectDirect(source->GetPin(0), second->GetPin(0), nullptr), VFW_E_ALREADY_CONNECTED);
   CMediaType mt = TypeOf(MEDIATYPE_Video, MEDIASUBTYPE_YUY2);
-  EXPECT_EQ(in->ReceiveConnection(second->GetPin(0), &mt), VFW_E_ALREADY_CONNECTED);
+  EXPECT_EQ(in->ReceiveConnection(picky->GetPin(0), &mt), VFW_E_ALREADY_CONNECTED);
 
   ASSERT_EQ(control_->Run(), S_OK);
   EXPECT_EQ(in->Disconnect(), VFW_E_NOT_STOPPED);
-  EXPECT_EQ(graph_->RemoveFilter(renderer.Get()), VFW_E_NOT_STOPPED);
+  EXPECT_EQ(graph_->RemoveFilter(sink), VFW_E_NOT_STOPPED);
   control_->Stop();
-  EXPECT_EQ(graph_->RemoveFilter(renderer.Get()), S_OK);
+  EXPECT_EQ(graph_->RemoveFilter(sink), S_OK);
   EXPECT_FALSE(source->GetPin(0)->IsConnected());
 }
 
@@ -102,8 +103,7 @@ TEST_F(GraphTest, ConnectionTakesTheMatchingProposalAndRoundsTheAllocator) {
   options.buffers = 3;
   options.align = 64;
   auto source = AddSource("src", 1, options);
-  RecordingPin* in = nullptr;
-  auto renderer = AddRenderer("sink", &in);
+  CBaseInputPin* in = InputOf(AddRenderer("sink"));
   const CMediaType partial = TypeOf(MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
   ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, &partial), S_OK);
   CMediaType mt;
@@ -118,9 +118,8 @@ TEST_F(GraphTest, ConnectionTakesTheMatchingProposalAndRoundsTheAllocator) {
 
 TEST_F(GraphTest, StateChangesStartDownstream) {
   auto source = AddSource("src", 1000000);
-  RecordingPin* in = nullptr;
-  auto renderer = AddRenderer("sink", &in);
-  // Added after the renderer so that insertion order would give the wrong answer.
+  // Added after the source so that insertion order would give the wrong answer.
+  RecordingPin* in = AddRecorder("sink");
   ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
   log_.Take();
   ASSERT_EQ(control_->Run(), S_OK);
@@ -137,15 +136,19 @@ TEST_F(GraphTest, StateChangesStartDownstream) {
 TEST_F(GraphTest, OneRendererAloneDoesNotCompleteTheGraph) {
   for (const auto& [second, completes] : {std::pair{8, true}, std::pair{1000000, false}}) {
     ASSERT_NO_FATAL_FAILURE(NewGraph());
-    RecordingPin* a = nullptr;
-    ASSERT_NO_FATAL_FAILURE(AddTwoStreams(5, second, &a));
+    auto first = AddSource("first", 5);
+    auto other = AddSource("second", second);
+    CSampleSink* a = AddRenderer("ra");
+    ASSERT_EQ(graph_->ConnectDirect(first->GetPin(0), a->GetPin(0), nullptr), S_OK);
+    ASSERT_EQ(graph_->ConnectDirect(other->GetPin(0), AddRenderer("rb")->GetPin(0), nullptr), S_OK);
     LONG code = 0;
     EXPECT_EQ(events_->WaitForCompletion(0, &code), VFW_E_WRONG_STATE);
     ASSERT_EQ(control_->Run(), S_OK);
-    ASSERT_TRUE(a->WaitFor([](const std::string& s) { return s.find('E') != std::string::npos; }));
+    ASSERT_TRUE(a->WaitForEndOfStream(20000));
     EXPECT_EQ(events_->WaitForCompletion(completes ? 5000 : 50, &code), completes ? S_OK : E_ABORT) << second;
     EXPECT_EQ(code, completes ? EC_COMPLETE : 0);
     EXPECT_EQ(a->Sequence(), "NSSSSSE");
+    control_->Stop();
   }
 }
 
@@ -154,9 +157,7 @@ TEST_F(GraphTest, OneRendererAloneDoesNotCompleteTheGraph) {
 // renderer in the graph, running it completes at once.
 TEST_F(GraphTest, GraphWithNothingToRenderCompletesAtOnce) {
   auto source = AddSource("src", 10);
-  auto parser = Make<TestFilter>("parser", &log_);
-  RecordingPin* in = parser->AddPin<RecordingPin>(L"In");
-  ASSERT_EQ(graph_->AddFilter(parser.Get(), L"parser"), S_OK);
+  RecordingPin* in = AddRecorder("parser");
   ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
   // The stream never ends while the test waits: only the count can end it.
   in->SetBlocking(true);
@@ -170,8 +171,7 @@ TEST_F(GraphTest, GraphWithNothingToRenderCompletesAtOnce) {
 
 TEST_F(GraphTest, StopReturnsWhileTheProducerIsBlockedDownstream) {
   auto source = AddSource("src", 1000000);
-  RecordingPin* in = nullptr;
-  auto renderer = AddRenderer("sink", &in);
+  RecordingPin* in = AddRecorder("sink");
   in->SetBlocking(true);
   ASSERT_EQ(graph_->ConnectDirect(source->GetPin(0), in, nullptr), S_OK);
   ASSERT_EQ(control_->Run(), S_OK);

@@ -112,22 +112,15 @@ class PushPin : public CBaseOutputPin {
   std::thread thread_;
 };
 
-// A filter whose pins the test adds; logs its state changes. It says it is
-// a renderer (for the graph's completion count) only when told to.
-class TestFilter : public CBaseFilter, public IAMFilterMiscFlags {
+// A filter whose pins the test adds; logs its state changes. It does not say
+// it renders, so the graph does not wait for it to complete.
+class TestFilter : public CBaseFilter {
  public:
   TestFilter(const std::string& name, CallLog* log = nullptr)
       : CBaseFilter("TestFilter", nullptr, &lock_, GUID_NULL), name_(name), log_(log) {}
   ~TestFilter() override {
     for (CBasePin* pin : pins_) delete pin;
   }
-  DECLARE_IUNKNOWN
-  HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IAMFilterMiscFlags) return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
-    return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
-  }
-  ULONG GetMiscFlags() override { return renders_ ? AM_FILTER_MISC_FLAGS_IS_RENDERER : 0; }
-  void MarkRenderer() { renders_ = true; }
   int GetPinCount() override { return static_cast<int>(pins_.size()); }
   CBasePin* GetPin(int n) override {
     return n >= 0 && n < static_cast<int>(pins_.size()) ? pins_[static_cast<size_t>(n)] : nullptr;
@@ -161,20 +154,16 @@ class TestFilter : public CBaseFilter, public IAMFilterMiscFlags {
   std::vector<CBasePin*> pins_;
   std::string name_;
   CallLog* log_;
-  bool renders_ = false;
 };
 
-// An input pin that records what arrives ('S' 'N' 'B' 'F' 'E'), can say it
-// blocks, can block in Receive until a flush or Release(), and sends
-// EC_COMPLETE on end-of-stream.
+// An input pin that records what arrives ('S' 'B' 'F'), can say it
+// blocks, and can block in Receive until a flush or a stop.
 class RecordingPin : public CBaseInputPin {
  public:
   RecordingPin(CBaseFilter* filter, CCritSec* lock, LPCWSTR name, bool canBlock = true)
       : CBaseInputPin("RecordingPin", filter, lock, &result_, name), canBlock_(canBlock) {}
 
-  HRESULT CheckMediaType(const CMediaType* mt) override {
-    return accepted_.majortype == GUID_NULL || mt->MatchesPartial(&accepted_) ? S_OK : S_FALSE;
-  }
+  HRESULT CheckMediaType(const CMediaType*) override { return S_OK; }
   HRESULT ReceiveCanBlock() override { return canBlock_ ? S_OK : S_FALSE; }
   HRESULT Receive(IMediaSample* sample) override {
     HRESULT hr = CBaseInputPin::Receive(sample);
@@ -196,12 +185,6 @@ class RecordingPin : public CBaseInputPin {
     }
     return S_OK;
   }
-  HRESULT EndOfStream() override {
-    const HRESULT hr = CheckStreaming();
-    Append('E');
-    if (hr == S_OK) m_pFilter->NotifyEvent(EC_COMPLETE, S_OK, 0);
-    return hr;
-  }
   HRESULT BeginFlush() override {
     CBaseInputPin::BeginFlush();
     Append('B');
@@ -210,10 +193,6 @@ class RecordingPin : public CBaseInputPin {
   HRESULT EndFlush() override {
     Append('F');
     return CBaseInputPin::EndFlush();
-  }
-  HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override {
-    Append('N');
-    return CBasePin::NewSegment(start, stop, rate);
   }
   HRESULT Active() override {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -230,7 +209,6 @@ class RecordingPin : public CBaseInputPin {
     return S_OK;
   }
 
-  void Accept(const CMediaType& partial) { accepted_ = partial; }
   void SetBlocking(bool blocking) {
     std::lock_guard<std::mutex> hold(mutex_);
     blocking_ = blocking;
@@ -262,7 +240,6 @@ class RecordingPin : public CBaseInputPin {
 
   HRESULT result_ = S_OK;
   bool canBlock_;
-  CMediaType accepted_;
   std::mutex mutex_;
   std::condition_variable changed_;
   bool blocking_ = false;
