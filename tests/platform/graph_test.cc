@@ -1,3 +1,4 @@
+#include "platform/async_reader.h"
 #include "platform/class_table.h"
 #include "platform/filter_graph.h"
 #include "platform/sample_sink.h"
@@ -194,6 +195,22 @@ TEST_F(GraphTest, PinEnumeratorNoticesChangedPins) {
   ASSERT_EQ(pins->Next(1, &pin, nullptr), S_OK);
   pin->Release();
   EXPECT_EQ(pins->Next(1, &pin, nullptr), S_FALSE);
+}
+
+// The COM rules every object here inherits from its base.
+TEST(ComObjects, QueryNullsUnknownInterfacesAndIUnknownIsOneIdentity) {
+  HRESULT hr = S_OK;
+  const auto sink = Make<CSampleSink>(nullptr, &hr);
+  void* none = reinterpret_cast<void*>(1);
+  EXPECT_EQ(sink->QueryInterface(IID_IAsyncReader, &none), E_NOINTERFACE);
+  EXPECT_EQ(none, nullptr);
+  EXPECT_EQ(sink->QueryInterface(IID_IBaseFilter, nullptr), E_POINTER);
+  ComPtr<IAMFilterMiscFlags> flags;
+  ComPtr<IUnknown> fromFlags, fromSink;
+  ASSERT_EQ(sink->QueryInterface(IID_IAMFilterMiscFlags, flags.PutVoid()), S_OK);
+  ASSERT_EQ(flags->QueryInterface(IID_IUnknown, fromFlags.PutVoid()), S_OK);
+  ASSERT_EQ(sink->QueryInterface(IID_IUnknown, fromSink.PutVoid()), S_OK);
+  EXPECT_EQ(fromFlags.Get(), fromSink.Get());
 }
 
 }  // namespace
