@@ -1,11 +1,9 @@
 #include "platform/async_file_source.h"
-#include "platform/class_table.h"
-#include "platform/crc32.h"
-#include "platform/filter_graph.h"
+#include "platform/file_byte_source.h"
 #include "platform/fourcc.h"
 #include "platform/mem_allocator.h"
-#include "platform/sample_sink.h"
 #include "platform/task_memory.h"
+#include "platform/win32_error.h"
 #include "test_filters.h"
 
 #include <gtest/gtest.h>
@@ -43,8 +41,7 @@ std::vector<BYTE> BoxFile(const char (&type)[5], size_t size) {
 
 ComPtr<CAsyncFileSource> Load(const std::string& path, HRESULT* result = nullptr) {
   HRESULT hr = S_OK;
-  auto source = ComPtr<CAsyncFileSource>::Attach(new CAsyncFileSource(nullptr, &hr));
-  source->AddRef();
+  auto source = Make<CAsyncFileSource>(nullptr, &hr);
   hr = source->Load(Widen(path).c_str(), nullptr);
   if (result != nullptr) *result = hr;
   return source;
@@ -105,7 +102,8 @@ class FileReaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     bytes_ = BoxFile("ftyp", 10000);
-    source_ = Load(WriteFile("reader.mp4", bytes_));
+    path_ = WriteFile("reader.mp4", bytes_);
+    source_ = Load(path_);
     reader_ = ReaderOf(source_.Get());
     ASSERT_EQ(CreateMemoryAllocator(allocator_.Put()), S_OK);
     ALLOCATOR_PROPERTIES request{4, 4096, 1, 0}, actual{};
@@ -122,48 +120,39 @@ class FileReaderTest : public ::testing::Test {
   }
 
   std::vector<BYTE> bytes_;
+  std::string path_;
   ComPtr<CAsyncFileSource> source_;
   IAsyncReader* reader_ = nullptr;
   ComPtr<IMemAllocator> allocator_;
 };
 
-TEST_F(FileReaderTest, RequestsCompleteWithTheirBytesAndUserValue) {
-  ASSERT_EQ(reader_->Request(SampleFor(100, 50), 7), S_OK);
-  ASSERT_EQ(reader_->Request(SampleFor(9000, 2000), 8), S_OK);  // cut at the end
-  for (DWORD_PTR expected : {DWORD_PTR{7}, DWORD_PTR{8}}) {
-    IMediaSample* sample = nullptr;
-    DWORD_PTR user = 0;
-    ASSERT_EQ(reader_->WaitForNext(5000, &sample, &user), S_OK);
-    EXPECT_EQ(user, expected);
-    BYTE* data = nullptr;
-    sample->GetPointer(&data);
-    const LONGLONG at = expected == 7 ? 100 : 9000;
-    const LONG length = expected == 7 ? 50 : 1000;
-    EXPECT_EQ(sample->GetActualDataLength(), length);
-    EXPECT_EQ(std::vector<BYTE>(data, data + length), std::vector<BYTE>(bytes_.begin() + at, bytes_.begin() + at + length));
-    sample->Release();
-  }
-  IMediaSample* sample = nullptr;
-  DWORD_PTR user = 0;
-  EXPECT_EQ(reader_->WaitForNext(0, &sample, &user), VFW_E_TIMEOUT);
-}
-
+// Both readers of a local file: the filter's pin and the plain byte source.
 TEST_F(FileReaderTest, SyncReadIsShortOnlyAtTheEnd) {
-  BYTE buffer[64];
-  EXPECT_EQ(reader_->SyncRead(16, 64, buffer), S_OK);
-  EXPECT_EQ(buffer[0], bytes_[16]);
-  EXPECT_EQ(reader_->SyncRead(9990, 64, buffer), S_FALSE);
-  EXPECT_EQ(buffer[9], bytes_[9999]);
-  LONGLONG total = 0, available = 0;
-  ASSERT_EQ(reader_->Length(&total, &available), S_OK);
-  EXPECT_EQ(total, 10000);
-  EXPECT_EQ(reader_->SyncRead(-1, 4, buffer), E_INVALIDARG);
+  ComPtr<IAsyncReader> plain;
+  ASSERT_EQ(CFileByteSource::Open(path_, plain.Put()), S_OK);
+  EXPECT_EQ(plain->Request(nullptr, 0), E_NOTIMPL);
+  for (IAsyncReader* reader : {reader_, plain.Get()}) {
+    BYTE buffer[64];
+    EXPECT_EQ(reader->SyncRead(16, 64, buffer), S_OK);
+    EXPECT_EQ(std::vector<BYTE>(buffer, buffer + 64), std::vector<BYTE>(bytes_.begin() + 16, bytes_.begin() + 80));
+    EXPECT_EQ(reader->SyncRead(9990, 64, buffer), S_FALSE);
+    EXPECT_EQ(buffer[9], bytes_[9999]);
+    EXPECT_EQ(reader->SyncRead(10000, 1, buffer), S_FALSE);
+    EXPECT_EQ(reader->SyncRead(-1, 4, buffer), E_INVALIDARG);
+    LONGLONG total = 0, available = 0;
+    ASSERT_EQ(reader->Length(&total, &available), S_OK);
+    EXPECT_EQ(std::make_pair(total, available), std::make_pair(LONGLONG{10000}, LONGLONG{10000}));
+  }
   IMediaSample* beyond = SampleFor(20000, 10);
   EXPECT_EQ(reader_->Request(beyond, 0), E_INVALIDARG);
   beyond->Release();
+  EXPECT_EQ(CFileByteSource::Open(::testing::TempDir(), plain.Put()), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(plain);
 }
 
-TEST_F(FileReaderTest, FlushFreesAWaitingReaderAndRefusesNewRequests) {
+// A flush frees a waiting reader, hands every queued sample back exactly
+// once, and refuses requests until it ends.
+TEST_F(FileReaderTest, FlushFreesAWaiterHandsSamplesBackAndRefusesNewRequests) {
   auto waiter = std::async(std::launch::async, [this] {
     IMediaSample* sample = nullptr;
     DWORD_PTR user = 0;
@@ -172,22 +161,11 @@ TEST_F(FileReaderTest, FlushFreesAWaitingReaderAndRefusesNewRequests) {
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   ASSERT_EQ(reader_->BeginFlush(), S_OK);
   EXPECT_EQ(waiter.get(), VFW_E_WRONG_STATE);
-  IMediaSample* sample = SampleFor(0, 10);
-  EXPECT_EQ(reader_->Request(sample, 1), VFW_E_WRONG_STATE);
-  sample->Release();
   ASSERT_EQ(reader_->EndFlush(), S_OK);
-  sample = SampleFor(0, 10);
-  EXPECT_EQ(reader_->Request(sample, 1), S_OK);
-  DWORD_PTR user = 0;
-  ASSERT_EQ(reader_->WaitForNext(5000, &sample, &user), S_OK);
-  sample->Release();
-}
-
-TEST_F(FileReaderTest, FlushHandsCancelledSamplesBack) {
-  // Queue more than the worker can have started on; each comes back exactly once.
-  int handedBack = 0;
+  // Queue more than the worker can have started on.
   for (int i = 0; i < 4; ++i) ASSERT_EQ(reader_->Request(SampleFor(i * 100, 100), static_cast<DWORD_PTR>(i)), S_OK);
   ASSERT_EQ(reader_->BeginFlush(), S_OK);
+  int handedBack = 0;
   for (;;) {
     IMediaSample* sample = nullptr;
     DWORD_PTR user = 0;
@@ -201,19 +179,21 @@ TEST_F(FileReaderTest, FlushHandsCancelledSamplesBack) {
     ++handedBack;
   }
   EXPECT_EQ(handedBack, 4);
-  reader_->EndFlush();
+  IMediaSample* sample = SampleFor(0, 10);
+  EXPECT_EQ(reader_->Request(sample, 1), VFW_E_WRONG_STATE);
+  sample->Release();
+  ASSERT_EQ(reader_->EndFlush(), S_OK);
+  ASSERT_EQ(reader_->Request(SampleFor(9990, 100), 9), S_OK);
+  DWORD_PTR user = 0;
+  ASSERT_EQ(reader_->WaitForNext(5000, &sample, &user), S_OK);
+  EXPECT_EQ(std::make_pair(user, sample->GetActualDataLength()), std::make_pair(DWORD_PTR{9}, LONG{10}));
+  sample->Release();
 }
-
-// An input pin that never asks for IAsyncReader.
-class PushOnlyPin : public RecordingPin {
- public:
-  PushOnlyPin(CBaseFilter* filter, CCritSec* lock, LPCWSTR name) : RecordingPin(filter, lock, name) {}
-};
 
 TEST(FileSourceConnect, AnInputWithoutReaderGetsNoTransport) {
   auto source = Load(WriteFile("transport.mp4", BoxFile("ftyp", 64)));
   auto sink = Make<TestFilter>("sink");
-  PushOnlyPin* in = sink->AddPin<PushOnlyPin>(L"In");
+  RecordingPin* in = sink->AddPin<RecordingPin>(L"In");
   EXPECT_EQ(source->GetPin(0)->Connect(in, nullptr), VFW_E_NO_TRANSPORT);
   EXPECT_FALSE(source->GetPin(0)->IsConnected());
 }

@@ -59,43 +59,6 @@ TEST_F(OutputQueueTest, OnlyABlockingPinGetsAThreadOfItsOwn) {
   }
 }
 
-TEST_F(OutputQueueTest, SegmentsSamplesAndEndOfStreamKeepTheirOrder) {
-  Build(true);
-  HRESULT hr = S_OK;
-  COutputQueue queue(pin_, &hr, FALSE, TRUE, 3, TRUE);
-  ASSERT_EQ(hr, S_OK);
-  queue.NewSegment(0, 100, 1.0);
-  queue.Receive(Sample());
-  queue.Receive(Sample());
-  queue.NewSegment(100, 200, 1.0);  // sends the partial batch first
-  queue.Receive(Sample());
-  queue.EOS();
-  EXPECT_TRUE(WaitForSequence("NSSNSE")) << pin_->Sequence();
-}
-
-TEST_F(OutputQueueTest, FlushDropsQueuedSamplesAndPassesThroughInOrder) {
-  Build(true);
-  HRESULT hr = S_OK;
-  COutputQueue queue(pin_, &hr, FALSE, TRUE);
-  ASSERT_EQ(hr, S_OK);
-  pin_->SetBlocking(true);
-  queue.NewSegment(0, 100, 1.0);
-  queue.Receive(Sample());
-  ASSERT_TRUE(pin_->WaitUntilBlocked());
-  for (int i = 0; i < 4; ++i) queue.Receive(Sample());
-  queue.BeginFlush();  // frees the blocked delivery and drops the four queued
-  EXPECT_EQ(queue.Receive(Sample()), S_FALSE);
-  queue.EndFlush();
-  pin_->SetBlocking(false);
-  queue.NewSegment(100, 200, 1.0);
-  queue.Receive(Sample());
-  queue.EOS();
-  EXPECT_TRUE(WaitForSequence("NBFNSE")) << pin_->Sequence();
-  // Every dropped sample went back to the allocator.
-  ComPtr<IMediaSample> all[8];
-  for (auto& sample : all) EXPECT_EQ(allocator_->GetBuffer(sample.Put(), nullptr, nullptr, AM_GBF_NOWAIT), S_OK);
-}
-
 TEST_F(OutputQueueTest, ARefusedDeliveryIsReportedUntilTheNextFlush) {
   Build(false);
   HRESULT hr = S_OK;
@@ -110,32 +73,6 @@ TEST_F(OutputQueueTest, ARefusedDeliveryIsReportedUntilTheNextFlush) {
   queue.EndFlush();
   EXPECT_EQ(queue.Receive(Sample()), S_OK);
   EXPECT_EQ(pin_->Sequence(), "BFS");
-}
-
-TEST_F(OutputQueueTest, DestroyingAQueueWithSamplesQueuedReleasesThem) {
-  Build(true);
-  pin_->SetBlocking(true);
-  {
-    HRESULT hr = S_OK;
-    COutputQueue queue(pin_, &hr, FALSE, TRUE);
-    queue.Receive(Sample());
-    ASSERT_TRUE(pin_->WaitUntilBlocked());
-    queue.Receive(Sample());
-    queue.Receive(Sample());
-    pin_->BeginFlush();  // lets the thread out of the blocked delivery
-  }
-  pin_->EndFlush();
-  ComPtr<IMediaSample> all[8];
-  for (auto& sample : all) EXPECT_EQ(allocator_->GetBuffer(sample.Put(), nullptr, nullptr, AM_GBF_NOWAIT), S_OK);
-}
-
-TEST_F(OutputQueueTest, AnInputPinWithoutTransportIsRefused) {
-  Build(false);
-  auto source = Make<TestFilter>("src");
-  source->AddPushPin(L"Out", {}, CountingProducer(1, 1));
-  HRESULT hr = S_OK;
-  COutputQueue queue(source->GetPin(0), &hr);
-  EXPECT_EQ(hr, E_NOINTERFACE);
 }
 
 }  // namespace

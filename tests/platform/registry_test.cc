@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
+#include <utility>
 
 namespace {
 
@@ -23,34 +25,20 @@ HKEY CreateKey(HKEY root, const wchar_t* path) {
   return key;
 }
 
-TEST(RegistryStoreTest, ValuesSurviveTheFileAndEnumerateInOrder) {
+// The round trip of ordinary values is what registering the module proves;
+// here, what it does not reach.
+TEST(RegistryStoreTest, LongAndQuotedValuesSurviveTheFileAndKeysIgnoreCase) {
   TemporaryRegistry registry;
   HKEY key = CreateKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Test\\Key");
-  const DWORD number = 0xDEADBEEF;
   std::vector<BYTE> blob(100);
   for (size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<BYTE>(i * 7);
   ASSERT_EQ(RegSetString(key, nullptr, L"default \"quoted\" \\ text"), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueEx(key, L"Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4), ERROR_SUCCESS);
   ASSERT_EQ(RegSetValueEx(key, L"Blob", 0, REG_BINARY, blob.data(), static_cast<DWORD>(blob.size())), ERROR_SUCCESS);
   ASSERT_EQ(RegSetString(key, L"Long", kLongText), ERROR_SUCCESS);
   RegCloseKey(key);
   EXPECT_NE(registry.Text().find("\\\n"), std::string::npos) << "a long hex value is broken over lines";
 
-  // Every call reads the file again: what comes back is what it holds.
   ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, L"software\\TEST\\key", 0, KEY_READ, &key), ERROR_SUCCESS);
-  const wchar_t* names[] = {L"", L"Number", L"Blob", L"Long"};
-  const DWORD types[] = {REG_SZ, REG_DWORD, REG_BINARY, REG_SZ};
-  for (DWORD i = 0; i < 4; ++i) {
-    wchar_t name[16];
-    DWORD nameLength = 16, type = 0, size = 0;
-    ASSERT_EQ(RegEnumValue(key, i, name, &nameLength, nullptr, &type, nullptr, &size), ERROR_SUCCESS);
-    EXPECT_STREQ(name, names[i]);
-    EXPECT_EQ(type, types[i]);
-  }
-  wchar_t name[16];
-  DWORD nameLength = 16;
-  EXPECT_EQ(RegEnumValue(key, 4, name, &nameLength, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
-
   std::vector<BYTE> back(blob.size());
   DWORD size = 10;
   EXPECT_EQ(RegQueryValueEx(key, L"blob", nullptr, nullptr, back.data(), &size), ERROR_MORE_DATA);
@@ -62,11 +50,9 @@ TEST(RegistryStoreTest, ValuesSurviveTheFileAndEnumerateInOrder) {
   EXPECT_EQ(text, L"default \"quoted\" \\ text");
   ASSERT_TRUE(RegReadString(key, L"", L"Long", &text));
   EXPECT_EQ(text, kLongText);
-
   EXPECT_EQ(RegSetString(key, L"New", L"x"), ERROR_ACCESS_DENIED) << "opened for reading";
   RegCloseKey(key);
   EXPECT_EQ(RegDeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Test"), ERROR_SUCCESS);
-  EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Test\\Key", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegDeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Test"), ERROR_FILE_NOT_FOUND);
 }
 
@@ -102,46 +88,35 @@ TEST(RegistryStoreTest, MalformedFileIsReportedWithItsLineAndNeverRewritten) {
   }
 }
 
-struct CheckBytesCase {
-  const wchar_t* pattern;
-  bool matches;
-};
-
-class CheckBytesTest : public testing::TestWithParam<CheckBytesCase> {};
-
-TEST_P(CheckBytesTest, MatchesTheBytesItDescribes) {
+TEST(CheckBytesTest, PatternsMatchTheBytesTheyDescribe) {
   // "....ftypisom" then filler, ending in "END!".
   std::vector<uint8_t> bytes = {0, 0, 0, 20, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm'};
   bytes.resize(60, 0x5A);
-  const char tail[] = "END!";
-  bytes.insert(bytes.end(), tail, tail + 4);
+  for (char c : std::string("END!")) bytes.push_back(static_cast<uint8_t>(c));
   const ComPtr<MemorySource> source = MemorySource::Create(bytes);
-  EXPECT_EQ(MatchCheckBytes(GetParam().pattern, source.Get(), static_cast<LONGLONG>(bytes.size())),
-            GetParam().matches);
+  const std::pair<const wchar_t*, bool> cases[] = {
+      {L"4,4,,66747970", true},     {L"4,4,,6d6f6f76", false},   {L"4, 4, , 66747970", true},
+      {L"4,4,FFFF0000,66740000", true}, {L"4,4,,66747970,8,4,,69736f6d", true},
+      {L"4,4,,66747970,8,4,,6d703432", false}, {L"-4,4,,454e4421", true}, {L"-65,4,,454e4421", false},
+      {L"62,4,,00000000", false},   {L"4,4,,667479", false},     {L"4,4,,6674797", false},
+      {L"4,4,,66747970,8", false},  {L"4,0,,", false},           {L"4,99999,,00", false},
+      {L"", false},
+  };
+  for (const auto& [pattern, matches] : cases) {
+    EXPECT_EQ(MatchCheckBytes(pattern, source.Get(), static_cast<LONGLONG>(bytes.size())), matches)
+        << std::string(pattern, pattern + std::wcslen(pattern));
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Patterns, CheckBytesTest,
-    testing::Values(CheckBytesCase{L"4,4,,66747970", true}, CheckBytesCase{L"4,4,,6d6f6f76", false},
-                    CheckBytesCase{L"4, 4, , 66747970", true}, CheckBytesCase{L"4,4,FFFF0000,66740000", true},
-                    CheckBytesCase{L"4,4,,66747970,8,4,,69736f6d", true},
-                    CheckBytesCase{L"4,4,,66747970,8,4,,6d703432", false}, CheckBytesCase{L"-4,4,,454e4421", true},
-                    CheckBytesCase{L"-65,4,,454e4421", false}, CheckBytesCase{L"62,4,,00000000", false},
-                    CheckBytesCase{L"4,4,,667479", false}, CheckBytesCase{L"4,4,,6674797", false},
-                    CheckBytesCase{L"4,4,,66747970,8", false}, CheckBytesCase{L"4,0,,", false},
-                    CheckBytesCase{L"4,99999,,00", false}, CheckBytesCase{L"", false}));
 
 TEST(FileTypeDetectionTest, RegisteredChecksThenExtensionsThenBuiltIn) {
   TemporaryRegistry registry;
   const std::vector<uint8_t> mp4 = {0, 0, 0, 8, 'f', 't', 'y', 'p', 'T', 'A', 'I', 'L'};
   const ComPtr<MemorySource> source = MemorySource::Create(mp4);
-  const GUID viso = FourCCSubtype(FourCC("VISO"));
   const GUID tail = FourCCSubtype(FourCC("TAIL"));
   DetectedFileType found;
 
-  // Nothing registered: the built-in rows, check bytes before extension.
-  ASSERT_TRUE(DetectFileType(L"/clip.noext", source.Get(), &found));
-  EXPECT_EQ(found.subtype, viso);
+  // Nothing registered: the built-in rows; only the last path part has an
+  // extension.
   ASSERT_TRUE(DetectFileType(L"/dir.x/manifest.ISM", nullptr, &found));
   EXPECT_EQ(found.subtype, FourCCSubtype(FourCC("VISM")));
   EXPECT_FALSE(DetectFileType(L"/dir.mp4/noext", nullptr, &found));
