@@ -1,9 +1,8 @@
-// The byte buffers: failed growth keeping old storage, refused sizes;
-// CReadFromBuffer as a byte source; and the
-// GrowableArray of the sample tables.
+// The byte buffers: failed growth keeping old storage, refused sizes; and
+// the GrowableArray of the sample tables. (CReadFromBuffer serves every
+// parse from memory and every cut of the cut-file pass.)
 #include "container/byte_buffer.h"
 #include "container/growable_array.h"
-#include "container/read_from_buffer.h"
 
 #include <gtest/gtest.h>
 
@@ -23,10 +22,6 @@ struct FailingBuffer : CBaseBuffer {
   static inline bool failGrowth = false;
 };
 
-std::string Contents(const CBaseBuffer& buffer) {
-  return std::string(reinterpret_cast<const char*>(buffer.Data()), static_cast<size_t>(buffer.Length()));
-}
-
 TEST(ByteBufferTest, RefusedOrFailedGrowthKeepsTheOldStorage) {
   FailingBuffer buffer;
   ASSERT_EQ(buffer.Assign("keep", 4), S_OK);
@@ -43,22 +38,7 @@ TEST(ByteBufferTest, RefusedOrFailedGrowthKeepsTheOldStorage) {
   EXPECT_EQ(buffer.Assign(nullptr, 100), E_OUTOFMEMORY);
   EXPECT_EQ(buffer.AppendText('x'), E_OUTOFMEMORY);
   EXPECT_EQ(buffer.Data(), before);
-  EXPECT_EQ(Contents(buffer), "keep");
-}
-
-TEST(ReadFromBufferTest, ReadsStopAtTheUsedLength) {
-  CReadFromBuffer empty, reader;
-  BYTE bytes[4] = {'*', '*', '*', '*'};
-  EXPECT_EQ(empty.SyncRead(0, 1, bytes), E_UNEXPECTED);
-  ASSERT_EQ(reader.Assign("0123456789", 10), S_OK);
-  EXPECT_EQ(reader.SyncRead(10, 4, bytes), S_OK) << "nothing copied at the used length";
-  EXPECT_EQ(reader.SyncRead(11, 4, bytes), HRESULT_HANDLE_EOF);
-  EXPECT_EQ(reader.SyncRead(-1, 4, bytes), HRESULT_HANDLE_EOF);
-  EXPECT_EQ(reader.SyncRead(8, 4, bytes), S_OK) << "short, but still S_OK";
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), 4), "89**");
-  LONGLONG total = 0;
-  ASSERT_EQ(reader.Length(&total, nullptr), S_OK);
-  EXPECT_EQ(total, 10);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.Data()), buffer.Length()), "keep");
 }
 
 TEST(GrowableArrayTest, IndexOutsideTheCountRaisesAndSetCountIsExactAndZeroFilled) {
