@@ -30,10 +30,7 @@ std::vector<T> Entries(const GrowableArray<T>& table) {
 }
 
 void Stts(BoxBuilder& b, const std::vector<std::pair<uint32_t, int32_t>>& entries) {
-  b.FullBox("stts", 0, 0, [&] {
-    b.U32(static_cast<uint32_t>(entries.size()));
-    for (const auto& [count, delta] : entries) b.U32(count).I32(delta);
-  });
+  WriteTable(b, "stts", entries, [&](const auto& entry) { b.U32(entry.first).I32(entry.second); });
 }
 
 // Real files have the usual tables; these are the rarer ones. Entries are
@@ -141,11 +138,8 @@ TEST(SampleTableTest, SampleDescriptionWithoutOneUsableEntryGivesNoEntry) {
     b.FullBox("stsd", 0, 0, [&] { b.U32(2).Box("avc1", [&] { b.Zeros(8); }).Box("mp4v", [&] { b.Zeros(8); }); });
   };
   const auto chunksNaming = [](BoxBuilder& b, std::initializer_list<uint32_t> descriptions) {
-    b.FullBox("stsc", 0, 0, [&] {
-      b.U32(static_cast<uint32_t>(descriptions.size()));
-      uint32_t chunk = 1;
-      for (uint32_t description : descriptions) b.U32(chunk++).U32(1).U32(description);
-    });
+    uint32_t chunk = 1;
+    WriteTable(b, "stsc", descriptions, [&](uint32_t description) { b.U32(chunk++).U32(1).U32(description); });
   };
   // Several descriptions are kept as entry 1 while every chunk names it. An
   // entry of size 0 runs to the end of its "stsd"; the tables after it are
