@@ -21,9 +21,6 @@ constexpr uint32_t kNonSyncFlags = 0x01010000;
 
 struct Trex { uint32_t duration = 0, size = 0, flags = 0; };
 struct Tfhd { uint32_t trackId = 1, flags = 0; uint64_t base = 0; };
-// A fragment decode time in a "tfdt" ahead of the runs, or none. (The
-// Smooth Streaming box after the runs is in the real .ismv.)
-enum class TimeBox { kNone, kTfdt };
 struct Trun {
   uint32_t flags = 0;
   int32_t dataOffset = 0;
@@ -85,14 +82,12 @@ class FragmentTest : public ::testing::Test {
     return AddFragment([&](LONGLONG) { Traf({}, runs); });
   }
 
-  void Traf(const Tfhd& tfhd, const std::vector<Trun>& runs, TimeBox timeBox = TimeBox::kNone,
-            uint64_t decodeTime = 0) {
+  void Traf(const Tfhd& tfhd, const std::vector<Trun>& runs) {
     b_.Box("traf", [&] {
       b_.FullBox("tfhd", 0, tfhd.flags, [&] {
         b_.U32(tfhd.trackId);
         if (tfhd.flags & 0x01) b_.U64(tfhd.base);
       });
-      if (timeBox == TimeBox::kTfdt) b_.FullBox("tfdt", 1, 0, [&] { b_.U64(decodeTime); });
       for (const Trun& run : runs) {
         b_.FullBox("trun", 0, run.flags, [&] {
           b_.U32(run.declaredCount.value_or(static_cast<uint32_t>(run.samples.size())));
@@ -346,33 +341,24 @@ TEST_F(FragmentTest, JumpGivesTheTargetSampleTheEntrysTimeAndNearSeeksKeepTheRun
   EXPECT_EQ(track.baseMediaTime, 0);
 }
 
-// After a jump the fragment's own decode time places the set, wherever its
-// box stands; without one, the entry's presentation time less the target's
-// composition offset and the durations before it. The end of the last
-// indexed fragment is read the same way.
-TEST_F(FragmentTest, JumpPlacesTheSetAtTheFragmentsDecodeTime) {
-  const struct {
-    TimeBox box;
-    uint32_t targetOffset;
-    LONGLONG base;
-  } cases[] = {{TimeBox::kTfdt, 300, 6500}, {TimeBox::kNone, 300, 7700}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.box));
-    BeginFile();
-    AddRuns({SizedRun({1000, 1000})});
-    Trun run = SizedRun({1000, 1000, 1000});
-    run.flags |= 0x800;
-    run.offsets = {0, c.targetOffset, 0};
-    const LONGLONG moof = AddFragment([&](LONGLONG) { Traf({}, {run}, c.box, 6500); });
-    Index({{.entries = {{0, 0}, {9000, static_cast<uint64_t>(moof), 1, 1, 2}}}});
-    ASSERT_EQ(Open(), S_OK);
-    Track().sampleTable.reset();
-    ASSERT_EQ(Track().SelectFragmentForTime(9000), S_OK);
-    EXPECT_EQ(Track().baseMediaTime, c.base);
-    LONGLONG end = 0;
-    EXPECT_EQ(Track().GetIndexedEndTime(&end), S_OK);
-    EXPECT_EQ(end, c.base + 3000);
-  }
+// After a jump without a decode time box (the real files have one, which
+// places the set) the entry's presentation time less the target's
+// composition offset and the durations before it places it; the end of the
+// last indexed fragment is read the same way.
+TEST_F(FragmentTest, JumpWithoutDecodeTimePlacesTheSetAtTheEntrysTime) {
+  BeginFile();
+  AddRuns({SizedRun({1000, 1000})});
+  Trun run = SizedRun({1000, 1000, 1000});
+  run.flags |= 0x800, run.offsets = {0, 300, 0};
+  const LONGLONG moof = AddRuns({run});
+  Index({{.entries = {{0, 0}, {9000, static_cast<uint64_t>(moof), 1, 1, 2}}}});
+  ASSERT_EQ(Open(), S_OK);
+  Track().sampleTable.reset();
+  ASSERT_EQ(Track().SelectFragmentForTime(9000), S_OK);
+  EXPECT_EQ(Track().baseMediaTime, 7700);
+  LONGLONG end = 0;
+  EXPECT_EQ(Track().GetIndexedEndTime(&end), S_OK);
+  EXPECT_EQ(end, 7700 + 3000);
 }
 
 }  // namespace

@@ -79,13 +79,6 @@ class TrakBoxTest : public ::testing::Test {
     });
   }
 
-  void MediaHeader(uint8_t version, uint32_t timescale, uint64_t duration, uint16_t language = 0x55C4) {
-    b.FullBox("mdhd", version, 0, [&] {
-      WriteTimes(b, version, timescale, duration);
-      b.U16(language).U16(0);
-    });
-  }
-
   BoxBuilder b;
   // What the track last asked the entry factory for: kind, type, size.
   static inline std::tuple<DWORD, DWORD, LONGLONG> factoryCall;
@@ -104,7 +97,7 @@ TEST_F(TrakBoxTest, HeadersGiveTheTrackAndTheSampleEntryIsBuiltForItsKind) {
             b.FullBox("stsd", 0, 0, [&] { b.U32(1).Box("mp4a", [&] { b.Zeros(6).U16(1).Zeros(12); }); });
           });
         });
-        MediaHeader(1, 22050, 0x100000000ull, 0x15C7);
+        b.FullBox("mdhd", 1, 0, [&] { WriteTimes(b, 1, 22050, 0x100000000ull); b.U16(0x15C7).U16(0); });
       },
       1);
   ASSERT_EQ(movie.result, S_OK);
