@@ -95,7 +95,9 @@ TEST(BoxBodyTest, PayloadIsReadOnlyWhenTheParentAndTheSourceHoldIt) {
   BoxBuilder b, past, wide;
   b.Box("free", [&] { b.Zeros(40); }).Box("skip");
   Box box;
-  EXPECT_EQ(std::make_tuple(ReadBox(box, b.Reader().Get(), 100, true).remaining, box.dataSize), std::make_tuple(52ll, 40));
+  const Read read = ReadBox(box, b.Reader().Get(), 100, true);
+  EXPECT_EQ(std::make_tuple(read.result, read.position, read.remaining, box.dataSize),
+            std::make_tuple(S_OK, 48ll, 52ll, 40));
   EXPECT_EQ(ReadBox(box, b.Reader().Get(), 47, true).result, VFW_E_INVALID_FILE_FORMAT);
   past.Box(BoxSize::Forced(0x7FFFFFF0), "mdat", [&] { past.Zeros(16); });
   EXPECT_EQ(ReadBox(box, past.Reader().Get(), kTopLevel, true).result, S_FALSE);
