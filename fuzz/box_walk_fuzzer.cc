@@ -1,43 +1,29 @@
 // Feeds arbitrary bytes to the box walk as the parsers and `isodmx boxes`
-// run it (through CReadFromBuffer, every leaf's payload read), and to the
-// in-memory header readers.
+// run it (through a memory byte source, every leaf's payload read), and to
+// the in-memory header readers.
+#include "support/box_builder.h"
+
 #include "container/box.h"
 #include "container/box_tree.h"
-#include "container/read_from_buffer.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-namespace {
-
-void WalkInMemory(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > INT32_MAX) return 0;
   const BYTE* cursor = data;
   LONGLONG remaining = static_cast<LONGLONG>(size);
-  bool full = false;
-  while (remaining > 0) {
-    // Alternate plain and full headers so both readers see every shape.
+  // Alternate plain and full headers so both readers see every shape.
+  for (bool full = false; remaining > 0; full = !full) {
     FullBox fullBox;
     Box plainBox;
     Box& box = full ? fullBox : plainBox;
-    full = !full;
-    if (box.ReadHeaderFromMemory(&cursor, &remaining) != S_OK) break;
-    if (box.ParseFromMemory(&cursor, &remaining) != S_OK) break;
+    if (box.ReadHeaderFromMemory(&cursor, &remaining) != S_OK || box.ParseFromMemory(&cursor, &remaining) != S_OK) {
+      break;
+    }
   }
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > INT32_MAX) return 0;
-  WalkInMemory(data, size);
-  auto* reader = new CReadFromBuffer;
-  if (reader->Assign(data, static_cast<LONG>(size)) == S_OK) {
-    std::vector<BoxNode> boxes;
-    BoxTreeOptions options;
-    options.readLeafBodies = true;
-    ReadBoxTree(reader, &boxes, options);
-  }
-  reader->Release();
+  std::vector<BoxNode> boxes;
+  ReadBoxTree(MakeMemoryReader({data, data + size}).Get(), &boxes, {.readLeafBodies = true});
   return 0;
 }

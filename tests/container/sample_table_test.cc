@@ -35,17 +35,8 @@ std::vector<T> Entries(const PackedArray<T, kMinWidth>& table) {
   return values;
 }
 
-std::vector<std::pair<DWORD, LONG>> TimeToSample(const trakFragment& table) {
-  std::vector<std::pair<DWORD, LONG>> entries;
-  for (const TimeToSampleEntry& e : Entries(table.timeToSample)) entries.emplace_back(e.count, e.sampleDelta);
-  return entries;
-}
-
 void Stts(BoxBuilder& b, const std::vector<std::pair<uint32_t, int32_t>>& entries) {
-  b.FullBox("stts", 0, 0, [&] {
-    b.U32(static_cast<uint32_t>(entries.size()));
-    for (const auto& [count, delta] : entries) b.U32(count).I32(delta);
-  });
+  WriteTable(b, "stts", entries, [&](const auto& entry) { b.U32(entry.first).I32(entry.second); });
 }
 
 // Real files have the usual tables; these are the rarer ones. Entries are
@@ -66,30 +57,30 @@ TEST(SampleTableTest, RarerTablesLoadTheirEntries) {
   EXPECT_TRUE(movie.Track(0).IsSyncSample(1)) << "an empty sync table makes every sample one";
 }
 
-// The positive delta whose entries, counted from its first occurrence not
-// already the best, cover the most samples; the earlier wins a tie; none
-// when the best covers fewer samples than half the entries.
-TEST(SampleTableTest, DominantDeltaRules) {
-  const std::pair<std::vector<std::pair<uint32_t, int32_t>>, LONGLONG> cases[] = {
-      {{{10, 1000}, {1, 500}, {10, 1000}}, 1000}, {{{1, 100}, {1, 200}, {1, 300}, {1, 400}}, 0},
-      {{{3, 100}, {2, 200}}, 100},                {{{2, 100}, {2, 200}}, 100},
-      {{{1, 100}, {5, 200}}, 200},                {{{2, 100}, {3, 200}, {2, 100}, {2, 100}}, 100},
-      {{{9, 0}, {1, 40}}, 40},                    {{{1, 33}}, 33}};
-  for (const auto& [stts, defaultDelta] : cases) {
+// The dominant delta: the positive delta whose entries, counted from its
+// first occurrence not already the best, cover the most samples; the
+// earlier wins a tie; none when the best covers fewer samples than half the
+// entries. A negative delta that drives the total below zero is stored as
+// 0; one that only lowers it stays.
+TEST(SampleTableTest, DominantDeltaAndTotalFollowTheEntries) {
+  using Deltas = std::vector<std::pair<uint32_t, int32_t>>;
+  // {entries, dominant delta, total, entries as stored (when not as written)}
+  const std::tuple<Deltas, LONGLONG, LONGLONG, Deltas> cases[] = {
+      {{{10, 1000}, {1, 500}, {10, 1000}}, 1000, 20500, {}}, {{{1, 100}, {1, 200}, {1, 300}, {1, 400}}, 0, 1000, {}},
+      {{{3, 100}, {2, 200}}, 100, 700, {}},                  {{{2, 100}, {2, 200}}, 100, 600, {}},
+      {{{1, 100}, {5, 200}}, 200, 1100, {}},                 {{{2, 100}, {3, 200}, {2, 100}, {2, 100}}, 100, 1200, {}},
+      {{{9, 0}, {1, 40}}, 40, 40, {}},                       {{{1, 33}}, 33, 33, {}},
+      {{{5, -10}, {2, 30}, {1, -20}}, 30, 40, {{5, 0}, {2, 30}, {1, -20}}}};
+  for (const auto& [stts, dominant, total, stored] : cases) {
     const ParsedMovie movie = ParseSampleTable([&](BoxBuilder& b) { Stts(b, stts); });
     ASSERT_EQ(movie.result, S_OK);
-    EXPECT_EQ(movie.Track(0).defaultSampleDelta, defaultDelta) << stts.size() << " entries from " << stts[0].second;
+    const trakFragment& table = *movie.Track(0).sampleTable;
+    Deltas entries;
+    for (const TimeToSampleEntry& e : Entries(table.timeToSample)) entries.emplace_back(e.count, e.sampleDelta);
+    EXPECT_EQ(std::make_tuple(movie.Track(0).defaultSampleDelta, table.totalDuration, entries),
+              std::make_tuple(dominant, total, stored.empty() ? stts : stored))
+        << stts.size() << " entries from " << stts[0].second;
   }
-}
-
-// A negative delta that drives the total below zero is stored as 0; one that
-// only lowers it stays.
-TEST(SampleTableTest, NegativeDeltaNeverDrivesTheTotalBelowZero) {
-  const ParsedMovie movie = ParseSampleTable([](BoxBuilder& b) { Stts(b, {{5, -10}, {2, 30}, {1, -20}}); });
-  ASSERT_EQ(movie.result, S_OK);
-  const trakFragment& table = *movie.Track(0).sampleTable;
-  EXPECT_EQ(TimeToSample(table), (std::vector<std::pair<DWORD, LONG>>{{5, 0}, {2, 30}, {1, -20}}));
-  EXPECT_EQ(std::make_tuple(table.totalDuration, table.sampleCount), std::make_tuple(40, 8u));
 }
 
 TEST(SampleTableTest, CompactSizesUnpackPerFieldWidth) {
@@ -148,42 +139,28 @@ TEST(SampleTableTest, TableThatFitsItsBoxButNotTheSourceIsNotAllocated) {
   EXPECT_EQ(movie.source->TrackCount(), 0u);
 }
 
-// An entry of size 0 runs to the end of its "stsd"; the tables after the
-// "stsd" are still read.
-TEST(SampleTableTest, SampleEntryOfSizeZeroEndsWithItsStsdAndTheTablesAfterItAreRead) {
-  const ParsedMovie movie = ParseSampleTable([](BoxBuilder& b) {
-    b.FullBox("stsd", 0, 0, [&] { b.U32(1).Box(BoxSize::ToEnd(), "avc1", [&] { b.Zeros(78); }); });
-    Stts(b, {{3, 20}});
-    b.FullBox("stsc", 0, 0, [&] { b.U32(1).U32(1).U32(3).U32(1); });
-    b.FullBox("stsz", 0, 0, [&] { b.U32(10).U32(3); });
-    b.FullBox("stco", 0, 0, [&] { b.U32(1).U32(0); });
-  });
-  ASSERT_EQ(movie.result, S_OK);
-  const trakBox& track = movie.Track(0);
-  EXPECT_TRUE(track.hasSampleEntry);
-  EXPECT_EQ(track.sampleEntryHeader.size, 78);
-  EXPECT_EQ(track.sampleTable->sampleCount, 3u);
-  EXPECT_EQ(track.sampleTable->chunkOffsets.Count(), 1u);
-}
-
 TEST(SampleTableTest, SampleDescriptionWithoutOneUsableEntryGivesNoEntry) {
   const auto twoEntries = [](BoxBuilder& b) {
     b.FullBox("stsd", 0, 0, [&] { b.U32(2).Box("avc1", [&] { b.Zeros(8); }).Box("mp4v", [&] { b.Zeros(8); }); });
   };
   const auto chunksNaming = [](BoxBuilder& b, std::initializer_list<uint32_t> descriptions) {
-    b.FullBox("stsc", 0, 0, [&] {
-      b.U32(static_cast<uint32_t>(descriptions.size()));
-      uint32_t chunk = 1;
-      for (uint32_t description : descriptions) b.U32(chunk++).U32(1).U32(description);
-    });
+    uint32_t chunk = 1;
+    WriteTable(b, "stsc", descriptions, [&](uint32_t description) { b.U32(chunk++).U32(1).U32(description); });
   };
-  // Several descriptions are kept as entry 1 while every chunk names it.
+  // Several descriptions are kept as entry 1 while every chunk names it. An
+  // entry of size 0 runs to the end of its "stsd"; the tables after it are
+  // still read.
   const std::tuple<Write, const char*, bool> cases[] = {
       {[&](BoxBuilder& b) { chunksNaming(b, {1, 2}); twoEntries(b); },
        "\nDAREdo: Cannot handle tracks with more than one sample type!", false},
       {[&](BoxBuilder& b) { twoEntries(b); chunksNaming(b, {1, 1}); }, "", true},
       {[](BoxBuilder& b) { b.FullBox("stsd", 0, 0, [&] { b.U32(1); }); },
        "\nDAREdo: Warning! This track has stsd box with no data...", false},
+      {[&](BoxBuilder& b) {
+         b.FullBox("stsd", 0, 0, [&] { b.U32(1).Box(BoxSize::ToEnd(), "avc1", [&] { b.Zeros(78); }); });
+         chunksNaming(b, {1});
+       },
+       "", true},
   };
   for (const auto& [write, line, kept] : cases) {
     std::string trace;

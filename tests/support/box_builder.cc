@@ -4,25 +4,19 @@
 
 #include <stdexcept>
 
-BoxBuilder& BoxBuilder::Box(BoxSize size, const char (&type)[5], const Body& body) {
-  return Header(size, type, nullptr, body, nullptr);
-}
-
 BoxBuilder& BoxBuilder::FullBox(BoxSize size, const char (&type)[5], uint8_t version, uint32_t flags,
                                 const Body& body) {
-  return Header(size, type, nullptr, body, [&] { U8(version).U24(flags); });
+  return Box(size, type, [&] {
+    U8(version).U24(flags);
+    if (body) body();
+  });
 }
 
-BoxBuilder& BoxBuilder::Uuid(BoxSize size, const UserType& userType, const Body& body) {
-  return Header(size, "uuid", &userType, body, nullptr);
-}
-
-BoxBuilder& BoxBuilder::Header(BoxSize size, const char (&type)[5], const UserType* userType, const Body& body,
-                               const std::function<void()>& afterHeader) {
+BoxBuilder& BoxBuilder::Box(BoxSize size, const char (&type)[5], const Body& body) {
   const size_t start = bytes_.size();
   const bool large = size.kind == BoxSize::Kind::kLarge || size.kind == BoxSize::Kind::kForcedLarge;
   switch (size.kind) {
-    case BoxSize::Kind::kAuto: U32(0); break;
+    case BoxSize::Kind::kAuto:
     case BoxSize::Kind::kToEnd: U32(0); break;
     case BoxSize::Kind::kForced: U32(static_cast<uint32_t>(size.declared)); break;
     case BoxSize::Kind::kLarge:
@@ -31,8 +25,6 @@ BoxBuilder& BoxBuilder::Header(BoxSize size, const char (&type)[5], const UserTy
   FourCC(type);
   const size_t largeAt = bytes_.size();
   if (large) U64(size.declared);
-  if (userType != nullptr) bytes_.insert(bytes_.end(), userType->begin(), userType->end());
-  if (afterHeader) afterHeader();
   if (body) body();
   const uint64_t total = bytes_.size() - start;
   if (size.kind == BoxSize::Kind::kAuto) {

@@ -14,7 +14,6 @@
 #include "platform/async_reader.h"
 #include "platform/unknown.h"
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -40,8 +39,6 @@ struct BoxSize {
   uint64_t declared;
 };
 
-using UserType = std::array<uint8_t, 16>;
-
 class BoxBuilder {
  public:
   using Body = std::function<void()>;
@@ -54,11 +51,6 @@ class BoxBuilder {
   }
   BoxBuilder& FullBox(BoxSize size, const char (&type)[5], uint8_t version, uint32_t flags,
                       const Body& body = nullptr);
-  // A "uuid" box with its 16 extended-type bytes.
-  BoxBuilder& Uuid(const UserType& userType, const Body& body = nullptr) {
-    return Uuid(BoxSize::Auto(), userType, body);
-  }
-  BoxBuilder& Uuid(BoxSize size, const UserType& userType, const Body& body = nullptr);
 
   BoxBuilder& U8(uint8_t value);
   BoxBuilder& U16(uint16_t value);
@@ -79,8 +71,6 @@ class BoxBuilder {
   ComPtr<IAsyncReader> Reader() const;
 
  private:
-  BoxBuilder& Header(BoxSize size, const char (&type)[5], const UserType* userType, const Body& body,
-                     const std::function<void()>& afterHeader);
   void PatchU32(size_t at, uint32_t value);
   void PatchU64(size_t at, uint64_t value);
 

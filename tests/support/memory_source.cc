@@ -13,11 +13,6 @@ void MemorySource::FailReadsFrom(LONGLONG offset, HRESULT result) {
   failFromResult_ = result;
 }
 
-void MemorySource::FailReadNumber(size_t number, HRESULT result) {
-  failNumber_ = number;
-  failNumberResult_ = result;
-}
-
 HRESULT MemorySource::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (riid == IID_IUnknown || riid == IID_IAsyncReader) {
@@ -66,11 +61,9 @@ std::vector<MemorySource::ReadCall> MemorySource::Reads() const {
 HRESULT MemorySource::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
   {
     std::unique_lock<std::mutex> hold(lock_);
-    const size_t number = reads_.size();
     reads_.push_back({position, length});
     if (buffer == nullptr) return E_POINTER;
     if (position < 0 || length < 0) return E_INVALIDARG;
-    if (number == failNumber_) return failNumberResult_;
     if (failFrom_ >= 0 && length > 0 && position + length > failFrom_) return failFromResult_;
     if (gate_ >= 0 && position + length > gate_ && !flushing_) {
       ++held_;

@@ -26,8 +26,6 @@ class MemorySource final : public IAsyncReader {
 
   // Any read that touches a byte at or after `offset` returns `result`.
   void FailReadsFrom(LONGLONG offset, HRESULT result);
-  // The read with this 0-based number returns `result` (and no bytes).
-  void FailReadNumber(size_t number, HRESULT result);
   // What a read running past the end returns (S_FALSE unless set).
   void SetShortReadResult(HRESULT result) { shortReadResult_ = result; }
   // Length returns this failure instead of the size.
@@ -72,8 +70,6 @@ class MemorySource final : public IAsyncReader {
   std::vector<ReadCall> reads_;
   LONGLONG failFrom_ = -1;
   HRESULT failFromResult_ = S_OK;
-  size_t failNumber_ = SIZE_MAX;
-  HRESULT failNumberResult_ = S_OK;
   HRESULT shortReadResult_ = S_FALSE;
   HRESULT lengthResult_ = S_OK;
   std::atomic<LONG> refCount_{0};

@@ -12,29 +12,21 @@ void TypeChars(const std::string& type, char (&out)[5]) {
   out[4] = '\0';
 }
 
+constexpr uint32_t kIdentityMatrix[] = {0x00010000, 0, 0, 0, 0x00010000, 0, 0, 0, 0x40000000};
+
 }  // namespace
 
 void WriteSampleTable(BoxBuilder& b, const TrackSpec& track) {
   b.Box("stbl", [&] {
     if (!track.format.empty()) {
       b.FullBox("stsd", 0, 0, [&] {
-        b.U32(1);
         char type[5];
         TypeChars(track.format, type);
-        b.Box(type, [&] {
-          b.Zeros(6).U16(1);
-          b.Bytes(track.entryBody);
-        });
+        b.U32(1).Box(type, [&] { b.Zeros(6).U16(1).Bytes(track.entryBody); });
       });
     }
-    b.FullBox("stts", 0, 0, [&] {
-      b.U32(static_cast<uint32_t>(track.stts.size()));
-      for (const auto& [count, delta] : track.stts) b.U32(count).I32(delta);
-    });
-    b.FullBox("stsc", 0, 0, [&] {
-      b.U32(static_cast<uint32_t>(track.stsc.size()));
-      for (const auto& entry : track.stsc) b.U32(entry[0]).U32(entry[1]).U32(entry[2]);
-    });
+    WriteTable(b, "stts", track.stts, [&](const auto& entry) { b.U32(entry.first).I32(entry.second); });
+    WriteTable(b, "stsc", track.stsc, [&](const auto& entry) { b.U32(entry[0]).U32(entry[1]).U32(entry[2]); });
     b.FullBox("stsz", 0, 0, [&] {
       b.U32(track.constantSize);
       if (track.constantSize != 0) {
@@ -45,31 +37,22 @@ void WriteSampleTable(BoxBuilder& b, const TrackSpec& track) {
       }
     });
     if (track.co64) {
-      b.FullBox("co64", 0, 0, [&] {
-        b.U32(static_cast<uint32_t>(track.chunkOffsets.size()));
-        for (uint64_t offset : track.chunkOffsets) b.U64(offset);
-      });
+      WriteTable(b, "co64", track.chunkOffsets, [&](uint64_t offset) { b.U64(offset); });
     } else {
-      b.FullBox("stco", 0, 0, [&] {
-        b.U32(static_cast<uint32_t>(track.chunkOffsets.size()));
-        for (uint64_t offset : track.chunkOffsets) b.U32(static_cast<uint32_t>(offset));
-      });
+      WriteTable(b, "stco", track.chunkOffsets, [&](uint64_t offset) { b.U32(static_cast<uint32_t>(offset)); });
     }
-    if (track.syncSamples) {
-      b.FullBox("stss", 0, 0, [&] {
-        b.U32(static_cast<uint32_t>(track.syncSamples->size()));
-        for (uint32_t sample : *track.syncSamples) b.U32(sample);
-      });
-    }
+    if (track.syncSamples) WriteTable(b, "stss", *track.syncSamples, [&](uint32_t sample) { b.U32(sample); });
   });
 }
 
-void WriteTrack(BoxBuilder& b, const TrackSpec& track) {
+namespace {
+
+// A "trak" of the track's headers whose "minf" ends with what `stbl` writes.
+void WriteTrackWith(BoxBuilder& b, const TrackSpec& track, const BoxBuilder::Body& stbl) {
   b.Box("trak", [&] {
     b.FullBox("tkhd", 0, 7, [&] {
-      b.U32(0).U32(0).U32(track.trackId).U32(0).U32(0);
-      b.Zeros(16);
-      for (uint32_t value : {0x00010000u, 0u, 0u, 0u, 0x00010000u, 0u, 0u, 0u, 0x40000000u}) b.U32(value);
+      b.U32(0).U32(0).U32(track.trackId).U32(0).U32(0).Zeros(16);
+      for (uint32_t value : kIdentityMatrix) b.U32(value);
       b.U32(0).U32(0);
     });
     b.Box("mdia", [&] {
@@ -84,24 +67,22 @@ void WriteTrack(BoxBuilder& b, const TrackSpec& track) {
           TypeChars(track.mediaHeader, header);
           b.Box(header, [&] { b.Zeros(8); });
         }
-        WriteSampleTable(b, track);
+        stbl();
       });
     });
   });
 }
 
+}  // namespace
+
+void WriteTrack(BoxBuilder& b, const TrackSpec& track) {
+  WriteTrackWith(b, track, [&] { WriteSampleTable(b, track); });
+}
+
 void WriteTrackWithSampleTable(BoxBuilder& b, uint32_t trackId, const BoxBuilder::Body& stblBody) {
-  b.Box("trak", [&] {
-    b.FullBox("tkhd", 0, 7, [&] { b.U32(0).U32(0).U32(trackId).U32(0).U32(0).Zeros(16 + 36 + 8); });
-    b.Box("mdia", [&] {
-      b.FullBox("mdhd", 0, 0, [&] { b.U32(0).U32(0).U32(600).U32(0).U16(0x55C4).U16(0); });
-      b.FullBox("hdlr", 0, 0, [&] { b.U32(0).FourCC("vide").Zeros(12).U8(0); });
-      b.Box("minf", [&] {
-        b.Box("vmhd", [&] { b.Zeros(8); });
-        b.Box("stbl", stblBody);
-      });
-    });
-  });
+  TrackSpec track;
+  track.trackId = trackId;
+  WriteTrackWith(b, track, [&] { b.Box("stbl", stblBody); });
 }
 
 void WriteMovie(BoxBuilder& b, const std::vector<TrackSpec>& tracks) {
@@ -109,7 +90,7 @@ void WriteMovie(BoxBuilder& b, const std::vector<TrackSpec>& tracks) {
     b.FullBox("mvhd", 0, 0, [&] {
       b.U32(0).U32(0).U32(600).U32(1800);
       b.U32(0x00010000).U16(0x0100).Zeros(10);
-      for (uint32_t value : {0x00010000u, 0u, 0u, 0u, 0x00010000u, 0u, 0u, 0u, 0x40000000u}) b.U32(value);
+      for (uint32_t value : kIdentityMatrix) b.U32(value);
       b.Zeros(24).U32(static_cast<uint32_t>(tracks.size() + 1));
     });
     for (const TrackSpec& track : tracks) WriteTrack(b, track);

@@ -19,6 +19,7 @@
 #include "container/dar_edo_source.h"
 
 #include <array>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -77,6 +78,15 @@ std::vector<uint8_t> SoundEntryBody(uint16_t channels, uint16_t bits, uint32_t r
 // The samples of every stream in an "mdat", chunk k of each stream in turn
 // before chunk k + 1, then the movie box with track IDs from 1.
 std::vector<uint8_t> BuildMovieFile(const std::vector<StreamSpec>& streams);
+
+// A full box of a 32-bit entry count, then each entry as `write` writes it.
+template <class Entries, class Write>
+void WriteTable(BoxBuilder& b, const char (&type)[5], const Entries& entries, Write write) {
+  b.FullBox(type, 0, 0, [&] {
+    b.U32(static_cast<uint32_t>(std::size(entries)));
+    for (const auto& entry : entries) write(entry);
+  });
+}
 
 // A "stbl" with the tables of `track`, in the usual order.
 void WriteSampleTable(BoxBuilder& b, const TrackSpec& track);
