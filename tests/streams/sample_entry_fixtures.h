@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -47,6 +48,14 @@ inline std::vector<uint8_t> BuildEsDescriptor(const EsDescriptorSpec& spec) {
 inline std::vector<uint8_t> EsdsBox(const EsDescriptorSpec& spec) {
   BoxBuilder b;
   return b.FullBox("esds", 0, 0, [&] { b.Bytes(BuildEsDescriptor(spec)); }).Data();
+}
+
+// Sound description version 2 after the common fields: rate, channels,
+// constBitsPerChannel, format flags and bytes per packet.
+inline void WriteSoundV2(BoxBuilder& b, double rate, uint32_t channels, uint32_t bits, uint32_t flags,
+                         uint32_t packet) {
+  b.U16(2).Zeros(6).U16(3).U16(16).U16(0xFFFE).U16(0).U32(65536).U32(72);
+  b.U64(std::bit_cast<uint64_t>(rate)).U32(channels).U32(0x7F000000).U32(bits).U32(flags).U32(packet).U32(1);
 }
 
 inline std::vector<uint8_t> Slice(const CBuffer& buffer) {
