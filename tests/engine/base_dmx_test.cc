@@ -1,7 +1,7 @@
 // The demultiplexer base: its pin table, the default allocator decision,
 // state changes across the output pins, and the error latch.
 #include "diagnostics/trace.h"
-#include "dmx_test_filters.h"
+#include "delivery_fixture.h"
 #include "platform/class_table.h"
 #include "platform/mem_allocator.h"
 

@@ -66,7 +66,9 @@ TEST_F(BufferedReaderTest, SourceSeesAlignedBlocksAndEndOfFileRetries) {
       {"a read past the end fails with the short result and caches nothing", 5000,
        {{4990, 20, S_FALSE}, {4100, 4, S_OK}}, {{4096, 4096}, {4096, 914}, {4096, 4096}, {4096, 8}}},
       {"a failing source passes its code and empties the cache", 10000,
-       {{0, 4, S_OK}, {5000, 4, STG_E_READFAULT}, {0, 4, S_OK}}, {{0, 4096}, {4096, 4096}, {4096, 908}, {0, 4096}}, 4096},
+       {{0, 4, S_OK}, {5000, 4, STG_E_READFAULT}, {0, 4, S_OK}},
+       {{0, 4096}, {4096, 4096}, {4096, 908}, {0, 4096}},
+       4096},
       {"positions no file can have are refused without a source read", 100,
        {{-1, 8, E_INVALIDARG}, {INT64_MAX - 4, 8, E_INVALIDARG}}, {}},
   };

@@ -92,7 +92,8 @@ TEST(DeliveryLoopTest, ChunksAreReadOnceAndServeTheirSamplesWhole) {
 TEST(DeliveryLoopTest, StreamTimesAreRelativeToTheSegmentAndDividedByTheRate) {
   // 20 one-second samples, all key frames or (`keys`) every third; the
   // segment; the first sample delivered, its stream times and preroll mark.
-  const std::tuple<const char*, bool, REFERENCE_TIME, double, LONGLONG, REFERENCE_TIME, REFERENCE_TIME, bool> cases[] = {
+  using Case = std::tuple<const char*, bool, REFERENCE_TIME, double, LONGLONG, REFERENCE_TIME, REFERENCE_TIME, bool>;
+  const Case cases[] = {
       {"jpeg", false, 10 * kSecond, 2.0, 10, 0, kSecond / 2, false},
       // Sample 10 ends 1 ms after the start: still preroll; 2 ms: not.
       {"jpeg", false, 11 * kSecond - 10000, 1.0, 10, -kSecond + 10000, 10000, true},
@@ -141,12 +142,11 @@ TEST(DeliveryLoopTest, ReverseVideoDeliversOnlyKeyFramesBackwardsAndReverseAudio
   EXPECT_EQ(rig.SampleNumbers(0), (std::vector<LONGLONG>{9, 6, 3, 0}));
   const std::vector<SinkSample> frames = rig.sinks[0]->Samples();
   // Stream times run forward: the start minus each frame's end.
-  EXPECT_EQ(frames[0].start, -kSecond / 2);
-  EXPECT_EQ(frames[0].stop, kSecond / 2);
-  EXPECT_EQ(frames[1].start, 2 * kSecond + kSecond / 2);
+  EXPECT_EQ(std::make_tuple(frames[0].start, frames[0].stop, frames[1].start),
+            std::make_tuple(-kSecond / 2, kSecond / 2, 2 * kSecond + kSecond / 2));
   ASSERT_EQ(rig.sinks[0]->Segments().size(), 1u);
-  EXPECT_EQ(rig.sinks[0]->Segments()[0].rate, -1.0);
-  EXPECT_EQ(rig.sinks[0]->Segments()[0].stop, 0);
+  const SinkSegment segment = rig.sinks[0]->Segments()[0];
+  EXPECT_EQ(std::make_pair(segment.rate, segment.stop), std::make_pair(-1.0, REFERENCE_TIME{0}));
   EXPECT_EQ(rig.sinks[1]->Sequence(), "E");
 }
 
@@ -212,10 +212,7 @@ TEST(DeliveryLoopTest, BrokenTableIsReportedToTheGraphAsAnAbort) {
   DeliveryRig rig;
   ASSERT_NO_FATAL_FAILURE(rig.Build({video}));
   rig.movie.Track(0).sampleTable->sampleToChunk[0].samplesPerChunk = 0;
-  EXPECT_EQ(rig.control->Run(), S_OK);
-  LONG code = 0;
-  ASSERT_EQ(rig.events->WaitForCompletion(10000, &code), S_OK);
-  EXPECT_EQ(code, EC_ERRORABORT);
+  EXPECT_EQ(rig.RunToEnd(), EC_ERRORABORT);
   const auto events = rig.TakeEvents();
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.front(), std::make_pair(LONG{EC_ERRORABORT}, LONG_PTR{VFW_E_INVALID_FILE_FORMAT}));

@@ -43,8 +43,8 @@ class DmxOutputPinTest : public ::testing::Test {
     dmx_ = Make<TestDmx>(1);
     ASSERT_EQ(dmx_->AddOutputPin(FALSE), S_OK);
     pin_ = dmx_->GetOutputPin(0);
-    movie_ = ParseMovie(MemorySource::Create(BuildMovieFile({VideoStream("jpeg", 3, 20, 10), VideoStream("yuv2", 2)})).Get(),
-                        0, CreateSampleEntry);
+    const std::vector<uint8_t> file = BuildMovieFile({VideoStream("jpeg", 3, 20, 10), VideoStream("yuv2", 2)});
+    movie_ = ParseMovie(MemorySource::Create(file).Get(), 0, CreateSampleEntry);
     ASSERT_EQ(movie_.result, S_OK);
   }
   void TearDown() override {

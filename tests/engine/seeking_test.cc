@@ -1,6 +1,6 @@
 // The seeking interface of a demultiplexer: position flags, frames and
 // times, and the recorded segment that hides repeated seeks until a run.
-#include "dmx_test_filters.h"
+#include "delivery_fixture.h"
 
 #include <gtest/gtest.h>
 

@@ -174,7 +174,8 @@ std::string Describe(const ParsedMovie& movie, int index) {
 // says; AMR has one rate and channel; "lpcm" is read by its flags. Where
 // the layout does not fix the byte rate it is the track's: 64 bytes in 20 ticks.
 TEST(AudioMediaTypeTest, UncompressedSoundIsOfferedAsPcmOnlyWhereItsLayoutIsDelivered) {
-  const std::string pcm = "{00000001-0000-0010-8000-00AA00389B71} tag 1 ", fl = "{00000003-0000-0010-8000-00AA00389B71} tag 3 ";
+  const std::string pcm = "{00000001-0000-0010-8000-00AA00389B71} tag 1 ";
+  const std::string fl = "{00000003-0000-0010-8000-00AA00389B71} tag 3 ";
   const std::string none = "VFW_S_NO_MORE_ITEMS";
   BoxBuilder wave;
   wave.Box("wave", [&] { wave.Box("enda", [&] { wave.U16(1); }); });
