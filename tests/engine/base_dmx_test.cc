@@ -1,11 +1,14 @@
+// The demultiplexer base: its pin table, the default allocator decision,
+// state changes across the output pins, and the error latch.
 #include "diagnostics/trace.h"
-#include "dmx_test_filters.h"
+#include "delivery_fixture.h"
 #include "platform/class_table.h"
 #include "platform/mem_allocator.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -14,27 +17,21 @@ namespace {
 using namespace dmxtest;
 using Calls = std::vector<std::string>;
 
-std::wstring NameOf(CBasePin* pin) { return pin != nullptr && pin->Name() != nullptr ? pin->Name() : L"(none)"; }
-
-TEST(DmxPinTable, PinsAreNamedAndNumberedByCreationUpToCapacity) {
+// Pins are named by creation ("~" when hidden) up to the capacity; a pin a
+// client holds outlives its removal and keeps the filter alive meanwhile.
+TEST(DmxPinTable, PinsAreNumberedUpToCapacityAndAHeldPinOutlivesItsRemoval) {
   auto dmx = Make<TestDmx>(3);
-  EXPECT_EQ(NameOf(dmx->GetPin(0)), L"Input 01");
   const LONG version = dmx->GetPinVersion();
   for (const BOOL hidden : {TRUE, FALSE, TRUE}) EXPECT_EQ(dmx->AddOutputPin(hidden), S_OK);
   EXPECT_EQ(dmx->AddOutputPin(FALSE), E_FAIL);
   EXPECT_EQ(dmx->GetPinVersion(), version + 3);
-  EXPECT_EQ(std::vector<std::wstring>({NameOf(dmx->GetPin(1)), NameOf(dmx->GetPin(2)), NameOf(dmx->GetPin(3)),
-                                       NameOf(dmx->GetPin(4))}),
-            std::vector<std::wstring>({L"~Output 01", L"Output 02", L"~Output 03", L"(none)"}));
-  EXPECT_EQ(dmx->GetOutputPin(2)->StreamIndex(), 2);
-  EXPECT_EQ(dmx->GetPin(-1), nullptr);
-}
-
-TEST(DmxPinTable, AHeldPinOutlivesItsRemovalAndKeepsTheFilterAlive) {
-  auto dmx = Make<TestDmx>(1);
-  dmx->AddOutputPin(FALSE);
+  std::vector<std::wstring> names;
+  for (int n = 0; n < 4; ++n) names.push_back(dmx->GetPin(n)->Name());
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"Input 01", L"~Output 01", L"Output 02", L"~Output 03"}));
+  EXPECT_EQ(std::make_tuple(dmx->GetPin(4), dmx->GetPin(-1), dmx->GetOutputPin(2)->StreamIndex()),
+            std::make_tuple(nullptr, nullptr, 2));
   const LONG filterCount = dmx->ReferenceCount();
-  IPin* held = dmx->GetOutputPin(0);
+  IPin* held = dmx->GetOutputPin(2);
   held->AddRef();
   EXPECT_EQ(dmx->ReferenceCount(), filterCount + 1);
   dmx->RemoveOutputPins();
@@ -47,17 +44,14 @@ TEST(DmxPinTable, AHeldPinOutlivesItsRemovalAndKeepsTheFilterAlive) {
 
 TEST(DmxBufferSize, DefaultDecisionRaisesCountAndSizeAndFixesAlignment) {
   auto dmx = Make<TestDmx>();
-  const ALLOCATOR_PROPERTIES cases[][2] = {
-      {{5, 100000, 1, 16}, {5, 100000, 4, 0}},
-      {{0, 0, 0, 0}, {2, 8192, 4, 0}},
-  };
-  for (const auto& [request, expected] : cases) {
+  // Asked for; then count, size, alignment and prefix decided.
+  const std::pair<ALLOCATOR_PROPERTIES, std::vector<LONG>> cases[] = {{{5, 100000, 1, 16}, {5, 100000, 4, 0}},
+                                                                      {{0, 0, 0, 0}, {2, 8192, 4, 0}}};
+  for (auto [props, expected] : cases) {
     ComPtr<IMemAllocator> allocator;
     ASSERT_EQ(CreateMemoryAllocator(allocator.Put()), S_OK);
-    ALLOCATOR_PROPERTIES props = request;
     EXPECT_EQ(dmx->DecidePinBufferSize(1, allocator.Get(), &props), S_OK);
-    EXPECT_EQ(std::vector<LONG>({props.cBuffers, props.cbBuffer, props.cbAlign, props.cbPrefix}),
-              std::vector<LONG>({expected.cBuffers, expected.cbBuffer, expected.cbAlign, expected.cbPrefix}));
+    EXPECT_EQ(std::vector<LONG>({props.cBuffers, props.cbBuffer, props.cbAlign, props.cbPrefix}), expected);
   }
   ALLOCATOR_PROPERTIES props{};
   EXPECT_EQ(dmx->DecidePinBufferSize(1, nullptr, &props), E_POINTER);
@@ -115,56 +109,43 @@ TEST(DmxState, ChangesReachEveryPinAndFailuresLeaveAConsistentState) {
 }
 
 // The error latch: a marker travels up, OnError turns it into the latched
-// code once, and only an error result reaches the graph.
-class DmxErrorLatchTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph, graph_.PutVoid()),
-              S_OK);
-    ASSERT_EQ(graph_.As(IID_IMediaEventEx, events_), S_OK);
-    dmx_ = Make<TestDmx>();
-    SetTraceCaptureForTesting(&trace_);
-  }
-  void TearDown() override { SetTraceCaptureForTesting(nullptr); }
-  // The abort events posted so far, by their codes.
-  std::vector<HRESULT> Aborts() {
-    std::vector<HRESULT> seen;
-    LONG code = 0;
-    LONG_PTR p1 = 0, p2 = 0;
-    while (events_->GetEvent(&code, &p1, &p2, 0) == S_OK) {
-      if (code == EC_ERRORABORT) seen.push_back(static_cast<HRESULT>(p1));
-    }
-    return seen;
-  }
-
-  std::string trace_;
-  ComPtr<IFilterGraph> graph_;
-  ComPtr<IMediaEventEx> events_;
-  ComPtr<TestDmx> dmx_;
-};
-
-TEST_F(DmxErrorLatchTest, LatchedCodesComeBackOnceAndOnlyErrorsReachTheGraph) {
-  ASSERT_EQ(graph_->AddFilter(dmx_.Get(), L"Demux"), S_OK);
-  EXPECT_EQ(dmx_->OnError(S_OK), S_OK);
-  EXPECT_EQ(dmx_->SetErrorResult(E_FAIL), kErrorResultMarker);
-  EXPECT_EQ(dmx_->OnError(kErrorResultMarker), E_FAIL);
-  EXPECT_EQ(dmx_->OnError(S_FALSE), S_FALSE);
-  EXPECT_NE(trace_.find("\n\n### NotifyGraphOfError("), std::string::npos);
-  EXPECT_NE(trace_.find(", Demux): hr="), std::string::npos);
-  // An abort result wins, silently, and clears both latches.
-  dmx_->SetErrorResult(E_FAIL);
-  EXPECT_EQ(dmx_->SetAbortResult(E_ABORT), kAbortResultMarker);
-  EXPECT_EQ(dmx_->OnError(kAbortResultMarker), E_ABORT);
-  EXPECT_EQ(dmx_->OnError(S_OK), S_OK);
+// code once, an abort result wins silently, and only errors reach the graph.
+TEST(DmxErrorLatchTest, LatchedCodesComeBackOnceAndOnlyErrorsReachTheGraph) {
+  ComPtr<IFilterGraph> graph;
+  ComPtr<IMediaEventEx> events;
+  ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph, graph.PutVoid()),
+            S_OK);
+  ASSERT_EQ(graph.As(IID_IMediaEventEx, events), S_OK);
+  auto dmx = Make<TestDmx>();
+  ASSERT_EQ(graph->AddFilter(dmx.Get(), L"Demux"), S_OK);
+  std::string trace;
+  SetTraceCaptureForTesting(&trace);
+  EXPECT_EQ(dmx->OnError(S_OK), S_OK);
+  EXPECT_EQ(dmx->SetErrorResult(E_FAIL), kErrorResultMarker);
+  EXPECT_EQ(dmx->OnError(kErrorResultMarker), E_FAIL);
+  EXPECT_EQ(dmx->OnError(S_FALSE), S_FALSE);
+  dmx->SetErrorResult(E_FAIL);
+  EXPECT_EQ(dmx->SetAbortResult(E_ABORT), kAbortResultMarker);
+  EXPECT_EQ(dmx->OnError(kAbortResultMarker), E_ABORT);
+  EXPECT_EQ(dmx->OnError(S_OK), S_OK) << "both latches are clear";
   // The output pins' latch reports through the filter.
-  dmx_->AddOutputPin(FALSE);
-  CBaseDmxOutputPin* pin = dmx_->GetOutputPin(0);
+  dmx->AddOutputPin(FALSE);
+  CBaseDmxOutputPin* pin = dmx->GetOutputPin(0);
   EXPECT_EQ(pin->SetErrorResult(VFW_E_INVALID_FILE_FORMAT), kErrorResultMarker);
   EXPECT_EQ(pin->OnError(S_OK), VFW_E_INVALID_FILE_FORMAT);
   EXPECT_EQ(pin->SetAbortResult(E_ABORT), kAbortResultMarker);
   EXPECT_EQ(pin->OnError(S_OK), E_ABORT);
-  EXPECT_NE(trace_.find("\nCBaseOutputPin::OnError - calling NotifyGraphOnError"), std::string::npos);
-  EXPECT_EQ(Aborts(), (std::vector<HRESULT>{E_FAIL, VFW_E_INVALID_FILE_FORMAT}));
+  SetTraceCaptureForTesting(nullptr);
+  EXPECT_NE(trace.find("\n\n### NotifyGraphOfError("), std::string::npos);
+  EXPECT_NE(trace.find(", Demux): hr="), std::string::npos);
+  EXPECT_NE(trace.find("\nCBaseOutputPin::OnError - calling NotifyGraphOnError"), std::string::npos);
+  std::vector<HRESULT> aborts;
+  LONG code = 0;
+  LONG_PTR p1 = 0, p2 = 0;
+  while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
+    if (code == EC_ERRORABORT) aborts.push_back(static_cast<HRESULT>(p1));
+  }
+  EXPECT_EQ(aborts, (std::vector<HRESULT>{E_FAIL, VFW_E_INVALID_FILE_FORMAT}));
 }
 
 }  // namespace

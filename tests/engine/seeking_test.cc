@@ -1,6 +1,10 @@
-#include "dmx_test_filters.h"
+// The seeking interface of a demultiplexer: position flags, frames and
+// times, and the recorded segment that hides repeated seeks until a run.
+#include "delivery_fixture.h"
 
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 namespace {
 
@@ -28,8 +32,7 @@ struct PositionCase {
   DWORD stopFlags;
   LONGLONG stop;
   HRESULT result;
-  LONGLONG expectedStart;
-  LONGLONG expectedStop;
+  LONGLONG expectedStart, expectedStop;
   int updates;
   BOOL flush;
 };
@@ -123,26 +126,18 @@ TEST_F(SeekingTest, RecordedSegmentHidesRepeatsOnlyUntilTheFilterRuns) {
 }
 
 TEST_F(SeekingTest, ConvertTimeFormatBetweenFramesAndTime) {
-  struct {
-    const GUID* target;
-    LONGLONG source;
-    const GUID* sourceFormat;
-    HRESULT result;
-    LONGLONG expected;
-  } const cases[] = {
-      {&kFrames, 2 * kSecond, &kMediaTime, S_OK, 50},
-      {&kMediaTime, 50, &kFrames, S_OK, 2 * kSecond},
-      {&kFrames, 7, &kFrames, S_OK, 7},
-      // A null format is the current one (media time).
-      {nullptr, 50, &kFrames, S_OK, 2 * kSecond},
-      {&kFrames, 2 * kSecond, nullptr, S_OK, 50},
-      {&TIME_FORMAT_BYTE, 1, &kFrames, E_INVALIDARG, -1},
+  // Target format, source value and format (null: the current one, media
+  // time); the result and the value written.
+  const std::tuple<const GUID*, LONGLONG, const GUID*, HRESULT, LONGLONG> cases[] = {
+      {&kFrames, 2 * kSecond, &kMediaTime, S_OK, 50},    {&kMediaTime, 50, &kFrames, S_OK, 2 * kSecond},
+      {&kFrames, 7, &kFrames, S_OK, 7},                  {nullptr, 50, &kFrames, S_OK, 2 * kSecond},
+      {&kFrames, 2 * kSecond, nullptr, S_OK, 50},        {&TIME_FORMAT_BYTE, 1, &kFrames, E_INVALIDARG, -1},
       {&kFrames, 1, &TIME_FORMAT_SAMPLE, E_INVALIDARG, -1},
   };
-  for (const auto& c : cases) {
-    LONGLONG target = -1;
-    EXPECT_EQ(Seeking().ConvertTimeFormat(&target, c.target, c.source, c.sourceFormat), c.result) << c.source;
-    EXPECT_EQ(target, c.expected) << c.source;
+  for (const auto& [target, source, sourceFormat, result, expected] : cases) {
+    LONGLONG value = -1;
+    EXPECT_EQ(Seeking().ConvertTimeFormat(&value, target, source, sourceFormat), result) << source;
+    EXPECT_EQ(value, expected) << source;
   }
 }
 

@@ -2,7 +2,7 @@
 // states the syntax values it is about instead of patching bytes.
 #pragma once
 
-#include "test_bytes.h"
+#include "sample_entry_fixtures.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -4,21 +4,16 @@
 #include "sample_entry_fixtures.h"
 
 #include "streams/audio_sample_entry.h"
+#include "streams/video_object_layer.h"
 #include "streams/video_sample_entry.h"
 
 #include <gtest/gtest.h>
 
-#include <bit>
+#include <cstdio>
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// Sound description version 2 after the common fields.
-void WriteSoundV2(BoxBuilder& b, double rate, uint32_t channels) {
-  b.U16(2).Zeros(6).U16(3).U16(16).U16(0xFFFE).U16(0).U32(65536).U32(72);
-  b.U64(std::bit_cast<uint64_t>(rate)).U32(channels).U32(0x7F000000).U32(24).U32(0x9).U32(6).U32(1);
-}
 
 // A movie with one "mp4a" entry holding what `body` writes.
 ParsedMovie SoundMovie(const std::function<void(BoxBuilder&)>& body) {
@@ -63,7 +58,7 @@ TEST(AudioSampleEntryTest, SoundDescriptionVersionsReadTheirOwnFields) {
   };
   for (const auto& [rate, channels, expectedRate, expectedChannels] : rows) {
     const ParsedMovie movie = SoundMovie([&](BoxBuilder& b) {
-      WriteSoundV2(b, rate, channels);
+      WriteSoundV2(b, rate, channels, 24, 0x9, 6);
       b.Box("chan", [&] { b.Zeros(12); });
     });
     ASSERT_EQ(movie.result, S_OK) << rate;
@@ -83,24 +78,20 @@ TEST(AudioSampleEntryTest, SoundDescriptionVersionsReadTheirOwnFields) {
   EXPECT_EQ(Slice(Audio(v1).codecConfig), Bytes({0x01, 0x00, 0x02, 0x00}));
 }
 
-TEST(AudioSampleEntryTest, SoundDescriptionsCutShortAreInvalidHeader) {
-  // Bytes after the common fields: v0 needs 20, v1 36, v2 56.
-  const std::pair<uint16_t, size_t> rows[] = {{0, 0}, {0, 19}, {1, 20}, {1, 35}, {2, 20}, {2, 27}, {2, 35}, {2, 55}};
+TEST(SampleEntryTest, FixedFieldsCutShortAreInvalidHeader) {
+  // Sound description version and the bytes kept after the common fields
+  // (v0 needs 20, v1 36, v2 56); -1 for a visual entry, which needs 70.
+  const std::pair<int, size_t> rows[] = {{0, 0},  {0, 19},  {1, 20},  {1, 35},  {2, 20},  {2, 27},
+                                         {2, 35}, {2, 55}, {-1, 0}, {-1, 20}, {-1, 41}, {-1, 69}};
   for (const auto& [version, kept] : rows) {
     BoxBuilder full;
-    if (version == 2) WriteSoundV2(full, 48000.0, 2);
-    if (version != 2) WriteSoundV0(full, 2, 16, 44100u << 16, version);
-    full.Zeros(version == 1 ? 16 : 0);
+    if (version == 2) WriteSoundV2(full, 48000.0, 2, 24, 0x9, 6);
+    if (version == 0 || version == 1) WriteSoundV0(full, 2, 16, 44100u << 16, version);
+    full.Zeros(version == 1 ? 16 : 0).Bytes(version < 0 ? VisualEntryBody(64, 64) : Bytes{});
     const Bytes cut(full.Data().begin(), full.Data().begin() + kept);
-    EXPECT_EQ(SoundMovie([&](BoxBuilder& b) { b.Bytes(cut); }).result, STG_E_INVALIDHEADER) << version << "/" << kept;
-  }
-}
-
-TEST(VideoSampleEntryTest, FixedFieldsCutShortAreInvalidHeader) {
-  const Bytes full = VisualEntryBody(64, 64);
-  for (size_t kept : {0u, 20u, 41u, 69u}) {
-    EXPECT_EQ(ParseMediaTypeMovie({.entryBody = Bytes(full.begin(), full.begin() + kept)}).result, STG_E_INVALIDHEADER)
-        << kept;
+    const ParsedMovie movie =
+        version < 0 ? ParseMediaTypeMovie({.entryBody = cut}) : SoundMovie([&](BoxBuilder& b) { b.Bytes(cut); });
+    EXPECT_EQ(movie.result, STG_E_INVALIDHEADER) << version << "/" << kept;
   }
 }
 
@@ -128,6 +119,78 @@ TEST(VideoSampleEntryTest, SizeAndAspectFromTheMp4vLayerHeaderAndPasp) {
     const auto& v = dynamic_cast<const VideoSampleEntry&>(EntryOf(movie));
     EXPECT_EQ(std::make_tuple(Slice(v.codecConfig), v.lastResult), std::make_tuple(layer, lastResult));
     EXPECT_EQ(std::vector<DWORD>({v.width, v.height, v.hasPixelAspect, v.pixelAspectH, v.pixelAspectV}), fields);
+  }
+}
+
+// The video object layer header an "mp4v" entry reads, on its own.
+// A rectangular 320x240 layer at 25 ticks per second, with square pixels.
+struct VolSpec {
+  bool objectLayerIdentifier = false;
+  uint32_t aspectRatioInfo = 1, parWidth = 0, parHeight = 0;
+  bool vbvParameters = false;
+  uint32_t shape = 0, resolution = 25;
+  int incrementBits = 0;  // 0: no fixed increment
+  uint32_t increment = 0, width = 320, height = 240;
+};
+
+Bytes BuildVolHeader(const VolSpec& s) {
+  BitWriter w;
+  w.Bits(0, 1).Bits(1, 8).Flag(s.objectLayerIdentifier);
+  if (s.objectLayerIdentifier) w.Bits(0xF, 4).Bits(0x7, 3);
+  w.Bits(s.aspectRatioInfo, 4);
+  if (s.aspectRatioInfo == 15) w.Bits(s.parWidth, 8).Bits(s.parHeight, 8);
+  w.Flag(s.vbvParameters);  // vol_control_parameters
+  // All ones, so a reader that skips too little sees a non-rectangular shape.
+  if (s.vbvParameters) w.Bits(1, 2).Flag(true).Flag(true).Bits(0x7FFF, 15).Bits(0xFFFFFFFFFFFFFFFF, 64);
+  w.Bits(s.shape, 2).Flag(true).Bits(s.resolution, 16).Flag(true).Flag(s.incrementBits > 0);
+  if (s.incrementBits > 0) w.Bits(s.increment, s.incrementBits);
+  return w.Flag(true).Bits(s.width, 13).Flag(true).Bits(s.height, 13).Flag(true).Flag(false).Bytes();
+}
+
+// The result and what the header leaves in fields that started as a 640x480 entry's.
+std::string Parse(const Bytes& vol, size_t size = SIZE_MAX) {
+  VideoObjectLayerFields f;
+  f.width = 640, f.height = 480;
+  const HRESULT hr = ParseVideoObjectLayerHeader(vol.data(), std::min(size, vol.size()), &f);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s %ux%u aspect %u %u:%u",
+                hr == S_OK ? "ok" : hr == E_FAIL ? "fail" : hr == kVideoObjectLayerIncomplete ? "short" : "?", f.width,
+                f.height, f.hasPixelAspect, f.pixelAspectH, f.pixelAspectV);
+  return text;
+}
+
+TEST(VideoObjectLayerTest, HeaderGivesSizeAndPixelAspect) {
+  const std::pair<VolSpec, const char*> rows[] = {
+      {{.aspectRatioInfo = 2}, "ok 320x240 aspect 1 12:11"},
+      {{.aspectRatioInfo = 6}, "ok 320x240 aspect 0 1:1"},  // reserved: the ratio stays
+      {{.aspectRatioInfo = 15, .parWidth = 64, .parHeight = 45}, "ok 320x240 aspect 1 64:45"},
+      // Optional blocks are skipped by their exact width.
+      {{.objectLayerIdentifier = true, .vbvParameters = true, .width = 1920, .height = 1088},
+       "ok 1920x1088 aspect 0 1:1"},
+      // The fixed increment takes as many bits as resolution - 1 needs, at least one.
+      {{.resolution = 30000, .incrementBits = 15, .increment = 1001}, "ok 320x240 aspect 0 1:1"},
+      {{.resolution = 65535, .incrementBits = 16, .increment = 2}, "ok 320x240 aspect 0 1:1"},
+      // Bad shape or timing fail and keep the entry's size, but not the aspect read before.
+      {{.aspectRatioInfo = 3, .shape = 1}, "fail 640x480 aspect 1 10:11"},
+      {{.resolution = 0}, "fail 640x480 aspect 0 1:1"},
+      {{.resolution = 30, .incrementBits = 5, .increment = 0}, "fail 640x480 aspect 0 1:1"},
+  };
+  for (const auto& [spec, expected] : rows) EXPECT_EQ(Parse(BuildVolHeader(spec)), expected);
+}
+
+TEST(VideoObjectLayerTest, RunningOutOfBitsIsIncompleteAtEveryCut) {
+  const Bytes vol = BuildVolHeader({.aspectRatioInfo = 2});
+  // The height's last bit is the header's 64th; every shorter cut stops early.
+  EXPECT_EQ(Parse(vol, 0), "short 640x480 aspect 0 1:1");
+  for (size_t cut = 1; cut < 7; ++cut) EXPECT_EQ(Parse(vol, cut).substr(0, 6), "short ") << cut;
+  EXPECT_EQ(Parse(vol, 7), "short 320x480 aspect 1 12:11");
+  EXPECT_EQ(Parse(vol, 8), "ok 320x240 aspect 1 12:11");
+  // A layer start code with fewer than 5 bytes after it, or none at all, is not parsed.
+  for (const Bytes& none : {Bytes{0, 0, 1, 0x20, 0x00, 0xc4, 0x8d}, Bytes{0, 0, 1, 0xb0, 0x01}, Bytes{}}) {
+    VideoObjectLayerFields fields;
+    HRESULT result = E_UNEXPECTED;
+    EXPECT_FALSE(ParseFirstVideoObjectLayer(none.data(), none.size(), &fields, &result));
+    EXPECT_EQ(result, E_UNEXPECTED);
   }
 }
 

@@ -1,26 +1,70 @@
-// Fixtures for sample-entry tests: ES descriptors written with the box
-// builder, and a one-track movie file of one chunk, so that the entry is read
-// as its track reads it and GetTrackMediaType and the lookups it uses (bit
-// rate, frame duration, sample 0) work as on a real file.
+// Fixtures for the streams tests. Byte strings: the committed files under
+// tests/data, joined strings, and headers written bit field by bit field
+// (most significant first), so that a case states the syntax values it is
+// about instead of patching bytes. Sample entries: ES descriptors written
+// with the box builder, and a one-track movie file of one chunk, so that the
+// entry is read as its track reads it and GetTrackMediaType and the lookups
+// it uses (bit rate, frame duration, sample 0) work as on a real file.
 #pragma once
-
-#include "test_bytes.h"
-#include "support/box_builder.h"
-#include "support/memory_source.h"
-#include "support/movie_builder.h"
 
 #include "container/trak_box.h"
 #include "platform/format_blocks.h"
 #include "platform/media_type.h"
 #include "streams/sample_entry_factory.h"
+#include "support/box_builder.h"
+#include "support/memory_source.h"
+#include "support/movie_builder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
+
+inline std::vector<uint8_t> LoadTestFile(const std::string& name) {
+  std::ifstream file(std::string(ISODMX_TEST_DATA) + "/" + name, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+inline std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+class BitWriter {
+ public:
+  BitWriter& Bits(uint64_t value, int count) {
+    for (int i = count - 1; i >= 0; --i) bits_.push_back((value >> i) & 1);
+    return *this;
+  }
+  BitWriter& Flag(bool value) { return Bits(value ? 1 : 0, 1); }
+  // Exp-Golomb codes.
+  BitWriter& Ue(uint64_t value) {
+    int length = 0;
+    while (((value + 1) >> length) > 1) ++length;
+    return Bits(0, length).Bits(value + 1, length + 1);
+  }
+  BitWriter& Se(int64_t value) { return Ue(value > 0 ? 2 * value - 1 : -2 * value); }
+
+  // The bits, zero-padded to a whole byte.
+  std::vector<uint8_t> Bytes() const {
+    std::vector<uint8_t> bytes((bits_.size() + 7) / 8);
+    for (size_t i = 0; i < bits_.size(); ++i) bytes[i / 8] |= static_cast<uint8_t>(bits_[i] << (7 - i % 8));
+    return bytes;
+  }
+  // A raw byte sequence payload: the bits, a stop bit and alignment zeros.
+  std::vector<uint8_t> Rbsp() const { return BitWriter(*this).Flag(true).Bytes(); }
+
+ private:
+  std::vector<bool> bits_;
+};
 
 // An ES descriptor as an "esds" payload (after version and flags) carries it.
 struct EsDescriptorSpec {
@@ -47,6 +91,14 @@ inline std::vector<uint8_t> BuildEsDescriptor(const EsDescriptorSpec& spec) {
 inline std::vector<uint8_t> EsdsBox(const EsDescriptorSpec& spec) {
   BoxBuilder b;
   return b.FullBox("esds", 0, 0, [&] { b.Bytes(BuildEsDescriptor(spec)); }).Data();
+}
+
+// Sound description version 2 after the common fields: rate, channels,
+// constBitsPerChannel, format flags and bytes per packet.
+inline void WriteSoundV2(BoxBuilder& b, double rate, uint32_t channels, uint32_t bits, uint32_t flags,
+                         uint32_t packet) {
+  b.U16(2).Zeros(6).U16(3).U16(16).U16(0xFFFE).U16(0).U32(65536).U32(72);
+  b.U64(std::bit_cast<uint64_t>(rate)).U32(channels).U32(0x7F000000).U32(bits).U32(flags).U32(packet).U32(1);
 }
 
 inline std::vector<uint8_t> Slice(const CBuffer& buffer) {

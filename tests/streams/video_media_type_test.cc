@@ -5,10 +5,15 @@
 
 #include "platform/fourcc.h"
 #include "platform/media_guids.h"
+#include "platform/task_memory.h"
+#include "streams/media_type_match.h"
 #include "streams/mpeg2_sequence_probe.h"
 #include "support/memory_source.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
+#include <tuple>
 
 namespace {
 
@@ -46,19 +51,6 @@ std::string Describe(const ParsedMovie& movie, int index, Bytes* extra = nullptr
                  : "");
 }
 
-TEST(VideoMediaTypeTest, Avc1OffersPrivateTypeWithChildBoxesThenFourCCTypeWithAvcC) {
-  const Bytes children = ChildBox("btrt", Bytes(12), ChildBox("avcC", kAvcConfig));
-  const ParsedMovie movie = VideoMovie("avc1", children);
-  Bytes extra;
-  // "avc1", then the twelve bytes "ISOMEDIATYPE" in memory order.
-  EXPECT_EQ(Describe(movie, 0, &extra), "{31637661-5349-4D4F-4544-494154595045} 24 avc1");
-  EXPECT_EQ(extra, children);
-  EXPECT_EQ(Describe(movie, 1, &extra), "{31637661-0000-0010-8000-00AA00389B71} 24 avc1");
-  EXPECT_EQ(extra, kAvcConfig);
-  EXPECT_EQ(Describe(movie, 2), "VFW_S_NO_MORE_ITEMS");
-  EXPECT_EQ(Describe(movie, -1), "E_INVALIDARG");
-}
-
 TEST(VideoMediaTypeTest, TimingSizeAndAspectComeFromTheTrack) {
   // 600 bytes over 3 × 20 / 600 s: 6000 bytes per second; 72 dpi.
   const ParsedMovie movie = ParseMediaTypeMovie({.entryBody = VisualEntryBody(64, 48),
@@ -83,35 +75,39 @@ TEST(VideoMediaTypeTest, TimingSizeAndAspectComeFromTheTrack) {
 }
 
 TEST(VideoMediaTypeTest, SubtypesFollowTheFormatTable) {
-  // Format, depth, list index; the type.
-  const std::tuple<const char*, uint16_t, int, const char*> rows[] = {
-      {"yuv2", 24, 0, "{32595559-0000-0010-8000-00AA00389B71} 16 YUY2"},
-      {"2vuY", 32, 0, "{59565955-0000-0010-8000-00AA00389B71} 16 UYVY"},
-      {"raw ", 24, 0, "{20776172-5349-4D4F-4544-494154595045} 24 raw "},
-      {"raw ", 24, 1, "{E436EB7D-524F-11CE-9F53-0020AF0BA770} 24 RGB"},
-      {"raw ", 15, 1, "VFW_S_NO_MORE_ITEMS"},
-      {"mjpa", 24, 1, "{67706A6D-0000-0010-8000-00AA00389B71} 24 mjpg"},
-      {"mp4v", 24, 1, "{5634504D-0000-0010-8000-00AA00389B71} 24 MP4V"},
-      {"hvc1", 24, 1, "{31637668-0000-0010-8000-00AA00389B71} 24 hvc1"},
-  };
-  for (const auto& [format, depth, index, type] : rows) {
-    EXPECT_EQ(Describe(VideoMovie(format, {}, depth), index), type) << format;
-  }
-  // VC-1 is WVC1 only with an advanced-profile sequence header.
-  Bytes simple(16, 0);
-  simple[0] = 0x40;
-  EXPECT_EQ(Describe(VideoMovie("vc-1", ChildBox("dvc1", {0xC4, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x0F, 0xAA})), 0),
-            "{31435657-0000-0010-8000-00AA00389B71} 24 WVC1");
-  EXPECT_EQ(Describe(VideoMovie("vc-1", ChildBox("dvc1", simple)), 0),
-            "{33564D57-0000-0010-8000-00AA00389B71} 24 WMV3");
-  // MPEG-1 or MPEG-2 video in an ES descriptor is VMP2 with its sequence header, never MPEG-4 visual.
+  const Bytes avcChildren = ChildBox("btrt", Bytes(12), ChildBox("avcC", kAvcConfig));
+  const Bytes advancedVc1 = ChildBox("dvc1", {0xC4, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x0F, 0xAA});
+  const Bytes simpleVc1 = ChildBox("dvc1", {0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  // MPEG-1 or MPEG-2 video in an ES descriptor: VMP2 with its sequence header, never MPEG-4 visual.
   const Bytes sequenceHeader = {0x00, 0x00, 0x01, 0xB3, 0x0B, 0x00, 0x90, 0x13};
-  for (const char* format : {"mp4v", "m2v1"}) {
-    const ParsedMovie movie = VideoMovie(format, EsdsBox({0x61, sequenceHeader}));
-    Bytes extra;
-    EXPECT_EQ(Describe(movie, 0, &extra), "{32504D56-0000-0010-8000-00AA00389B71} 24 VMP2");
-    EXPECT_EQ(extra, sequenceHeader);
-    EXPECT_EQ(Describe(movie, 1), "VFW_S_NO_MORE_ITEMS");
+  const Bytes mpeg2 = EsdsBox({0x61, sequenceHeader});
+  // Format, children, depth, list index; the type and, where given, the bytes after its header.
+  const std::tuple<const char*, Bytes, uint16_t, int, const char*, std::optional<Bytes>> rows[] = {
+      // "avc1", then the twelve bytes "ISOMEDIATYPE" in memory order.
+      {"avc1", avcChildren, 24, 0, "{31637661-5349-4D4F-4544-494154595045} 24 avc1", avcChildren},
+      {"avc1", avcChildren, 24, 1, "{31637661-0000-0010-8000-00AA00389B71} 24 avc1", kAvcConfig},
+      {"avc1", avcChildren, 24, 2, "VFW_S_NO_MORE_ITEMS", {}},
+      {"avc1", avcChildren, 24, -1, "E_INVALIDARG", {}},
+      {"yuv2", {}, 24, 0, "{32595559-0000-0010-8000-00AA00389B71} 16 YUY2", {}},
+      {"2vuY", {}, 32, 0, "{59565955-0000-0010-8000-00AA00389B71} 16 UYVY", {}},
+      {"raw ", {}, 24, 0, "{20776172-5349-4D4F-4544-494154595045} 24 raw ", {}},
+      {"raw ", {}, 24, 1, "{E436EB7D-524F-11CE-9F53-0020AF0BA770} 24 RGB", {}},
+      {"raw ", {}, 15, 1, "VFW_S_NO_MORE_ITEMS", {}},
+      {"mjpa", {}, 24, 1, "{67706A6D-0000-0010-8000-00AA00389B71} 24 mjpg", {}},
+      {"mp4v", {}, 24, 1, "{5634504D-0000-0010-8000-00AA00389B71} 24 MP4V", {}},
+      {"hvc1", {}, 24, 1, "{31637668-0000-0010-8000-00AA00389B71} 24 hvc1", {}},
+      // VC-1 is WVC1 only with an advanced-profile sequence header.
+      {"vc-1", advancedVc1, 24, 0, "{31435657-0000-0010-8000-00AA00389B71} 24 WVC1", {}},
+      {"vc-1", simpleVc1, 24, 0, "{33564D57-0000-0010-8000-00AA00389B71} 24 WMV3", {}},
+      {"mp4v", mpeg2, 24, 0, "{32504D56-0000-0010-8000-00AA00389B71} 24 VMP2", sequenceHeader},
+      {"mp4v", mpeg2, 24, 1, "VFW_S_NO_MORE_ITEMS", {}},
+      {"m2v1", mpeg2, 24, 0, "{32504D56-0000-0010-8000-00AA00389B71} 24 VMP2", sequenceHeader},
+      {"m2v1", mpeg2, 24, 1, "VFW_S_NO_MORE_ITEMS", {}},
+  };
+  for (const auto& [format, children, depth, index, type, extra] : rows) {
+    Bytes tail;
+    EXPECT_EQ(Describe(VideoMovie(format, children, depth), index, &tail), type) << format << " " << index;
+    EXPECT_EQ(tail, extra.value_or(tail)) << format << " " << index;
   }
 }
 
@@ -139,6 +135,110 @@ TEST(Mpeg2SequenceProbeTest, Hdv2TakesTheSequenceHeaderOfSampleZeroOnce) {
   const ParsedMovie unreadable = VideoMovie("hdv2");
   unreadable.Track(0).SetReader(failing.Get());
   EXPECT_EQ(Describe(unreadable, 1), "E_ABORT");
+}
+
+// Whether a proposed media type counts as one the pin offers. Too strict,
+// and a renderer that writes the same picture another way is refused; too
+// loose, and a decoder is connected to a picture it cannot take.
+// A 720x576 YV12 picture at 25 fps with its rectangles left empty.
+struct VideoTypeSpec {
+  const GUID *formatType = &FORMAT_VideoInfo, *subtype = &MEDIASUBTYPE_YV12;
+  LONG width = 720, height = 576;
+  DWORD compression = MAKEFOURCC('Y', 'V', '1', '2'), biSize = 40, sizeImage = 622080;
+  REFERENCE_TIME duration = 400000;
+  DWORD aspectX = 720, aspectY = 576;  // stored only by the VIDEOINFOHEADER2 family
+  RECT target = {0, 0, 0, 0};
+  Bytes extra = {};
+};
+
+template <class Header>
+Bytes Block(const VideoTypeSpec& s, Header header) {
+  header.rcTarget = s.target;
+  header.AvgTimePerFrame = s.duration;
+  header.bmiHeader = {s.biSize, s.width, s.height, 1, 12, s.compression, s.sizeImage, 0, 0, 0, 0};
+  Bytes block(reinterpret_cast<const uint8_t*>(&header), reinterpret_cast<const uint8_t*>(&header + 1));
+  block.insert(block.end(), s.extra.begin(), s.extra.end());
+  return block;
+}
+
+CMediaType VideoType(const VideoTypeSpec& s = {}) {
+  VIDEOINFOHEADER2 second{};
+  second.dwPictAspectRatioX = s.aspectX, second.dwPictAspectRatioY = s.aspectY;
+  const bool stored = *s.formatType == FORMAT_VideoInfo2 || *s.formatType == FORMAT_MPEG2Video;
+  Bytes block = stored ? Block(s, second) : Block(s, VIDEOINFOHEADER{});
+  // The MPEG-2 and private video blocks run past the header.
+  if (*s.formatType == FORMAT_MPEG2Video || *s.formatType == FORMAT_IsoVideoInfoPrivate) block.resize(144);
+  CMediaType type(&MEDIATYPE_Video);
+  type.SetSubtype(s.subtype);
+  type.SetFormatType(s.formatType);
+  type.SetFormat(block.data(), static_cast<ULONG>(block.size()));
+  return type;
+}
+
+TEST(MediaTypeMatchTest, VideoTypesMatchWhenTheyDescribeTheSamePicture) {
+  const struct {
+    VideoTypeSpec a, b;
+    bool match;
+  } rows[] = {
+      {{}, {}, true},
+      {{}, {.formatType = &FORMAT_VideoInfo2}, true},
+      {{}, {.formatType = &FORMAT_VideoInfo2, .aspectX = 16, .aspectY = 9}, false},
+      {{}, {.formatType = &FORMAT_MPEG2Video}, true},
+      {{}, {.formatType = &FORMAT_IsoVideoInfoPrivate}, true},
+      // Rows may run either way for YUV, not for RGB.
+      {{}, {.height = -576}, true},
+      {{.compression = BI_RGB}, {.height = -576, .compression = BI_RGB}, false},
+      {{}, {.width = 704}, false},
+      {{}, {.compression = MAKEFOURCC('I', '4', '2', '0')}, false},
+      {{}, {.sizeImage = 0}, true},
+      // Frame durations one apart agree; zero means 30 fps.
+      {{}, {.duration = 400001}, true},
+      {{}, {.duration = 400002}, false},
+      {{.duration = 0}, {.duration = 333334}, true},
+      {{.duration = 0}, {.duration = 333367}, false},
+      // The empty rectangle and the full one both mean the whole picture.
+      {{}, {.target = {0, 0, 720, 576}}, true},
+      {{}, {.target = {8, 0, 720, 576}}, false},
+      {{}, {.target = {0, 0, 720, 575}}, false},
+      // Extra bytes after the header are not compared, nor a longer block.
+      {{.extra = {1, 2}}, {.extra = {3, 4}}, true},
+      {{}, {.extra = {1, 2, 3}}, true},
+      {{}, {.subtype = &MEDIASUBTYPE_I420}, false},
+  };
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    EXPECT_EQ(MediaTypesMatch(VideoType(rows[i].a), VideoType(rows[i].b)), rows[i].match) << "row " << i;
+    EXPECT_EQ(MediaTypesMatch(VideoType(rows[i].b), VideoType(rows[i].a)), rows[i].match) << "row " << i << " reversed";
+  }
+  // The grey format's longer bitmap header is compared up to its own size; past it the bytes are not ours.
+  const auto grey = [](Bytes extra) {
+    return VideoType({.compression = MAKEFOURCC('V', 'G', 'R', 'Y'), .biSize = 48, .extra = extra});
+  };
+  EXPECT_TRUE(MediaTypesMatch(grey({1, 2, 3, 4, 5, 6, 7, 8}), grey({1, 2, 3, 4, 5, 6, 7, 8, 9})));
+  EXPECT_FALSE(MediaTypesMatch(grey({1, 2, 3, 4, 5, 6, 7, 8}), grey({1, 2, 3, 4, 5, 6, 7, 9, 9})));
+  EXPECT_TRUE(MediaTypesMatch(grey({1, 2, 3, 4, 5, 6, 7, 8, 0xAA}), grey({1, 2, 3, 4, 5, 6, 7, 8, 0xBB})));
+}
+
+TEST(MediaTypeMatchTest, BlocksThatCannotBeReadOrAreNoVideoMatchOnlyByteForByte) {
+  const CMediaType whole = VideoType();
+  CMediaType cut = whole, shortPrivate = VideoType({.formatType = &FORMAT_IsoVideoInfoPrivate}), noBlock = whole;
+  CMediaType waveFormat = whole, mono = whole, empty = whole;
+  cut.SetFormat(whole.pbFormat, 80);
+  shortPrivate.cbFormat = 120;
+  CoTaskMemFree(noBlock.pbFormat);
+  noBlock.pbFormat = nullptr;
+  empty.ResetFormatBuffer();
+  waveFormat.SetFormatType(&FORMAT_WaveFormatEx);
+  // Another format type's block: matched byte for byte, so one changed byte is another type.
+  mono.SetFormatType(&FORMAT_WaveFormatEx);
+  mono.pbFormat[20] ^= 1;
+  for (const CMediaType* other : {&cut, &shortPrivate, &noBlock, &empty, &waveFormat}) {
+    EXPECT_FALSE(MediaTypesMatch(*other, whole));
+    EXPECT_FALSE(MediaTypesMatch(whole, *other));
+  }
+  EXPECT_TRUE(MediaTypesMatch(waveFormat, waveFormat));
+  EXPECT_FALSE(MediaTypesMatch(waveFormat, mono));
+  EXPECT_TRUE(MediaTypesMatch(empty, empty));
+  noBlock.cbFormat = 0;
 }
 
 }  // namespace
