@@ -9,6 +9,7 @@
 #include "platform/filter_graph.h"
 #include "platform/media_guids.h"
 #include "platform/sample_sink.h"
+#include "support/test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +17,6 @@
 #include <vector>
 
 namespace isotest {
-
-inline std::string DataPath(const std::string& name) { return std::string(ISODMX_TEST_DATA) + "/" + name; }
 
 class IsoGraph {
  public:
