@@ -3,11 +3,11 @@
 // growing with the sample count.
 #include "support/box_builder.h"
 #include "support/movie_builder.h"
+#include "support/temporary_file.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <fstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -17,19 +17,12 @@ namespace {
 
 constexpr uint32_t kSamples = 1000000;
 constexpr long kPeakLimitKilobytes = 30 * 1024;
-// A visual sample entry after its common bytes: 16 reserved, 16x16, 72 dpi
-// both ways, 4 reserved, one frame, an empty compressor name, depth 24, -1.
-std::vector<uint8_t> JpegEntryBody() {
-  BoxBuilder b;
-  b.Zeros(16).U16(16).U16(16).U32(0x00480000).U32(0x00480000).U32(0).U16(1).Zeros(32).U16(24).U16(0xFFFF);
-  return b.Data();
-}
 
 // One-byte samples, one chunk, all of them sync samples.
 std::vector<uint8_t> MillionSampleFile() {
   TrackSpec track;
   track.format = "jpeg";
-  track.entryBody = JpegEntryBody();
+  track.entryBody = VisualEntryBody(16, 16);
   track.timescale = 1000;
   track.mediaDuration = kSamples;
   track.stts = {{kSamples, 1}};
@@ -73,18 +66,14 @@ long PeakKilobytesOfRun(const std::vector<std::string>& arguments, int status) {
 }
 
 TEST(DumpMemoryTest, AMillionRowsStreamOutInFlatMemory) {
-  const std::string path = testing::TempDir() + "million_samples_" + std::to_string(getpid()) + ".mp4";
-  const std::vector<uint8_t> bytes = MillionSampleFile();
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
+  const TemporaryFile file(MillionSampleFile());
   for (const char* format : {static_cast<const char*>("--json"), static_cast<const char*>(nullptr)}) {
-    std::vector<std::string> arguments{"dump", path};
+    std::vector<std::string> arguments{"dump", file.Path()};
     if (format != nullptr) arguments.insert(arguments.begin() + 1, format);
     const long peak = PeakKilobytesOfRun(arguments, 0);
     EXPECT_GT(peak, 0) << (format ? format : "text");
     EXPECT_LT(peak, kPeakLimitKilobytes) << (format ? format : "text");
   }
-  std::remove(path.c_str());
 }
 
 }  // namespace
