@@ -133,17 +133,22 @@ TEST(DarEdoConnectTest, RefusalsLeaveNoSourcesAndNoPins) {
   }
 }
 
+// A movie of one track with samples of 4 bytes in an "mdat" at offset 8.
+std::vector<uint8_t> OneTrackMovie(TrackSpec track, uint32_t samples) {
+  track.stts = {{samples, 20}};
+  track.stsc = {{1, samples, 1}};
+  track.sizes.assign(samples, 4);
+  track.chunkOffsets = {8};
+  BoxBuilder b;
+  b.Box("mdat", [&] { b.Zeros(4 * samples); });
+  WriteMovie(b, {track});
+  return b.Data();
+}
+
 TEST(DarEdoConnectTest, TracksWithoutSampleEntriesConnectWithoutPins) {
   TrackSpec track;
   track.format = "";
-  track.stts = {{2, 20}};
-  track.stsc = {{1, 2, 1}};
-  track.sizes = {4, 4};
-  track.chunkOffsets = {8};
-  BoxBuilder b;
-  b.Box("mdat", [&] { b.Zeros(8); });
-  WriteMovie(b, {track});
-  const TemporaryFile file(b.Data());
+  const TemporaryFile file(OneTrackMovie(track, 2));
   IsoGraph graph;
   ASSERT_EQ(graph.Open(file.Path()), S_OK);
   EXPECT_EQ(graph.dmx->SourceCount(), 1u);
@@ -167,14 +172,7 @@ TEST(DarEdoConnectTest, TrackWithoutDurationTakesTheMoviesInItsOwnTimescale) {
     track.entryBody.assign(70, 0);
     track.timescale = c.timescale;
     track.mediaDuration = c.duration;
-    track.stts = {{1, 20}};
-    track.stsc = {{1, 1, 1}};
-    track.sizes = {4};
-    track.chunkOffsets = {8};
-    BoxBuilder b;
-    b.Box("mdat", [&] { b.Zeros(4); });
-    WriteMovie(b, {track});
-    const TemporaryFile file(b.Data());
+    const TemporaryFile file(OneTrackMovie(track, 1));
     IsoGraph graph;
     ASSERT_EQ(graph.Open(file.Path()), S_OK);
     ASSERT_EQ(graph.dmx->GetOutputPinCount(), 1);
@@ -233,17 +231,14 @@ TEST(DarEdoBufferTest, CountIsAboutTenMegabytesOfTheLargestSampleWithinTwoToThir
   }
 }
 
-TEST(DarEdoSeekingTest, DurationPositionAndFramesComeFromTheTracks) {
+TEST(DarEdoSeekingTest, PositionsAndFramesComeFromTheTracks) {
   IsoGraph graph;
   ASSERT_EQ(graph.Open(DataPath("h264_bframes.mp4")), S_OK);
   ComPtr<IMediaSeeking> seeking;
   ASSERT_EQ(graph.filter.As(IID_IDmxFilterSeeking, seeking), S_OK);
-  // Audio is the longer track: 97024 / 48000 s.
-  LONGLONG duration = 0;
-  ASSERT_EQ(seeking->GetDuration(&duration), S_OK);
-  EXPECT_EQ(duration, 20213333);
-  LONGLONG stop = 0;
+  LONGLONG duration = 0, stop = 0;
   ASSERT_EQ(seeking->GetStopPosition(&stop), S_OK);
+  ASSERT_EQ(seeking->GetDuration(&duration), S_OK);
   EXPECT_EQ(stop, duration);
   EXPECT_EQ(graph.dmx->IsRateSupported(-1.0), TRUE);
   EXPECT_EQ(seeking->SetRate(0.0), E_INVALIDARG);
@@ -327,11 +322,14 @@ TEST(DarEdoSeekingTest, FragmentedMovieStopsAtTheEndOfItsFragmentsNotItsHeaders)
   EXPECT_EQ(graph.dmx->GetOutputPin(1)->MaxSampleSize(), 2u * 48000 * 2 * 3 / 2 * 10);
 }
 
-TEST(DarEdoSeekingTest, FragmentedMoviesLastAsLongAsTheirFragments) {
-  // Their headers say 0. GStreamer writes "mehd"; ffmpeg's files end where
-  // the last indexed fragment does, as ffprobe's longest stream (audio).
-  const std::pair<const char*, LONGLONG> files[] = {
-      {"gst_fragmented.mp4", 20054166}, {"frag_empty_moov.mp4", 20833333}, {"smooth.ismv", 20213333}};
+TEST(DarEdoSeekingTest, MoviesLastAsLongAsTheirLongestTrackOrTheirFragments) {
+  // Fragmented headers say 0. GStreamer writes "mehd"; ffmpeg's files end
+  // where the last indexed fragment does, as ffprobe's longest stream
+  // (audio). In h264_bframes audio is the longer track: 97024 / 48000 s.
+  const std::pair<const char*, LONGLONG> files[] = {{"h264_bframes.mp4", 20213333},
+                                                    {"gst_fragmented.mp4", 20054166},
+                                                    {"frag_empty_moov.mp4", 20833333},
+                                                    {"smooth.ismv", 20213333}};
   for (const auto& [file, expected] : files) {
     IsoGraph graph;
     ASSERT_EQ(graph.Open(DataPath(file)), S_OK) << file;
