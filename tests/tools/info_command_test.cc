@@ -1,6 +1,6 @@
-// isodmx info, run as a process: the container half of the document (movie
-// header, tracks, sample entries) and its text, for real files and built
-// ones.
+// isodmx info and samples, run as processes: the container half of the
+// document (movie header, tracks, sample entries) and its text, and the
+// walk, for real files and built ones.
 #include "support/box_builder.h"
 #include "support/movie_builder.h"
 #include "support/temporary_file.h"
@@ -110,6 +110,29 @@ TEST(InfoCommandTest, TrackWithoutSampleEntryHasNullFormatAndEntry) {
   const JsonValue document = RunJson("info --json " + file.Path());
   EXPECT_TRUE(OnlyTrack(document)["format"].IsNull());
   EXPECT_TRUE(OnlyTrack(document)["sampleEntry"].IsNull());
+}
+
+// A constant-size track's walk ends at its sample count, not where its
+// chunk table runs out: spare chunks, and a samples-per-chunk value that
+// would list billions of rows.
+TEST(SamplesCommandTest, ConstantSizeTrackListsItsSampleCountOnly) {
+  for (const uint32_t perChunk : {2u, 0x7FFFFFFFu}) {
+    TrackSpec track;
+    track.entryBody.assign(70, 0);
+    track.stts = {{3, 20}};
+    track.stsc = {{1, perChunk, 1}};
+    track.constantSize = 10;
+    track.constantCount = 3;
+    track.chunkOffsets = {0, 100, 200};
+    BoxBuilder b;
+    WriteMovie(b, {track});
+    const TemporaryFile file(b.Data());
+    const ToolRun run = RunToolWithin(60, "samples --json " + file.Path());
+    ASSERT_EQ(run.status, 0) << perChunk;
+    const auto document = JsonValue::Parse(run.out);
+    ASSERT_TRUE(document) << run.out;
+    EXPECT_EQ((*document)["sources"][0]["tracks"][0]["samples"].Size(), 3u) << perChunk;
+  }
 }
 
 TEST(InfoCommandTest, MediaTypeShowsTheDecodedVideoFormat) {

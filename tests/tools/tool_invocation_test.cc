@@ -1,6 +1,6 @@
 // The tool as a user meets it: bad invocations (exit status and the words
-// the one-line message must hold), help and version, and the warnings for
-// damaged input that every command gives.
+// the one-line message must hold), help and version, what play and dump
+// report, and the warnings for damaged input that every command gives.
 #include "support/temporary_file.h"
 #include "support/tool_process.h"
 
@@ -17,6 +17,7 @@ namespace {
 
 const std::string kSample = std::string(ISODMX_SAMPLES) + "/sample.mp4";
 const std::string kAudioOnly = std::string(ISODMX_TEST_DATA) + "/aac_only.m4a";
+const std::string kBframes = std::string(ISODMX_TEST_DATA) + "/h264_bframes.mp4";
 
 struct Invocation {
   std::string arguments;
@@ -28,7 +29,7 @@ void PrintTo(const Invocation& invocation, std::ostream* out) { *out << invocati
 
 class ToolInvocationTest : public testing::TestWithParam<Invocation> {};
 
-// The arguments before the first path, as an identifier: "play_start_1_".
+// The arguments before the first path, as an identifier: "3_play_start_1_".
 std::string InvocationName(const testing::TestParamInfo<Invocation>& info) {
   std::string name = std::to_string(info.index) + "_";
   for (char c : info.param.arguments.substr(0, info.param.arguments.find('/'))) {
@@ -85,6 +86,40 @@ INSTANTIATE_TEST_SUITE_P(
         Invocation{"--version", 0, {"isodmx 0."}},
         Invocation{"play --start=1 --stop=1.5 " + kSample, 0,
                    {"EC_COMPLETE", "new segment 1.000 s to 1.500 s", "no preroll samples"}}),
+    InvocationName);
+
+// What play and dump report per pin (counts, first start, segment, end of
+// stream) and of the graph (its completion). Video has key frames every
+// 0.5 s, audio frames of 1024 samples at 48 kHz.
+INSTANTIATE_TEST_SUITE_P(
+    Playback, ToolInvocationTest,
+    testing::Values(
+        Invocation{"play " + kBframes, 0,
+                   {"Output 01 (track 1, Video avc1): 48 samples", "4 sync samples, no preroll samples, 1 discontinuity\n"
+                    "  first start 0.000 s (0)", "end-of-stream\n  new segment 0.000 s to 2.021 s at rate 1\nOutput 02",
+                    "Output 02 (track 2, Audio mp4a): 95 samples", "95 sync samples, no preroll samples, 1 discontinuity\n"
+                    "  first start 0.000 s (0)", "end-of-stream\n  new segment 0.000 s to 2.021 s at rate 1\nevent EC_COMPLETE"}},
+        // 1 s at rate 2: video starts a key frame early and audio at the
+        // frame holding the start (46), so both are stamped before it, at
+        // half their distance.
+        Invocation{"play --start 1 --rate 2 " + kBframes, 0,
+                   {"Video avc1): 36 samples", "first start -0.250 s (-2500000)",
+                    "new segment 1.000 s to 2.021 s at rate 2\nOutput 02", "first start -0.009 s (-93333)",
+                    "new segment 1.000 s to 2.021 s at rate 2\nevent"}},
+        // Frame 24 is the time of video sample 24: 1 s.
+        Invocation{"play --frames --start 24 " + kBframes, 0,
+                   {"Video avc1): 36 samples", "new segment 1.000 s to 2.000 s at rate 1\nOutput 02"}},
+        // The stop cuts after the first sample that ends past it.
+        Invocation{"play --stop 0.5 " + kBframes, 0,
+                   {"Video avc1): 13 samples", "new segment 0.000 s to 0.500 s at rate 1\nOutput 02"}},
+        // Newest key frame first, each stamped after the one before.
+        Invocation{"dump --start 1.9 --rate -1 " + kBframes, 0,
+                   {"  1      3583333      4000000         36         37    1",
+                    "  1      8583333      9000000         24         25    1",
+                    "  1     13583333     14000000         12         13    1",
+                    "  1     18583333     19000000          0          1    1", "Video avc1): 4 samples",
+                    "new segment 1.900 s to 0.000 s at rate -1\nOutput 02 (track 2, Audio mp4a): no samples",
+                    "first start none, last stop none, end-of-stream\nevent EC_COMPLETE"}}),
     InvocationName);
 
 // Cut short in its "mdat": 14 of the 50 video samples and 28 of the 88
