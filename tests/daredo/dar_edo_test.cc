@@ -234,8 +234,7 @@ TEST(DarEdoBufferTest, CountIsAboutTenMegabytesOfTheLargestSampleWithinTwoToThir
 TEST(DarEdoSeekingTest, PositionsAndFramesComeFromTheTracks) {
   IsoGraph graph;
   ASSERT_EQ(graph.Open(DataPath("h264_bframes.mp4")), S_OK);
-  ComPtr<IMediaSeeking> seeking;
-  ASSERT_EQ(graph.filter.As(IID_IDmxFilterSeeking, seeking), S_OK);
+  IMediaSeeking* seeking = graph.filterSeeking.Get();
   LONGLONG duration = 0, stop = 0;
   ASSERT_EQ(seeking->GetStopPosition(&stop), S_OK);
   ASSERT_EQ(seeking->GetDuration(&duration), S_OK);
@@ -268,8 +267,7 @@ TEST(DarEdoSeekingTest, PositionsAndFramesComeFromTheTracks) {
   // Without video there are no frames to count.
   IsoGraph audio;
   ASSERT_EQ(audio.Open(DataPath("aac_only.m4a")), S_OK);
-  ComPtr<IMediaSeeking> audioSeeking;
-  ASSERT_EQ(audio.filter.As(IID_IDmxFilterSeeking, audioSeeking), S_OK);
+  IMediaSeeking* audioSeeking = audio.filterSeeking.Get();
   EXPECT_EQ(audioSeeking->SetTimeFormat(&TIME_FORMAT_FRAME), E_NOTIMPL);
   EXPECT_EQ(audioSeeking->IsUsingTimeFormat(&TIME_FORMAT_MEDIA_TIME), S_OK);
   EXPECT_EQ(audio.dmx->TimeToFrame(kSecond, &frame), E_NOTIMPL);
@@ -282,16 +280,11 @@ TEST(DarEdoSeekingTest, PositionsAndFramesComeFromTheTracks) {
 TEST(DarEdoSeekingTest, OnlyTheFirstVideoPinWritesTheCurrentFrame) {
   IsoGraph graph;
   ASSERT_EQ(graph.Open(DataPath("h264_bframes.mp4")), S_OK);
-  CSampleSink* created = nullptr;
-  ASSERT_EQ(CSampleSink::Create(&created), S_OK);
-  graph.sinks.push_back(ComPtr<CSampleSink>::Attach(created));
-  ASSERT_EQ(graph.graph->AddFilter(created, L"Audio sink"), S_OK);
-  ASSERT_EQ(graph.graph->ConnectDirect(graph.dmx->GetOutputPin(1), created->GetPin(0), nullptr), S_OK);
-  ComPtr<IMediaSeeking> seeking;
-  ASSERT_EQ(graph.filter.As(IID_IDmxFilterSeeking, seeking), S_OK);
+  ASSERT_NO_FATAL_FAILURE(graph.ConnectSinks(1));
+  IMediaSeeking* seeking = graph.filterSeeking.Get();
   ASSERT_EQ(seeking->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
   ASSERT_EQ(graph.RunToEnd(), EC_COMPLETE);
-  EXPECT_GT(created->Samples().size(), 90u);
+  EXPECT_GT(graph.sinks[0]->Samples().size(), 90u);
   LONGLONG frame = -1;
   ASSERT_EQ(seeking->GetCurrentPosition(&frame), S_OK);
   EXPECT_EQ(frame, 0);
@@ -304,8 +297,7 @@ TEST(DarEdoSeekingTest, OnlyTheFirstVideoPinWritesTheCurrentFrame) {
 TEST(DarEdoSeekingTest, FragmentedMovieStopsAtTheEndOfItsFragmentsNotItsHeaders) {
   IsoGraph graph;
   ASSERT_EQ(graph.Open(DataPath("frag_empty_moov.mp4")), S_OK);
-  ComPtr<IMediaSeeking> seeking;
-  ASSERT_EQ(graph.filter.As(IID_IDmxFilterSeeking, seeking), S_OK);
+  IMediaSeeking* seeking = graph.filterSeeking.Get();
   LONGLONG stop = 0;
   ASSERT_EQ(seeking->GetStopPosition(&stop), S_OK);
   EXPECT_EQ(stop, MAX_TIME);
