@@ -55,6 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
     BadInvocations, ToolInvocationTest,
     testing::Values(
         Invocation{"play --start -1 " + kSample, 2, {"isodmx play: --start -1", "seconds from 0"}},
+        Invocation{"play --start inf " + kSample, 2, {"--start inf: not allowed"}},
         Invocation{"play --start 1.5 --stop 0.5 " + kSample, 2, {"--stop 0.5", "before --start 1.5"}},
         Invocation{"play --rate 0 " + kSample, 2, {"--rate 0", "from 0.001 to 1000"}},
         Invocation{"play --rate nan " + kSample, 2, {"--rate nan"}},
