@@ -375,12 +375,10 @@ TEST(DarEdoPlaybackTest, FlushingSeekWhileRunningRestartsEveryPinFromTheNewKeyFr
     EXPECT_TRUE(samples.front().discontinuity);
     EXPECT_LE(samples.front().start, 0);
     EXPECT_EQ(graph.sinks[k]->Segments().back().start, kSecond);
-  }
-  // The restarted pins deliver through their queues again, so a downstream
-  // that blocks does not stall the reads.
-  for (int k = 0; k < 2; ++k) {
-    EXPECT_GT(graph.dmx->GetOutputPin(k)->BufferCount(), 1) << k;
-    EXPECT_TRUE(graph.dmx->GetOutputPin(k)->HasOutputQueue()) << k;
+    // The restarted pins deliver through their queues again, so a
+    // downstream that blocks does not stall the reads.
+    EXPECT_GT(graph.dmx->GetOutputPin(static_cast<int>(k))->BufferCount(), 1);
+    EXPECT_TRUE(graph.dmx->GetOutputPin(static_cast<int>(k))->HasOutputQueue());
   }
   // The position follows delivery.
   LONGLONG current = 0;

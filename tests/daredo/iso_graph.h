@@ -78,9 +78,6 @@ class IsoGraph {
     EXPECT_EQ(events->WaitForCompletion(10000, &code), S_OK);
     return code;
   }
-  void WaitForEveryEndOfStream() {
-    for (auto& sink : sinks) ASSERT_TRUE(sink->WaitForEndOfStream(10000));
-  }
   void ClearRecords() {
     for (auto& sink : sinks) sink->ClearRecord();
     LONG code = 0;
