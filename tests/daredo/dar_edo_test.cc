@@ -109,9 +109,24 @@ TEST(DarEdoInputTest, AcceptsStreamsOfItsFileSubtypesOnly) {
   EXPECT_EQ(graph.dmx->GetPinMediaType(0, 1, &offered), VFW_S_NO_MORE_ITEMS);
 }
 
-TEST(DarEdoConnectTest, RefusalsLeaveNoSourcesAndNoPins) {
+// A movie of one track with samples of 4 bytes in an "mdat" at offset 8.
+std::vector<uint8_t> OneTrackMovie(TrackSpec track, uint32_t samples) {
+  track.stts = {{samples, 20}};
+  track.stsc = {{1, samples, 1}};
+  track.sizes.assign(samples, 4);
+  track.chunkOffsets = {8};
+  BoxBuilder b;
+  b.Box("mdat", [&] { b.Zeros(4 * samples); });
+  WriteMovie(b, {track});
+  return b.Data();
+}
+
+TEST(DarEdoConnectTest, RefusalsLeaveNoSourcesAndTracksWithoutSampleEntriesNoPins) {
   // An "ftyp" alone: the walk ends cleanly, but there is nothing to play.
   const TemporaryFile noMovie({0, 0, 0, 16, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm', 0, 0, 2, 0});
+  TrackSpec entryless;
+  entryless.format = "";
+  const TemporaryFile noEntry(OneTrackMovie(entryless, 2));
   CMediaType manifest(&MEDIATYPE_Stream);
   const GUID vism = FourCCSubtype(FourCC("VISM"));
   manifest.SetSubtype(&vism);
@@ -119,38 +134,25 @@ TEST(DarEdoConnectTest, RefusalsLeaveNoSourcesAndNoPins) {
     const std::string path;
     const AM_MEDIA_TYPE* type;
     HRESULT expected;
+    size_t sources;
   } cases[] = {
-      {noMovie.Path(), nullptr, VFW_E_INVALID_FILE_FORMAT},
+      {noMovie.Path(), nullptr, VFW_E_INVALID_FILE_FORMAT, 0},
       // Named a manifest, but not XML.
-      {DataPath("mjpeg.mov"), &manifest, E_UNEXPECTED},
+      {DataPath("mjpeg.mov"), &manifest, E_UNEXPECTED, 0},
+      {noEntry.Path(), nullptr, S_OK, 1},
   };
   for (const auto& c : cases) {
     IsoGraph graph;
     EXPECT_EQ(graph.Open(c.path, c.type), c.expected) << c.path;
     EXPECT_EQ(graph.dmx->LastConnectResult(), c.expected);
-    EXPECT_EQ(graph.dmx->SourceCount(), 0u);
+    EXPECT_EQ(graph.dmx->SourceCount(), c.sources);
     EXPECT_EQ(graph.dmx->GetOutputPinCount(), 0);
+    // Nothing to render: the graph completes at once rather than waiting
+    // on the demultiplexer, which renders nothing (the wait has a limit).
+    if (c.sources != 0) {
+      EXPECT_EQ(graph.RunToEnd(), EC_COMPLETE);
+    }
   }
-}
-
-TEST(DarEdoConnectTest, TracksWithoutSampleEntriesConnectWithoutPins) {
-  TrackSpec track;
-  track.format = "";
-  track.stts = {{2, 20}};
-  track.stsc = {{1, 2, 1}};
-  track.sizes = {4, 4};
-  track.chunkOffsets = {8};
-  BoxBuilder b;
-  b.Box("mdat", [&] { b.Zeros(8); });
-  WriteMovie(b, {track});
-  const TemporaryFile file(b.Data());
-  IsoGraph graph;
-  ASSERT_EQ(graph.Open(file.Path()), S_OK);
-  EXPECT_EQ(graph.dmx->SourceCount(), 1u);
-  EXPECT_EQ(graph.dmx->GetOutputPinCount(), 0);
-  // Nothing to render: the graph completes at once rather than waiting on
-  // the demultiplexer, which renders nothing (the wait has a time limit).
-  EXPECT_EQ(graph.RunToEnd(), EC_COMPLETE);
 }
 
 TEST(DarEdoConnectTest, TrackWithoutDurationTakesTheMoviesInItsOwnTimescale) {
@@ -167,14 +169,7 @@ TEST(DarEdoConnectTest, TrackWithoutDurationTakesTheMoviesInItsOwnTimescale) {
     track.entryBody.assign(70, 0);
     track.timescale = c.timescale;
     track.mediaDuration = c.duration;
-    track.stts = {{1, 20}};
-    track.stsc = {{1, 1, 1}};
-    track.sizes = {4};
-    track.chunkOffsets = {8};
-    BoxBuilder b;
-    b.Box("mdat", [&] { b.Zeros(4); });
-    WriteMovie(b, {track});
-    const TemporaryFile file(b.Data());
+    const TemporaryFile file(OneTrackMovie(track, 1));
     IsoGraph graph;
     ASSERT_EQ(graph.Open(file.Path()), S_OK);
     ASSERT_EQ(graph.dmx->GetOutputPinCount(), 1);
@@ -233,17 +228,13 @@ TEST(DarEdoBufferTest, CountIsAboutTenMegabytesOfTheLargestSampleWithinTwoToThir
   }
 }
 
-TEST(DarEdoSeekingTest, DurationPositionAndFramesComeFromTheTracks) {
+TEST(DarEdoSeekingTest, PositionsAndFramesComeFromTheTracks) {
   IsoGraph graph;
   ASSERT_EQ(graph.Open(DataPath("h264_bframes.mp4")), S_OK);
-  ComPtr<IMediaSeeking> seeking;
-  ASSERT_EQ(graph.filter.As(IID_IDmxFilterSeeking, seeking), S_OK);
-  // Audio is the longer track: 97024 / 48000 s.
-  LONGLONG duration = 0;
-  ASSERT_EQ(seeking->GetDuration(&duration), S_OK);
-  EXPECT_EQ(duration, 20213333);
-  LONGLONG stop = 0;
+  IMediaSeeking* seeking = graph.filterSeeking.Get();
+  LONGLONG duration = 0, stop = 0;
   ASSERT_EQ(seeking->GetStopPosition(&stop), S_OK);
+  ASSERT_EQ(seeking->GetDuration(&duration), S_OK);
   EXPECT_EQ(stop, duration);
   EXPECT_EQ(graph.dmx->IsRateSupported(-1.0), TRUE);
   EXPECT_EQ(seeking->SetRate(0.0), E_INVALIDARG);
@@ -273,8 +264,7 @@ TEST(DarEdoSeekingTest, DurationPositionAndFramesComeFromTheTracks) {
   // Without video there are no frames to count.
   IsoGraph audio;
   ASSERT_EQ(audio.Open(DataPath("aac_only.m4a")), S_OK);
-  ComPtr<IMediaSeeking> audioSeeking;
-  ASSERT_EQ(audio.filter.As(IID_IDmxFilterSeeking, audioSeeking), S_OK);
+  IMediaSeeking* audioSeeking = audio.filterSeeking.Get();
   EXPECT_EQ(audioSeeking->SetTimeFormat(&TIME_FORMAT_FRAME), E_NOTIMPL);
   EXPECT_EQ(audioSeeking->IsUsingTimeFormat(&TIME_FORMAT_MEDIA_TIME), S_OK);
   EXPECT_EQ(audio.dmx->TimeToFrame(kSecond, &frame), E_NOTIMPL);
@@ -287,16 +277,11 @@ TEST(DarEdoSeekingTest, DurationPositionAndFramesComeFromTheTracks) {
 TEST(DarEdoSeekingTest, OnlyTheFirstVideoPinWritesTheCurrentFrame) {
   IsoGraph graph;
   ASSERT_EQ(graph.Open(DataPath("h264_bframes.mp4")), S_OK);
-  CSampleSink* created = nullptr;
-  ASSERT_EQ(CSampleSink::Create(&created), S_OK);
-  graph.sinks.push_back(ComPtr<CSampleSink>::Attach(created));
-  ASSERT_EQ(graph.graph->AddFilter(created, L"Audio sink"), S_OK);
-  ASSERT_EQ(graph.graph->ConnectDirect(graph.dmx->GetOutputPin(1), created->GetPin(0), nullptr), S_OK);
-  ComPtr<IMediaSeeking> seeking;
-  ASSERT_EQ(graph.filter.As(IID_IDmxFilterSeeking, seeking), S_OK);
+  ASSERT_NO_FATAL_FAILURE(graph.ConnectSinks(1));
+  IMediaSeeking* seeking = graph.filterSeeking.Get();
   ASSERT_EQ(seeking->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
   ASSERT_EQ(graph.RunToEnd(), EC_COMPLETE);
-  EXPECT_GT(created->Samples().size(), 90u);
+  EXPECT_GT(graph.sinks[0]->Samples().size(), 90u);
   LONGLONG frame = -1;
   ASSERT_EQ(seeking->GetCurrentPosition(&frame), S_OK);
   EXPECT_EQ(frame, 0);
@@ -309,8 +294,7 @@ TEST(DarEdoSeekingTest, OnlyTheFirstVideoPinWritesTheCurrentFrame) {
 TEST(DarEdoSeekingTest, FragmentedMovieStopsAtTheEndOfItsFragmentsNotItsHeaders) {
   IsoGraph graph;
   ASSERT_EQ(graph.Open(DataPath("frag_empty_moov.mp4")), S_OK);
-  ComPtr<IMediaSeeking> seeking;
-  ASSERT_EQ(graph.filter.As(IID_IDmxFilterSeeking, seeking), S_OK);
+  IMediaSeeking* seeking = graph.filterSeeking.Get();
   LONGLONG stop = 0;
   ASSERT_EQ(seeking->GetStopPosition(&stop), S_OK);
   EXPECT_EQ(stop, MAX_TIME);
@@ -327,11 +311,14 @@ TEST(DarEdoSeekingTest, FragmentedMovieStopsAtTheEndOfItsFragmentsNotItsHeaders)
   EXPECT_EQ(graph.dmx->GetOutputPin(1)->MaxSampleSize(), 2u * 48000 * 2 * 3 / 2 * 10);
 }
 
-TEST(DarEdoSeekingTest, FragmentedMoviesLastAsLongAsTheirFragments) {
-  // Their headers say 0. GStreamer writes "mehd"; ffmpeg's files end where
-  // the last indexed fragment does, as ffprobe's longest stream (audio).
-  const std::pair<const char*, LONGLONG> files[] = {
-      {"gst_fragmented.mp4", 20054166}, {"frag_empty_moov.mp4", 20833333}, {"smooth.ismv", 20213333}};
+TEST(DarEdoSeekingTest, MoviesLastAsLongAsTheirLongestTrackOrTheirFragments) {
+  // Fragmented headers say 0. GStreamer writes "mehd"; ffmpeg's files end
+  // where the last indexed fragment does, as ffprobe's longest stream
+  // (audio). In h264_bframes audio is the longer track: 97024 / 48000 s.
+  const std::pair<const char*, LONGLONG> files[] = {{"h264_bframes.mp4", 20213333},
+                                                    {"gst_fragmented.mp4", 20054166},
+                                                    {"frag_empty_moov.mp4", 20833333},
+                                                    {"smooth.ismv", 20213333}};
   for (const auto& [file, expected] : files) {
     IsoGraph graph;
     ASSERT_EQ(graph.Open(DataPath(file)), S_OK) << file;
@@ -388,12 +375,10 @@ TEST(DarEdoPlaybackTest, FlushingSeekWhileRunningRestartsEveryPinFromTheNewKeyFr
     EXPECT_TRUE(samples.front().discontinuity);
     EXPECT_LE(samples.front().start, 0);
     EXPECT_EQ(graph.sinks[k]->Segments().back().start, kSecond);
-  }
-  // The restarted pins deliver through their queues again, so a downstream
-  // that blocks does not stall the reads.
-  for (int k = 0; k < 2; ++k) {
-    EXPECT_GT(graph.dmx->GetOutputPin(k)->BufferCount(), 1) << k;
-    EXPECT_TRUE(graph.dmx->GetOutputPin(k)->HasOutputQueue()) << k;
+    // The restarted pins deliver through their queues again, so a
+    // downstream that blocks does not stall the reads.
+    EXPECT_GT(graph.dmx->GetOutputPin(static_cast<int>(k))->BufferCount(), 1);
+    EXPECT_TRUE(graph.dmx->GetOutputPin(static_cast<int>(k))->HasOutputQueue());
   }
   // The position follows delivery.
   LONGLONG current = 0;

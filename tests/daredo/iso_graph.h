@@ -9,6 +9,7 @@
 #include "platform/filter_graph.h"
 #include "platform/media_guids.h"
 #include "platform/sample_sink.h"
+#include "support/test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +17,6 @@
 #include <vector>
 
 namespace isotest {
-
-inline std::string DataPath(const std::string& name) { return std::string(ISODMX_TEST_DATA) + "/" + name; }
 
 class IsoGraph {
  public:
@@ -41,19 +40,20 @@ class IsoGraph {
     hr = CoCreateInstance(CLSID_DarEdo, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, filter.PutVoid());
     if (FAILED(hr)) return hr;
     dmx = CDarEdo::FromFilter(filter.Get());
+    filter.As(IID_IDmxFilterSeeking, filterSeeking);
     graph->AddFilter(filter.Get(), kDarEdoName);
     source->FindPin(L"Output", sourceOut.Put());
     return graph->ConnectDirect(sourceOut.Get(), dmx->GetPin(0), nullptr);
   }
 
-  // One sample sink per output pin, keeping the bytes when asked. Use under
+  // One sample sink per output pin, or on pin `onlyPin` alone. Use under
   // ASSERT_NO_FATAL_FAILURE.
-  void ConnectSinks(bool keepBytes = false) {
+  void ConnectSinks(int onlyPin = -1) {
     for (int k = 0; k < dmx->GetOutputPinCount(); ++k) {
+      if (onlyPin >= 0 && k != onlyPin) continue;
       CSampleSink* sink = nullptr;
       ASSERT_EQ(CSampleSink::Create(&sink), S_OK);
       sinks.push_back(ComPtr<CSampleSink>::Attach(sink));
-      sink->SetKeepBytes(keepBytes);
       ASSERT_EQ(graph->AddFilter(sink, (L"Sink " + std::to_wstring(k)).c_str()), S_OK);
       ASSERT_EQ(graph->ConnectDirect(dmx->GetOutputPin(k), sink->GetPin(0), nullptr), S_OK);
     }
@@ -78,9 +78,6 @@ class IsoGraph {
     EXPECT_EQ(events->WaitForCompletion(10000, &code), S_OK);
     return code;
   }
-  void WaitForEveryEndOfStream() {
-    for (auto& sink : sinks) ASSERT_TRUE(sink->WaitForEndOfStream(10000));
-  }
   void ClearRecords() {
     for (auto& sink : sinks) sink->ClearRecord();
     LONG code = 0;
@@ -92,11 +89,12 @@ class IsoGraph {
   ComPtr<IFilterGraph> graph;
   ComPtr<IMediaControl> control;
   ComPtr<IMediaEventEx> events;
-  ComPtr<IMediaSeeking> seeking;
+  ComPtr<IMediaSeeking> seeking;  // the graph's
   ComPtr<IBaseFilter> source;
   ComPtr<IPin> sourceOut;
   ComPtr<IBaseFilter> filter;
   CDarEdo* dmx = nullptr;  // filter's object
+  ComPtr<IMediaSeeking> filterSeeking;
   std::vector<ComPtr<CSampleSink>> sinks;
 };
 

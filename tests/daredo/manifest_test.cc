@@ -2,7 +2,6 @@
 #include "iso_graph.h"
 #include "platform/url_source_filter.h"
 #include "platform/win32_error.h"
-#include "support/box_builder.h"
 #include "support/movie_builder.h"
 #include "support/test_http_server.h"
 
@@ -104,21 +103,13 @@ TEST(ManifestConnectTest, VideoThenAudioSourcesNextToTheManifestOrARefusal) {
 // Twenty 1 MiB pictures before the movie box: playback reads past what
 // the connection read and the socket buffers hold.
 std::string BigMovie() {
-  TrackSpec track;
-  track.format = "jpeg";
-  track.entryBody.assign(70, 0);
-  track.stts = {{20, 30}};
-  track.stsc = {{1, 1, 1}};
-  BoxBuilder b;
-  b.Box("mdat", [&] {
-    for (int i = 0; i < 20; ++i) {
-      track.sizes.push_back(1 << 20);
-      track.chunkOffsets.push_back(b.Size());
-      b.Zeros(1 << 20);
-    }
-  });
-  WriteMovie(b, {track});
-  return std::string(b.Data().begin(), b.Data().end());
+  StreamSpec video;
+  video.entryBody.assign(70, 0);
+  video.durations.assign(20, 30);
+  video.samples.assign(20, std::vector<uint8_t>(1 << 20));
+  video.samplesPerChunk = 1;
+  const std::vector<uint8_t> bytes = BuildMovieFile({video});
+  return std::string(bytes.begin(), bytes.end());
 }
 
 // The stall timeout outlasts the test's own: only the flush of the source

@@ -96,27 +96,26 @@ TEST(RegistrationTest, RegisteringTwiceKeepsOnePatternSetAndCountsBoth) {
             L"{c5a40261-cd64-4ccf-84cb-c394da41d590}");
 }
 
-TEST(RegistrationTest, NewerCopyAtAnExistingPathStopsRegistrationUntilItIsGone) {
+// Another copy's registration is left alone: a newer one's until its file
+// is gone, any copy's by an unregistration from this one.
+TEST(RegistrationTest, AnotherCopysRegistrationIsLeftAloneWhileItExists) {
   TemporaryRegistry registry;
   const std::string newer = registry.CopyIn(ISODMX_NEWER_MODULE, "newer.so");
   WriteText(HKEY_CLASSES_ROOT, kServerKey, nullptr, Wide(newer));
-  const std::string before = registry.Text();
+  std::string before = registry.Text();
   EXPECT_EQ(DllRegisterServer(), S_OK);
   EXPECT_EQ(registry.Text(), before);
-
   std::filesystem::remove(newer);
   EXPECT_EQ(DllRegisterServer(), S_OK);
   EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, kServerKey, L""), Wide(ThisModulePath()));
   EXPECT_EQ(UsageCount(), 1u);
-}
 
-TEST(RegistrationTest, UnregisteringFromAnotherCopyChangesNothing) {
-  TemporaryRegistry registry;
-  const ModuleCopy copy(registry.CopyIn(ISODMX_MODULE, "copy.so"));
+  TemporaryRegistry other;
+  const ModuleCopy copy(other.CopyIn(ISODMX_MODULE, "copy.so"));
   ASSERT_EQ(copy.Register(), S_OK);
-  const std::string before = registry.Text();
+  before = other.Text();
   EXPECT_EQ(DllUnregisterServer(), S_OK);
-  EXPECT_EQ(registry.Text(), before);
+  EXPECT_EQ(other.Text(), before);
   EXPECT_EQ(copy.Unregister(), S_OK);
   EXPECT_TRUE(ReadText(HKEY_CLASSES_ROOT, kServerKey, L"").empty());
 }

@@ -10,7 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <dirent.h>
+#include <filesystem>
+#include <iterator>
 #include <random>
 #include <thread>
 
@@ -23,14 +24,9 @@ constexpr int kOperations = 1000;
 constexpr auto kWatchdogLimit = std::chrono::minutes(4);
 
 size_t ThreadCount() {
-  size_t count = 0;
-  DIR* tasks = opendir("/proc/self/task");
-  if (tasks == nullptr) return 0;
-  while (const dirent* entry = readdir(tasks)) {
-    if (entry->d_name[0] != '.') ++count;
-  }
-  closedir(tasks);
-  return count;
+  std::error_code error;
+  const std::filesystem::directory_iterator tasks("/proc/self/task", error);
+  return static_cast<size_t>(std::distance(tasks, std::filesystem::directory_iterator()));
 }
 
 TEST(DarEdoStressTest, RandomSeeksRatesAndStateChangesNeitherDeadlockNorLeakThreads) {

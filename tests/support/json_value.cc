@@ -8,20 +8,20 @@ class JsonParser {
  public:
   explicit JsonParser(std::string_view text) : text_(text) {}
 
-  bool Document(JsonValue* out) {
-    if (!Value(out, 0)) return false;
-    SkipSpace();
-    return at_ == text_.size();
-  }
+  bool Document(JsonValue* out) { return Value(out, 0) && (SkipSpace(), at_ == text_.size()); }
 
  private:
   static constexpr int kMaxDepth = 64;
 
   void SkipSpace() {
-    while (at_ < text_.size() &&
-           (text_[at_] == ' ' || text_[at_] == '\n' || text_[at_] == '\r' || text_[at_] == '\t')) {
-      ++at_;
-    }
+    while (at_ < text_.size() && std::string_view(" \n\r\t").find(text_[at_]) != std::string_view::npos) ++at_;
+  }
+  // Skips `c` (after white space) when it comes next.
+  bool Next(char c) {
+    SkipSpace();
+    if (at_ >= text_.size() || text_[at_] != c) return false;
+    ++at_;
+    return true;
   }
   bool Literal(std::string_view word) {
     if (text_.substr(at_, word.size()) != word) return false;
@@ -33,36 +33,27 @@ class JsonParser {
     if (depth > kMaxDepth) return false;
     SkipSpace();
     if (at_ >= text_.size()) return false;
-    const char c = text_[at_];
-    if (c == '{') return Object(out, depth);
-    if (c == '[') return ArrayValue(out, depth);
-    if (c == '"') {
-      out->kind_ = JsonValue::Kind::kString;
+    using Kind = JsonValue::Kind;
+    if (text_[at_] == '{' || text_[at_] == '[') return Container(out, depth);
+    if (text_[at_] == '"') {
+      out->kind_ = Kind::kString;
       return StringValue(&out->string_);
     }
-    if (Literal("true")) {
-      out->kind_ = JsonValue::Kind::kBool;
-      out->boolean_ = true;
-      return true;
-    }
-    if (Literal("false")) {
-      out->kind_ = JsonValue::Kind::kBool;
+    for (const bool truth : {true, false}) {
+      if (!Literal(truth ? "true" : "false")) continue;
+      out->kind_ = Kind::kBool;
+      out->boolean_ = truth;
       return true;
     }
     if (Literal("null")) return true;
-    return Number(out);
-  }
-
-  bool Number(JsonValue* out) {
     const size_t start = at_;
-    if (at_ < text_.size() && text_[at_] == '-') ++at_;
+    if (text_[at_] == '-') ++at_;
     while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') ++at_;
-    if (at_ == start) return false;
     const std::string number(text_.substr(start, at_ - start));
     char* end = nullptr;
-    out->kind_ = JsonValue::Kind::kInteger;
+    out->kind_ = Kind::kInteger;
     out->integer_ = std::strtoll(number.c_str(), &end, 10);
-    return end == number.c_str() + number.size();
+    return !number.empty() && end == number.c_str() + number.size();
   }
 
   bool StringValue(std::string* out) {
@@ -71,76 +62,41 @@ class JsonParser {
       char c = text_[at_++];
       if (c == '\\') {
         if (at_ >= text_.size()) return false;
-        const char escaped = text_[at_++];
-        switch (escaped) {
-          case 'n':
-            c = '\n';
-            break;
-          case 't':
-            c = '\t';
-            break;
-          case 'r':
-            c = '\r';
-            break;
-          case 'u':
-            // Only the ASCII range is needed by the documents read here.
-            if (at_ + 4 > text_.size()) return false;
-            c = static_cast<char>(std::strtol(std::string(text_.substr(at_, 4)).c_str(), nullptr, 16));
-            at_ += 4;
-            break;
-          default:
-            c = escaped;
-            break;
+        c = text_[at_++];
+        if (c == 'n') c = '\n';
+        if (c == 't') c = '\t';
+        if (c == 'r') c = '\r';
+        if (c == 'u') {
+          // Only the ASCII range is needed by the documents read here.
+          if (at_ + 4 > text_.size()) return false;
+          c = static_cast<char>(std::strtol(std::string(text_.substr(at_, 4)).c_str(), nullptr, 16));
+          at_ += 4;
         }
       }
       out->push_back(c);
     }
-    if (at_ >= text_.size()) return false;
-    ++at_;
-    return true;
+    return at_++ < text_.size();
   }
 
-  bool ArrayValue(JsonValue* out, int depth) {
-    out->kind_ = JsonValue::Kind::kArray;
-    ++at_;
-    SkipSpace();
-    if (at_ < text_.size() && text_[at_] == ']') {
-      ++at_;
-      return true;
-    }
-    for (;;) {
+  // An array or an object: its elements, or its members by name.
+  bool Container(JsonValue* out, int depth) {
+    const bool object = text_[at_++] == '{';
+    const char close = object ? '}' : ']';
+    out->kind_ = object ? JsonValue::Kind::kObject : JsonValue::Kind::kArray;
+    if (Next(close)) return true;
+    do {
+      std::string name;
+      SkipSpace();
+      if (object && (at_ >= text_.size() || text_[at_] != '"' || !StringValue(&name) || !Next(':'))) return false;
       JsonValue element;
       if (!Value(&element, depth + 1)) return false;
-      out->array_.push_back(std::move(element));
-      SkipSpace();
-      if (at_ >= text_.size()) return false;
-      if (text_[at_++] == ']') return true;
-      if (text_[at_ - 1] != ',') return false;
-    }
-  }
-
-  bool Object(JsonValue* out, int depth) {
-    out->kind_ = JsonValue::Kind::kObject;
-    ++at_;
-    SkipSpace();
-    if (at_ < text_.size() && text_[at_] == '}') {
-      ++at_;
-      return true;
-    }
-    for (;;) {
-      SkipSpace();
-      std::string name;
-      if (at_ >= text_.size() || text_[at_] != '"' || !StringValue(&name)) return false;
-      SkipSpace();
-      if (at_ >= text_.size() || text_[at_++] != ':') return false;
-      JsonValue member;
-      if (!Value(&member, depth + 1)) return false;
-      out->object_[name] = std::move(member);
-      SkipSpace();
-      if (at_ >= text_.size()) return false;
-      if (text_[at_++] == '}') return true;
-      if (text_[at_ - 1] != ',') return false;
-    }
+      if (object) {
+        out->object_[name] = std::move(element);
+      } else {
+        out->array_.push_back(std::move(element));
+      }
+    } while (Next(','));
+    return Next(close);
   }
 
   std::string_view text_;

@@ -32,7 +32,6 @@ class TemporaryRegistry {
   TemporaryRegistry(const TemporaryRegistry&) = delete;
   TemporaryRegistry& operator=(const TemporaryRegistry&) = delete;
 
-  std::string Folder() const { return folder_; }
   std::string Path() const { return folder_ + "/registry.reg"; }
 
   std::string Text() const {

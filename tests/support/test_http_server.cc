@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdio>
-#include <fstream>
 #include <poll.h>
-#include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,12 +19,6 @@ bool Wait(int fd, short events) {
 }
 
 }  // namespace
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ostringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
-}
 
 TestHttpServer::TestHttpServer(std::map<std::string, std::string> files) : m_files(std::move(files)) {
   m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -42,5 +42,3 @@ class TestHttpServer {
   std::thread m_acceptor;
   std::vector<std::thread> m_threads;  // only the acceptor adds, before it is joined
 };
-
-std::string ReadWholeFile(const std::string& path);

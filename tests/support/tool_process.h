@@ -3,6 +3,10 @@
 // targets, not for the support library.
 #pragma once
 
+#include "support/json_value.h"
+
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <string>
 #include <sys/wait.h>
@@ -35,4 +39,15 @@ inline ToolRun RunTool(const std::string& arguments, const char* stderrRedirect 
 // killed and reported with status 124.
 inline ToolRun RunToolWithin(int seconds, const std::string& arguments, const char* stderrRedirect = "") {
   return RunCommand("timeout -k 5 " + std::to_string(seconds) + " " + ISODMX_TOOL + " " + arguments + stderrRedirect);
+}
+
+// The document a run prints (standard error dropped); a failed expectation,
+// and a null document, when it ends otherwise than with `status` or prints
+// no JSON.
+inline JsonValue RunJson(const std::string& arguments, int status = 0) {
+  const ToolRun run = RunTool(arguments, " 2>/dev/null");
+  EXPECT_EQ(run.status, status) << arguments << "\n" << run.out;
+  const auto document = JsonValue::Parse(run.out);
+  EXPECT_TRUE(document) << arguments << "\n" << run.out;
+  return document.value_or(JsonValue{});
 }

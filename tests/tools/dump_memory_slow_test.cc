@@ -3,33 +3,24 @@
 // growing with the sample count.
 #include "support/box_builder.h"
 #include "support/movie_builder.h"
+#include "support/temporary_file.h"
+#include "support/tool_process.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <fstream>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr uint32_t kSamples = 1000000;
 constexpr long kPeakLimitKilobytes = 30 * 1024;
-// A visual sample entry after its common bytes: 16 reserved, 16x16, 72 dpi
-// both ways, 4 reserved, one frame, an empty compressor name, depth 24, -1.
-std::vector<uint8_t> JpegEntryBody() {
-  BoxBuilder b;
-  b.Zeros(16).U16(16).U16(16).U32(0x00480000).U32(0x00480000).U32(0).U16(1).Zeros(32).U16(24).U16(0xFFFF);
-  return b.Data();
-}
 
 // One-byte samples, one chunk, all of them sync samples.
 std::vector<uint8_t> MillionSampleFile() {
   TrackSpec track;
   track.format = "jpeg";
-  track.entryBody = JpegEntryBody();
+  track.entryBody = VisualEntryBody(16, 16);
   track.timescale = 1000;
   track.mediaDuration = kSamples;
   track.stts = {{kSamples, 1}};
@@ -51,40 +42,16 @@ std::vector<uint8_t> MillionSampleFile() {
   return b.Data();
 }
 
-// Runs the tool with standard output and error discarded; the child's peak
-// resident size in kilobytes, or -1 when it did not exit with `status`.
-long PeakKilobytesOfRun(const std::vector<std::string>& arguments, int status) {
-  const pid_t child = fork();
-  if (child == 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDOUT_FILENO);
-    dup2(null, STDERR_FILENO);
-    std::vector<char*> argv{const_cast<char*>(ISODMX_TOOL)};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    execv(ISODMX_TOOL, argv.data());
-    _exit(127);
-  }
-  int waited = 0;
-  rusage usage{};
-  if (child < 0 || wait4(child, &waited, 0, &usage) != child) return -1;
-  if (!WIFEXITED(waited) || WEXITSTATUS(waited) != status) return -1;
-  return usage.ru_maxrss;
-}
-
 TEST(DumpMemoryTest, AMillionRowsStreamOutInFlatMemory) {
-  const std::string path = testing::TempDir() + "million_samples_" + std::to_string(getpid()) + ".mp4";
-  const std::vector<uint8_t> bytes = MillionSampleFile();
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
-  for (const char* format : {static_cast<const char*>("--json"), static_cast<const char*>(nullptr)}) {
-    std::vector<std::string> arguments{"dump", path};
-    if (format != nullptr) arguments.insert(arguments.begin() + 1, format);
-    const long peak = PeakKilobytesOfRun(arguments, 0);
-    EXPECT_GT(peak, 0) << (format ? format : "text");
-    EXPECT_LT(peak, kPeakLimitKilobytes) << (format ? format : "text");
+  const TemporaryFile file(MillionSampleFile());
+  for (const char* format : {"--json ", ""}) {
+    EXPECT_EQ(RunTool(std::string("dump ") + format + file.Path(), " >/dev/null 2>&1").status, 0) << format;
+    // The largest peak resident size of the processes run so far.
+    rusage usage{};
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    EXPECT_GT(usage.ru_maxrss, 0) << format;
+    EXPECT_LT(usage.ru_maxrss, kPeakLimitKilobytes) << format;
   }
-  std::remove(path.c_str());
 }
 
 }  // namespace

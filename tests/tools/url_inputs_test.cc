@@ -1,7 +1,7 @@
 // The tool over URLs, as a user runs it: inputs served by lighttpd and by
 // vsftpd on 127.0.0.1 play and seek as they do from disk; a server that
 // refuses or drops the connection ends the tool with the error.
-#include "support/json_value.h"
+#include "support/test_data.h"
 #include "support/test_http_server.h"
 #include "support/tool_process.h"
 
@@ -20,8 +20,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string DataPath(const std::string& name) { return std::string(ISODMX_TEST_DATA) + "/" + name; }
+using isotest::DataPath;
 
 // Binds (probe) or connects to 127.0.0.1:port; the port bound.
 int Loopback(int port, bool probe) {
@@ -101,17 +100,9 @@ class DebianServer {
 const std::vector<std::string> kServed = {"smooth.ismv", "smooth_manifest.ism", "smooth_variants.ism",
                                           "h264_faststart.mp4"};
 
-// The document of `arguments`, with its per-sample rows.
-JsonValue Dump(const std::string& arguments) {
-  const ToolRun run = RunTool("dump --json " + arguments, " 2>/dev/null");
-  EXPECT_EQ(run.status, 0) << arguments;
-  const auto document = JsonValue::Parse(run.out);
-  EXPECT_TRUE(document) << arguments << "\n" << run.out;
-  return document ? *document : JsonValue{};
-}
-
-// Each pin's name and delivered rows, one string per pin.
-std::vector<std::string> Delivered(const JsonValue& document) {
+// What dump delivers: each pin's name and rows, one string per pin.
+std::vector<std::string> Delivered(const std::string& arguments) {
+  const JsonValue document = RunJson("dump --json " + arguments);
   std::vector<std::string> pins;
   for (const JsonValue& pin : document["pins"].Array()) {
     std::string text = pin["name"].String();
@@ -130,19 +121,19 @@ TEST(UrlInputsTest, ServedInputsDeliverWhatTheyDeliverFromDisk) {
   for (const std::string& name : kServed) {
     for (const char* options : {"", "--start 1 "}) {
       SCOPED_TRACE(name + " " + options);
-      const std::vector<std::string> local = Delivered(Dump(options + DataPath(name)));
+      const std::vector<std::string> local = Delivered(options + DataPath(name));
       EXPECT_EQ(local.size(), 2u);
       // The scheme in capitals is a URL too.
-      EXPECT_EQ(Delivered(Dump(options + ("HTTP" + http.Url(name).substr(4)))), local);
+      EXPECT_EQ(Delivered(options + ("HTTP" + http.Url(name).substr(4))), local);
       if (ftp.Running()) {
-        EXPECT_EQ(Delivered(Dump(options + ftp.Url(name))), local);
+        EXPECT_EQ(Delivered(options + ftp.Url(name)), local);
       }
     }
   }
 }
 
 TEST(UrlInputsTest, MissingAndDroppedMediaEndTheToolWithTheirError) {
-  TestHttpServer server({{"/a.ismv", ReadWholeFile(DataPath("smooth.ismv"))}});
+  TestHttpServer server({{"/a.ismv", ReadTextFile(DataPath("smooth.ismv")).value_or("")}});
   server.dropAt = 20000;
   for (const auto& [input, result] :
        {std::pair{server.Url("/missing.mp4"), "0x800C0005"}, std::pair{server.Url("/a.ismv"), "0x80072EFF"}}) {
